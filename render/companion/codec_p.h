@@ -1,0 +1,83 @@
+// Internal pieces shared by the image writers of the companion library.
+#pragma once
+
+#include "render/companion/pxcodec.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace pxcodec {
+
+// The pixel layout a file receives: 8-bit RGB, 8-bit grey, or 1 bit per pixel
+// packed MSB first with 1 meaning black (the fax convention).
+enum class Tone { Colour, Grey, Bilevel };
+
+int channelsOf(Tone tone);
+
+// Hands out the rows of an image converted to the tone a writer asked for.
+// The pointer stays valid until the next call; rows already in the right
+// layout are returned in place without copying.
+class RowReader {
+public:
+    RowReader(const px_image& img, Tone tone);
+    const uint8_t* row(int y);
+    std::size_t rowBytes() const { return m_rowBytes; }
+    Tone tone() const { return m_tone; }
+
+private:
+    const px_image& m_img;
+    Tone m_tone;
+    std::size_t m_rowBytes;
+    std::vector<uint8_t> m_scratch;
+};
+
+// Buffered writer on a file descriptor that keeps the first errno it meets,
+// so every writer checks for a full disk or an I/O error in one place.
+class OutFile {
+public:
+    OutFile() = default;
+    OutFile(const OutFile&) = delete;
+    OutFile& operator=(const OutFile&) = delete;
+    ~OutFile();
+
+    int open(const char* path); // 0 or errno
+    void write(const void* data, std::size_t size);
+    void put8(unsigned v);
+    void put16le(unsigned v);
+    void put32le(uint32_t v);
+    void put32be(uint32_t v);
+    int close();    // flushes and closes; 0 or the first errno met
+    void discard(); // closes and removes the partial file (regular files only)
+    int error() const { return m_error; }
+    void fail(int err);
+
+private:
+    void flush();
+
+    int m_fd = -1;
+    int m_error = 0;
+    const char* m_path = nullptr;
+    std::vector<uint8_t> m_buffer;
+};
+
+// Every writer gets an open file and returns 0 or an errno value; the caller
+// closes or discards the file.
+int writeJpeg(OutFile& out, const px_image& img, Tone tone, int quality);
+int writePng(OutFile& out, const px_image& img, Tone tone);
+int writeGif(OutFile& out, const px_image& img, Tone tone);
+int writeBmp(OutFile& out, const px_image& img, Tone tone);
+int writePcx(OutFile& out, const px_image& img, Tone tone);
+int writeTga(OutFile& out, const px_image& img, Tone tone);
+
+// TIFF writing behind the px_tiff_* functions.
+int tiffOpen(const char* path, const px_options& opt, px_tiff_writer** out);
+int tiffAddPage(px_tiff_writer* w, const px_image& img);
+int tiffClose(px_tiff_writer* w);
+void tiffDiscard(px_tiff_writer* w);
+
+// PNG with a chosen row filter strategy; exposed for measurements.
+enum class PngFilter { Sub, Up, Adaptive };
+int writePngWith(OutFile& out, const px_image& img, Tone tone, PngFilter filter, int level);
+
+} // namespace pxcodec
