@@ -1,0 +1,173 @@
+#include "platform/msgbox.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+struct Request {
+    BoxKind kind;
+    QString text;
+    BoxAnswer answer = BoxAnswer::Ok;
+    bool done = false;
+};
+
+// Everything below is guarded by `mutex`. `app` and `guiThread` are recorded on the GUI thread
+// when the application object is built and cleared when its loop ends or it is destroyed, so
+// workers never touch QCoreApplication::instance() while the GUI thread tears it down.
+struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Request*> queue;
+    MessageBoxHandler handler;
+    QCoreApplication* app = nullptr;
+    QThread* guiThread = nullptr;
+    bool accepting = false;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+BoxAnswer defaultAnswer(BoxKind kind) {
+    return kind == BoxKind::Warning ? BoxAnswer::No : BoxAnswer::Ok;
+}
+
+BoxAnswer callHandler(BoxKind kind, const QString& text) {
+    MessageBoxHandler handler;
+    {
+        std::lock_guard lock(state().mutex);
+        handler = state().handler;
+    }
+    return handler ? handler(kind, text) : defaultAnswer(kind);
+}
+
+// From now on nobody answers: release the waiting workers with default answers.
+void stopAccepting(bool forget) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    s.accepting = false;
+    if (forget) {
+        s.app = nullptr;
+        s.guiThread = nullptr;
+    }
+    for (Request* r : s.queue) {
+        r->answer = defaultAnswer(r->kind);
+        r->done = true;
+    }
+    s.queue.clear();
+    s.changed.notify_all();
+}
+
+void onApplicationGone() {
+    stopAccepting(true);
+}
+
+// Runs on the GUI thread while every application object is being built.
+void onApplicationCreated() {
+    QCoreApplication* app = QCoreApplication::instance();
+    {
+        State& s = state();
+        std::lock_guard lock(s.mutex);
+        s.app = app;
+        s.guiThread = app->thread();
+        s.accepting = true;
+    }
+    QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] { stopAccepting(false); });
+    qAddPostRoutine(onApplicationGone);
+}
+
+bool onGuiThread() {
+    std::lock_guard lock(state().mutex);
+    return state().guiThread && QThread::currentThread() == state().guiThread;
+}
+
+} // namespace
+
+} // namespace platform
+
+// Registered before main(); Qt then calls it for every application object it builds.
+static void pixolundBoxesStartup() {
+    platform::onApplicationCreated();
+}
+Q_COREAPP_STARTUP_FUNCTION(pixolundBoxesStartup)
+
+namespace platform {
+
+BoxAnswer MessageBox(BoxKind kind, const QString& text) {
+    State& s = state();
+    Request request{kind, text};
+    std::unique_lock lock(s.mutex);
+    if (s.guiThread && QThread::currentThread() == s.guiThread) {
+        lock.unlock();
+        return callHandler(kind, text);
+    }
+    if (!s.accepting)
+        return defaultAnswer(kind);
+    s.queue.push_back(&request);
+    s.changed.notify_all();
+    // Posted under the lock: the application cannot be torn down in between (its post
+    // routine takes the lock first).
+    QMetaObject::invokeMethod(s.app, &ServiceGuiRequests, Qt::QueuedConnection);
+    s.changed.wait(lock, [&] { return request.done; });
+    return request.answer;
+}
+
+void SetMessageBoxHandler(MessageBoxHandler handler) {
+    std::lock_guard lock(state().mutex);
+    state().handler = std::move(handler);
+}
+
+void ServiceGuiRequests() {
+    State& s = state();
+    for (;;) {
+        Request* request = nullptr;
+        {
+            std::lock_guard lock(s.mutex);
+            if (!s.guiThread || QThread::currentThread() != s.guiThread || s.queue.empty())
+                return;
+            request = s.queue.front();
+            s.queue.pop_front();
+        }
+        // The handler may run a nested event loop that services further requests; each one is
+        // off the queue before its box opens, so none is answered twice.
+        const BoxAnswer answer = callHandler(request->kind, request->text);
+        std::lock_guard lock(s.mutex);
+        request->answer = answer;
+        request->done = true;
+        s.changed.notify_all();
+    }
+}
+
+bool WaitServicingGui(const std::function<bool()>& done, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    State& s = state();
+    const bool gui = onGuiThread();
+    for (;;) {
+        ServiceGuiRequests();
+        if (done())
+            return true;
+        if (timeoutMs >= 0 && Clock::now() >= deadline)
+            return false;
+        std::unique_lock lock(s.mutex);
+        s.changed.wait_for(lock, std::chrono::milliseconds(20),
+                           [&] { return gui && !s.queue.empty(); });
+    }
+}
+
+void WaitForThreadServicingGui(QThread* thread) {
+    if (!thread || thread == QThread::currentThread())
+        return;
+    WaitServicingGui([thread] { return thread->wait(QDeadlineTimer(0)); });
+}
+
+} // namespace platform

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace platform {
+
+struct CaptureResult {
+    quint32 exitCode = 0;
+    QString output;
+};
+
+// Runs a command line and returns its exit code and its standard output and standard error
+// (one pipe, drained while the child runs, so any amount of output is fine).
+// - The line is split by SplitCommandLine; the program is started directly, never via a shell.
+//   A bare program name (no "/") is looked up in ProgramFolder() first, then on PATH.
+// - Standard input is inherited.
+// - The output is decoded by its byte-order mark (UTF-8, UTF-16LE, UTF-16BE), else as UTF-8,
+//   split at CR LF, lone CR and lone LF, and every line, the last one too, is followed by
+//   CR LF. No output gives an empty text.
+// - A child killed by a signal gets exit code 128 + the signal number.
+// Throws SystemError with the system's text when the program cannot be found or started.
+// Safe to call from several threads at once.
+CaptureResult RunAndCapture(const QString& commandLine);
+
+// Splits a command line by the Windows (CommandLineToArgvW) rules: blanks and tabs separate,
+// double quotes group, 2n backslashes before a quote give n backslashes and the quote toggles
+// grouping, 2n+1 backslashes before a quote give n backslashes and a literal quote, other
+// backslashes are literal, and "" inside a group gives a literal quote. Every argument,
+// the program name included, follows these rules.
+QStringList SplitCommandLine(const QString& commandLine);
+
+// Quotes one argument so that SplitCommandLine gives it back unchanged (empty -> "").
+QString QuoteArgument(const QString& argument);
+
+} // namespace platform
