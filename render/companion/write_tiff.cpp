@@ -182,8 +182,10 @@ void setFields(TIFF* tif, const px_image& img, Tone tone, const px_options& opt,
     const std::size_t rowBytes = tone == Tone::Bilevel
                                      ? (static_cast<std::size_t>(img.width) + 7) / 8
                                      : static_cast<std::size_t>(img.width) * channelsOf(tone);
-    const uint32_t wanted = static_cast<uint32_t>(256 * 1024 / (rowBytes > 0 ? rowBytes : 1));
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, wanted > 0 ? wanted : 1));
+    std::size_t wanted = 256 * 1024 / (rowBytes > 0 ? rowBytes : 1);
+    wanted = wanted < 1 ? 1 : (wanted > std::size_t(img.height) ? std::size_t(img.height) : wanted);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
+                 TIFFDefaultStripSize(tif, static_cast<uint32_t>(wanted)));
 }
 
 } // namespace

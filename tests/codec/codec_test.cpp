@@ -1,0 +1,488 @@
+// Writes a synthetic page through libpxcodec in every format and layout and
+// checks each file with readers that share no code with the writers: Pillow,
+// libtiff's tiffdump and ImageMagick's identify.
+#include "render/companion/pxcodec.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int Width = 301; // odd: row padding and half bytes get exercised
+constexpr int Height = 203;
+constexpr int XDpi = 300;
+constexpr int YDpi = 150;
+
+// A page-like picture: colour gradients on the left, black strokes on white
+// (text-like hard edges) on the right.
+struct Picture {
+    std::vector<unsigned char> rgb;
+    std::vector<unsigned char> grey;
+
+    Picture() : rgb(Width * Height * 3), grey(Width * Height) {
+        for (int y = 0; y < Height; ++y)
+            for (int x = 0; x < Width; ++x) {
+                unsigned char* p = &rgb[(y * Width + x) * 3];
+                if (x < Width / 2) {
+                    p[0] = static_cast<unsigned char>(x * 255 / (Width / 2));
+                    p[1] = static_cast<unsigned char>(y * 255 / (Height - 1));
+                    p[2] = static_cast<unsigned char>(255 - (x + y) % 256);
+                } else {
+                    const bool ink = (x % 9 < 2 && y % 40 < 30) || y % 40 == 14;
+                    p[0] = p[1] = p[2] = ink ? 0 : 255;
+                }
+                // Pillow's own luma weights, so grey sources and references agree.
+                grey[y * Width + x] = static_cast<unsigned char>(
+                    (p[0] * 19595 + p[1] * 38470 + p[2] * 7471 + 0x8000) >> 16);
+            }
+    }
+
+    px_image image(int components, int height = Height) const {
+        px_image img{};
+        img.width = Width;
+        img.height = height;
+        img.components = components;
+        img.stride = Width * components;
+        img.samples = components == 3 ? rgb.data() : grey.data();
+        img.xdpi = XDpi;
+        img.ydpi = YDpi;
+        return img;
+    }
+
+    // The reference as raw RGB rows, exactly what the writer was given.
+    void saveReference(const fs::path& path, int components) const {
+        std::ofstream f(path, std::ios::binary);
+        if (components == 3) {
+            f.write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
+            return;
+        }
+        for (unsigned char g : grey)
+            f << g << g << g;
+    }
+};
+
+const Picture& picture() {
+    static const Picture p;
+    return p;
+}
+
+px_options options(int bpp, int grey, int compression = 1, int quality = 90) {
+    px_options o{};
+    o.bits_per_pixel = bpp;
+    o.grayscale = grey;
+    o.tiff_compression = compression;
+    o.jpeg_quality = quality;
+    return o;
+}
+
+std::string run(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr)
+        return output;
+    char buf[4096];
+    std::size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
+        output.append(buf, n);
+    pclose(pipe);
+    return output;
+}
+
+std::string quoted(const fs::path& p) {
+    return "'" + p.string() + "'";
+}
+
+using Props = std::map<std::string, std::string>;
+
+// Pillow's view of a file, optionally compared with the reference picture.
+Props inspect(const fs::path& file, const fs::path& reference = {}, const char* mode = "") {
+    std::string cmd =
+        "/usr/bin/python3 " PIXOLUND_CODEC_TEST_DIR "/inspect_image.py " + quoted(file);
+    if (!reference.empty())
+        cmd += " " + quoted(reference) + " " + std::to_string(Width) + " " +
+               std::to_string(Height) + " " + mode;
+    Props props;
+    std::istringstream lines(run(cmd));
+    for (std::string line; std::getline(lines, line);) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos)
+            props[line.substr(0, eq)] = line.substr(eq + 1);
+        else
+            props["error"] += line + "\n";
+    }
+    return props;
+}
+
+// Tag values per directory as tiffdump prints them, e.g. tags[0][259] == "4".
+std::vector<std::map<int, std::string>> tiffTags(const fs::path& file) {
+    std::vector<std::map<int, std::string>> dirs;
+    std::istringstream lines(run("tiffdump " + quoted(file)));
+    const std::regex dir(R"(^Directory \d+:)");
+    const std::regex tag(R"(^\S+ \((\d+)\) \S+ \(\d+\) \d+<([^>]*)>)");
+    std::smatch m;
+    for (std::string line; std::getline(lines, line);) {
+        if (std::regex_search(line, dir))
+            dirs.emplace_back();
+        else if (!dirs.empty() && std::regex_search(line, m, tag))
+            dirs.back()[std::stoi(m[1])] = m[2];
+    }
+    return dirs;
+}
+
+std::uintmax_t fileSize(const fs::path& p) {
+    return fs::file_size(p);
+}
+
+class CodecTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/pxcodec-test-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        picture().saveReference(dir / "ref3.rgb", 3);
+        picture().saveReference(dir / "ref1.rgb", 1);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    fs::path reference(int components) const {
+        return dir / (components == 3 ? "ref3.rgb" : "ref1.rgb");
+    }
+
+    fs::path dir;
+};
+
+// ---------------------------------------------------------------------------
+// Every format in colour and grey, single files.
+
+struct FormatCase {
+    const char* ext;
+    int bpp;
+    int grey;
+    int components;      // of the rendered source
+    const char* format;  // Pillow's name
+    const char* mode;    // Pillow's mode of the file
+    const char* compare; // layout the pixels are compared in
+    bool hasDpi;
+    double maxMean; // mean absolute difference allowed
+    int maxDiff;    // largest single difference allowed
+};
+
+const FormatCase formatCases[] = {
+    {"jpg", 24, 0, 3, "JPEG", "RGB", "RGB", true, 4.0, 255},
+    {"jpg", 8, 1, 3, "JPEG", "L", "L", true, 3.0, 255},
+    {"jpg", 8, 1, 1, "JPEG", "L", "L", true, 3.0, 255},
+    {"png", 24, 0, 3, "PNG", "RGB", "RGB", true, 0, 0},
+    {"png", 8, 1, 3, "PNG", "L", "L", true, 0.5, 1},
+    {"png", 8, 1, 1, "PNG", "L", "L", true, 0, 0},
+    {"png", 1, 0, 3, "PNG", "L", "L", true, 0.5, 1}, // 1-bit outside TIFF: grey
+    {"png", 24, 0, 1, "PNG", "L", "L", true, 0, 0},  // grey source stays grey
+    {"bmp", 24, 0, 3, "BMP", "RGB", "RGB", true, 0, 0},
+    {"bmp", 8, 1, 3, "BMP", "L", "L", true, 0.5, 1},
+    {"bmp", 8, 1, 1, "BMP", "L", "L", true, 0, 0},
+    {"gif", 24, 0, 3, "GIF", "P", "RGB", false, 4.0, 255},
+    {"gif", 8, 1, 3, "GIF", "L", "L", false, 0.5, 1},
+    {"gif", 8, 1, 1, "GIF", "L", "L", false, 0, 0},
+    {"tiff", 24, 0, 3, "TIFF", "RGB", "RGB", true, 0, 0},
+    {"tiff", 8, 1, 3, "TIFF", "L", "L", true, 0.5, 1},
+    {"tiff", 8, 1, 1, "TIFF", "L", "L", true, 0, 0},
+    {"pcx", 24, 0, 3, "PCX", "RGB", "RGB", true, 0, 0},
+    {"pcx", 8, 1, 3, "PCX", "L", "L", true, 0.5, 1},
+    {"pcx", 8, 1, 1, "PCX", "L", "L", true, 0, 0},
+    {"tga", 24, 0, 3, "TGA", "RGB", "RGB", false, 0, 0},
+    {"tga", 8, 1, 3, "TGA", "L", "L", false, 0.5, 1},
+    {"tga", 8, 1, 1, "TGA", "L", "L", false, 0, 0},
+};
+
+TEST_F(CodecTest, EveryFormatInColourAndGreyReadsBack) {
+    for (const FormatCase& c : formatCases) {
+        SCOPED_TRACE(std::string(c.ext) + " bpp " + std::to_string(c.bpp) + " grey " +
+                     std::to_string(c.grey) + " source components " + std::to_string(c.components));
+        const fs::path file = dir / (std::string("page 1 ä.") + c.ext);
+        const px_image img = picture().image(c.components);
+        const px_options opt = options(c.bpp, c.grey);
+        ASSERT_EQ(px_write_image(file.c_str(), c.ext, &img, &opt), 0);
+
+        Props p = inspect(file, reference(c.components), c.compare);
+        ASSERT_EQ(p["error"], "");
+        EXPECT_EQ(p["format"], c.format);
+        EXPECT_EQ(p["mode"], c.mode);
+        EXPECT_EQ(p["size"], "301x203");
+        if (c.hasDpi) {
+            EXPECT_EQ(p["dpi"], "300x150");
+        }
+        EXPECT_LE(std::stod(p["mean_diff"]), c.maxMean);
+        EXPECT_LE(std::stoi(p["max_diff"]), c.maxDiff);
+        if (std::string(c.ext) == "gif" && c.grey == 0) {
+            EXPECT_GT(std::stoi(p["palette_colours"]), 64); // quantised, not posterised
+        }
+
+        // A second, unrelated reader must agree on what the file is.
+        const std::string id = run("identify -format '%w %h %z\\n' " + quoted(file));
+        EXPECT_EQ(id.substr(0, id.find('\n')), "301 203 8") << id;
+    }
+}
+
+TEST_F(CodecTest, JpegQualityChangesTheFileAndIsClamped) {
+    const px_image img = picture().image(3);
+    auto sizeAt = [&](const char* ext, int quality, int compression) {
+        const fs::path file = dir / ("q" + std::to_string(quality) + "." + ext);
+        const px_options opt = options(24, 0, compression, quality);
+        EXPECT_EQ(px_write_image(file.c_str(), ext, &img, &opt), 0);
+        return fileSize(file);
+    };
+    for (const char* ext : {"jpg", "tiff"}) {
+        SCOPED_TRACE(ext);
+        EXPECT_LT(sizeAt(ext, 10, 7) * 2, sizeAt(ext, 95, 7));
+        EXPECT_EQ(sizeAt(ext, 0, 7), sizeAt(ext, 1, 7));
+        EXPECT_EQ(sizeAt(ext, 1000, 7), sizeAt(ext, 100, 7));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// TIFF: every compression, single and multi-page.
+
+struct TiffCase {
+    int compression;
+    int bpp;
+    int grey;
+    const char* photometric; // tag 262 as tiffdump prints it
+    const char* bits;        // tag 258
+    const char* mode;        // Pillow's mode
+    const char* compare;
+    double maxMean;
+};
+
+const TiffCase tiffCases[] = {
+    {1, 24, 0, "2", "8 8 8", "RGB", "RGB", 0},
+    {1, 8, 1, "1", "8", "L", "L", 0.5},
+    {5, 24, 0, "2", "8 8 8", "RGB", "RGB", 0},
+    {5, 8, 1, "1", "8", "L", "L", 0.5},
+    {7, 24, 0, "6", "8 8 8", "RGB", "RGB", 4.0},
+    {7, 8, 1, "1", "8", "L", "L", 3.0},
+    {32773, 24, 0, "2", "8 8 8", "RGB", "RGB", 0},
+    {32773, 8, 1, "1", "8", "L", "L", 0.5},
+    {2, 1, 0, "0", "1", "1", "1", 2.0},
+    {3, 1, 0, "0", "1", "1", "1", 2.0},
+    {4, 1, 0, "0", "1", "1", "1", 2.0},
+    {4, 1, 1, "0", "1", "1", "1", 2.0},
+};
+
+TEST_F(CodecTest, TiffEveryCompressionSingleAndMultiPage) {
+    for (const TiffCase& c : tiffCases)
+        for (int pages : {1, 3}) {
+            SCOPED_TRACE("compression " + std::to_string(c.compression) + " bpp " +
+                         std::to_string(c.bpp) + " pages " + std::to_string(pages));
+            const fs::path file = dir / ("out " + std::to_string(c.compression) + ".tiff");
+            const px_options opt = options(c.bpp, c.grey, c.compression);
+            if (pages == 1) {
+                const px_image img = picture().image(3);
+                ASSERT_EQ(px_write_image(file.c_str(), "tiff", &img, &opt), 0);
+            } else {
+                px_tiff_writer* w = nullptr;
+                ASSERT_EQ(px_tiff_open(file.c_str(), &opt, &w), 0);
+                // Pages of different heights, as a document's pages may be.
+                for (int height : {Height, Height / 2, 17}) {
+                    const px_image img = picture().image(3, height);
+                    ASSERT_EQ(px_tiff_add_page(w, &img), 0);
+                }
+                ASSERT_EQ(px_tiff_close(w), 0);
+            }
+
+            const auto dirs = tiffTags(file);
+            ASSERT_EQ(dirs.size(), std::size_t(pages));
+            for (const auto& tags : dirs) {
+                EXPECT_EQ(tags.at(259), std::to_string(c.compression));
+                EXPECT_EQ(tags.at(262), c.photometric);
+                EXPECT_EQ(tags.at(258), c.bits);
+                EXPECT_EQ(tags.at(296), "2"); // resolution in inches
+                if (c.compression == 5 && c.bpp != 1) {
+                    EXPECT_EQ(tags.at(317), "2"); // horizontal predictor
+                }
+            }
+
+            Props p = inspect(file, reference(3), c.compare);
+            ASSERT_EQ(p["error"], "");
+            EXPECT_EQ(p["format"], "TIFF");
+            EXPECT_EQ(p["mode"], c.mode);
+            EXPECT_EQ(p["dpi"], "300x150");
+            EXPECT_EQ(p["frames"], std::to_string(pages));
+            EXPECT_EQ(p["frame_sizes"], pages == 1 ? "301x203" : "301x203,301x101,301x17");
+            EXPECT_LE(std::stod(p["mean_diff"]), c.maxMean);
+        }
+}
+
+TEST_F(CodecTest, TiffWriterWithoutPagesOrAbortedLeavesNoFile) {
+    const px_options opt = options(24, 0, 5);
+    const fs::path file = dir / "multi.tiff";
+    px_tiff_writer* w = nullptr;
+    ASSERT_EQ(px_tiff_open(file.c_str(), &opt, &w), 0);
+    EXPECT_EQ(px_tiff_close(w), EINVAL);
+    EXPECT_FALSE(fs::exists(file));
+
+    ASSERT_EQ(px_tiff_open(file.c_str(), &opt, &w), 0);
+    const px_image img = picture().image(3);
+    ASSERT_EQ(px_tiff_add_page(w, &img), 0);
+    px_tiff_abort(w);
+    EXPECT_FALSE(fs::exists(file));
+}
+
+// ---------------------------------------------------------------------------
+// Failures come back as errno values, and nothing half-written stays behind.
+
+TEST_F(CodecTest, InvalidArgumentsGiveEinvalAndNoFile) {
+    const px_image good = picture().image(3);
+    px_image badComponents = good;
+    badComponents.components = 4;
+    px_image noSamples = good;
+    noSamples.samples = nullptr;
+    px_image emptyImage = good;
+    emptyImage.width = 0;
+    px_image shortStride = good;
+    shortStride.stride = Width * 3 - 1;
+    struct Case {
+        const char* what;
+        const char* ext;
+        const px_image* img;
+        px_options opt;
+    } cases[] = {
+        {"unknown extension", "webp", &good, options(24, 0)},
+        {"empty extension", "", &good, options(24, 0)},
+        {"four components", "png", &badComponents, options(24, 0)},
+        {"no samples", "png", &noSamples, options(24, 0)},
+        {"zero width", "bmp", &emptyImage, options(24, 0)},
+        {"stride shorter than a row", "tga", &shortStride, options(24, 0)},
+        {"16 bits per pixel", "png", &good, options(16, 0)},
+        {"unknown TIFF compression", "tiff", &good, options(24, 0, 6)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path file = dir / "bad.out";
+        EXPECT_EQ(px_write_image(file.c_str(), c.ext, c.img, &c.opt), EINVAL);
+        EXPECT_FALSE(fs::exists(file));
+    }
+    EXPECT_EQ(px_write_image((dir / "x.png").c_str(), "png", &good, nullptr), EINVAL);
+    px_tiff_writer* w = reinterpret_cast<px_tiff_writer*>(1);
+    const px_options bad = options(24, 0, 99);
+    EXPECT_EQ(px_tiff_open((dir / "x.tiff").c_str(), &bad, &w), EINVAL);
+    EXPECT_EQ(w, nullptr);
+}
+
+const char* const allFormats[] = {"jpg", "bmp", "png", "gif", "tiff", "pcx", "tga"};
+
+TEST_F(CodecTest, FullDiskGivesEnospcInEveryFormat) {
+    const px_image img = picture().image(3);
+    for (const char* ext : allFormats) {
+        SCOPED_TRACE(ext);
+        const px_options opt = options(24, 0, 5);
+        EXPECT_EQ(px_write_image("/dev/full", ext, &img, &opt), ENOSPC);
+    }
+    const px_options opt = options(1, 0, 4);
+    px_tiff_writer* w = nullptr;
+    int err = px_tiff_open("/dev/full", &opt, &w);
+    if (err == 0) {
+        err = px_tiff_add_page(w, &img);
+        err = err != 0 ? (px_tiff_abort(w), err) : px_tiff_close(w);
+    }
+    EXPECT_EQ(err, ENOSPC);
+    struct stat st {};
+    ASSERT_EQ(stat("/dev/full", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode)); // a failed write never removes what it did not create
+}
+
+TEST_F(CodecTest, MissingOrUnwritableFolderGivesErrno) {
+    const px_image img = picture().image(3);
+    const px_options opt = options(24, 0);
+    for (const char* ext : allFormats)
+        EXPECT_EQ(px_write_image((dir / "missing" / "a").c_str(), ext, &img, &opt), ENOENT) << ext;
+
+    const fs::path locked = dir / "locked";
+    fs::create_directory(locked);
+    chmod(locked.c_str(), 0555);
+    // root passes any permission check, so the writes run as "nobody" in a child.
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(100);
+        for (const char* ext : allFormats) {
+            const std::string file = (locked / "page.").string() + ext;
+            if (px_write_image(file.c_str(), ext, &img, &opt) != EACCES)
+                _exit(1);
+        }
+        px_tiff_writer* w = nullptr;
+        _exit(px_tiff_open((locked / "all.tiff").c_str(), &opt, &w) == EACCES ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(fs::is_empty(locked));
+}
+
+// ---------------------------------------------------------------------------
+// The rendering library encodes pages on several threads at once.
+
+std::string slurp(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+TEST_F(CodecTest, ConcurrentWritersGiveTheSameFiles) {
+    struct Job {
+        const char* ext;
+        px_options opt;
+    };
+    const Job jobs[] = {
+        {"jpg", options(24, 0)},    {"png", options(24, 0)},     {"png", options(8, 1)},
+        {"bmp", options(8, 1)},     {"gif", options(8, 1)},      {"tiff", options(24, 0, 7)},
+        {"tiff", options(1, 0, 4)}, {"tiff", options(24, 0, 5)}, {"pcx", options(24, 0)},
+        {"tga", options(24, 0)},
+    };
+    const px_image img = picture().image(3);
+    auto name = [&](std::size_t job, int thread) {
+        return dir /
+               ("t" + std::to_string(thread) + "-" + std::to_string(job) + "." + jobs[job].ext);
+    };
+    const std::size_t count = std::size(jobs);
+    for (std::size_t j = 0; j < count; ++j)
+        ASSERT_EQ(px_write_image(name(j, 0).c_str(), jobs[j].ext, &img, &jobs[j].opt), 0);
+
+    constexpr int Threads = 4;
+    std::vector<int> results(Threads * count, -1);
+    std::vector<std::thread> threads;
+    for (int t = 1; t <= Threads; ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 3; ++round)
+                for (std::size_t j = 0; j < count; ++j) {
+                    const std::size_t k = (j + std::size_t(t)) % count; // different mixes
+                    results[std::size_t(t - 1) * count + k] =
+                        px_write_image(name(k, t).c_str(), jobs[k].ext, &img, &jobs[k].opt);
+                }
+        });
+    for (auto& t : threads)
+        t.join();
+    for (int t = 1; t <= Threads; ++t)
+        for (std::size_t j = 0; j < count; ++j) {
+            EXPECT_EQ(results[std::size_t(t - 1) * count + j], 0);
+            EXPECT_EQ(slurp(name(j, t)), slurp(name(j, 0))) << name(j, t);
+        }
+}
+
+} // namespace
