@@ -1,0 +1,52 @@
+#include "render/library/outputnames.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace pxraster {
+
+namespace {
+
+std::string lowerAscii(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+        return static_cast<char>(c < 0x80 ? std::tolower(c) : c);
+    });
+    return text;
+}
+
+} // namespace
+
+Target parseTarget(const std::string& targetPath) {
+    Target target;
+    const size_t slash = targetPath.rfind('/');
+    const size_t dot = targetPath.rfind('.');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    if (dot == std::string::npos || dot < nameStart) {
+        target.base = targetPath;
+        return target;
+    }
+    target.base = targetPath.substr(0, dot);
+    target.ext = targetPath.substr(dot + 1);
+    const std::string lower = lowerAscii(target.ext);
+    if (lower == "jpg" || lower == "jpeg")
+        target.format = "jpg";
+    else if (lower == "tiff" || lower == "tif")
+        target.format = "tiff";
+    else if (lower == "bmp" || lower == "png" || lower == "gif" || lower == "pcx" || lower == "tga")
+        target.format = lower;
+    return target;
+}
+
+std::string pageFileName(const Target& target, int page, int pageCount) {
+    const std::string number = std::to_string(page);
+    const size_t digits = std::to_string(std::max(pageCount, page)).size();
+    return target.base + "-" + std::string(digits - number.size(), '0') + number + "." + target.ext;
+}
+
+std::string temporaryName(const std::string& finalPath) {
+    const size_t slash = finalPath.rfind('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    return finalPath.substr(0, nameStart) + ".~" + finalPath.substr(nameStart) + ".part";
+}
+
+} // namespace pxraster

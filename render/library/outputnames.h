@@ -1,0 +1,24 @@
+// How the rendering library names what it writes.
+#pragma once
+
+#include <string>
+
+namespace pxraster {
+
+struct Target {
+    std::string base;   // target path without its extension
+    std::string ext;    // extension as given (without the dot)
+    std::string format; // companion format: jpg bmp png gif tiff pcx tga; empty when unknown
+};
+
+// Splits the target path; the extension is what follows the last "." of the file name.
+Target parseTarget(const std::string& targetPath);
+
+// base + "-" + page padded with zeros to the digit count of `pageCount` + "." + ext.
+std::string pageFileName(const Target& target, int page, int pageCount);
+
+// A name in the same folder that the program's progress count (base*.ext) never matches:
+// ".~" + file name + ".part".
+std::string temporaryName(const std::string& finalPath);
+
+} // namespace pxraster

@@ -1,0 +1,54 @@
+// Opening PDFs with MuPDF the way both the rendering library and the information tool need it:
+// a quiet context, passwords tried in both 8-bit encodings, and the page count the document
+// really has (damaged files can claim absurd counts).
+#pragma once
+
+#include <mupdf/fitz.h>
+#include <mupdf/pdf.h>
+
+#include <array>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace pxpdf {
+
+// The locks MuPDF needs when contexts are cloned for other threads; must outlive the context.
+struct Locks {
+    std::array<std::mutex, FZ_LOCK_MAX> mutexes;
+    fz_locks_context context();
+};
+
+// New base context that never prints (warnings and errors are swallowed); nullptr on failure.
+// `locks` may be null for single-threaded use; `storeBytes` limits MuPDF's resource cache.
+fz_context* newQuietContext(fz_locks_context* locks, size_t storeBytes);
+
+// Makes a context (a clone, for instance) silent as well.
+void silence(fz_context* ctx);
+
+// The password as given, then (when it holds non-ASCII bytes) in the other 8-bit encoding:
+// UTF-8 text as PDFDocEncoding/Latin-1 bytes, or 8-bit text as UTF-8. Older RC4/AES-128
+// revisions compare bytes in PDFDocEncoding, the AES-256 ones take UTF-8.
+std::vector<std::string> passwordVariants(const std::string& password);
+
+enum class OpenStatus { Ok, NotFound, NoAccess, Damaged, NeedsPassword, NoMemory };
+
+struct OpenResult {
+    OpenStatus status = OpenStatus::Damaged;
+    pdf_document* doc = nullptr; // owned by the caller when status is Ok
+    std::string password;        // the variant that opened it (empty when none was needed)
+    int sysError = 0;            // errno of a failed open() for NotFound/NoAccess
+};
+
+// Opens `path` and authenticates with `password` (null or empty: none). Never throws.
+OpenResult openPdf(fz_context* ctx, const char* path, const char* password);
+
+// Opens a file already known to open with exactly `password` (as found by openPdf).
+// Returns nullptr on failure. Never throws.
+pdf_document* reopenPdf(fz_context* ctx, const char* path, const std::string& password);
+
+// Pages reachable through the page tree, never more than the tree's /Count claims: that is the
+// range fz_load_page accepts. 0 when the tree is unusable. Never throws.
+int realPageCount(fz_context* ctx, pdf_document* doc);
+
+} // namespace pxpdf
