@@ -23,11 +23,7 @@ QString SystemError::text() const {
     return QString::fromUtf8(what());
 }
 
-QString systemErrorText(int code) {
-    char buffer[256] = {};
-    const char* message = pickMessage(strerror_r(code, buffer, sizeof buffer), buffer);
-    QString text =
-        message ? QString::fromLocal8Bit(message) : QStringLiteral("Unknown error %1").arg(code);
+QString TrimErrorText(QString text) {
     qsizetype end = text.size();
     while (end > 0) {
         const QChar c = text.at(end - 1);
@@ -37,6 +33,13 @@ QString systemErrorText(int code) {
     }
     text.truncate(end);
     return text;
+}
+
+QString systemErrorText(int code) {
+    char buffer[256] = {};
+    const char* message = pickMessage(strerror_r(code, buffer, sizeof buffer), buffer);
+    return TrimErrorText(message ? QString::fromLocal8Bit(message)
+                                 : QStringLiteral("Unknown error %1").arg(code));
 }
 
 QString lastErrorText() {

@@ -13,6 +13,9 @@ public:
     QString text() const;
 };
 
+// Removes trailing blanks, line breaks and periods, as system message texts get.
+QString TrimErrorText(QString text);
+
 // The system's text for an errno value, with trailing blanks, line breaks and periods removed.
 QString systemErrorText(int code);
 

@@ -37,6 +37,20 @@ QString parentOf(const QString& path) {
     return path.left(slash);
 }
 
+// mkdir with exactly 0700 whatever the umask; false with errno (EEXIST too) otherwise.
+bool makePrivateDir(const QString& path) {
+    const QByteArray native = toAnsi(path);
+    if (::mkdir(native.constData(), 0700) != 0)
+        return false;
+    if (::chmod(native.constData(), 0700) != 0) {
+        const int saved = errno;
+        ::rmdir(native.constData());
+        errno = saved == EEXIST ? EPERM : saved;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QString TempFolder() {
@@ -117,9 +131,16 @@ bool EnsurePrivateFolder(const QString& path, QString* error) {
     const uid_t me = ::geteuid();
 
     const QString parent = parentOf(folder);
-    if (!ForceDirectories(parent))
-        return fail(
-            QStringLiteral("Cannot create the folder %1: %2.").arg(parent, lastErrorText()));
+    // Missing levels are ours alone as well; existing ones are left as they are.
+    const QStringList parts = parent.split(u'/');
+    QString level;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        level += parts[i];
+        if (!parts[i].isEmpty() && !makePrivateDir(level) && errno != EEXIST)
+            return fail(
+                QStringLiteral("Cannot create the folder %1: %2.").arg(level, lastErrorText()));
+        level += u'/';
+    }
     struct stat st;
     if (::stat(toAnsi(parent).constData(), &st) != 0)
         return fail(
@@ -132,15 +153,9 @@ bool EnsurePrivateFolder(const QString& path, QString* error) {
                                    "contents.")
                         .arg(parent));
 
-    if (::mkdir(native.constData(), 0700) == 0) {
-        // The umask may have taken more than we want; the folder is ours, set it exactly.
-        if (::chmod(native.constData(), 0700) != 0)
-            return fail(QStringLiteral("Cannot set the permissions of the folder %1: %2.")
-                            .arg(folder, lastErrorText()));
-    } else if (errno != EEXIST) {
+    if (!makePrivateDir(folder) && errno != EEXIST)
         return fail(
             QStringLiteral("Cannot create the folder %1: %2.").arg(folder, lastErrorText()));
-    }
 
     if (::lstat(native.constData(), &st) != 0)
         return fail(

@@ -35,6 +35,11 @@ public:
     Fd& operator=(const Fd&) = delete;
     ~Fd() { reset(); }
     int get() const { return m_fd; }
+    int release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
     void reset(int fd = -1) {
         if (m_fd >= 0)
             ::close(m_fd);
@@ -249,9 +254,9 @@ CaptureResult RunAndCapture(const QString& commandLine) {
     RaiseIfFailed(::pipe2(ends, O_CLOEXEC) == 0);
     Fd readEnd(ends[0]);
     Fd writeEnd(ends[1]);
-    readEnd.reset(aboveStandard(readEnd.get()));
+    readEnd.reset(aboveStandard(readEnd.release()));
     RaiseIfFailed(readEnd.get() >= 0);
-    writeEnd.reset(aboveStandard(writeEnd.get()));
+    writeEnd.reset(aboveStandard(writeEnd.release()));
     RaiseIfFailed(writeEnd.get() >= 0);
 
     posix_spawn_file_actions_t actions;
