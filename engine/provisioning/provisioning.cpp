@@ -1,0 +1,303 @@
+#include "engine/provisioning/provisioning.h"
+
+#include "app/literals/literal_values.h"
+#include "app/literals/literals.h"
+#include "engine/messages.h"
+#include "platform/errors.h"
+#include "platform/folders.h"
+#include "platform/msgbox.h"
+#include "platform/text.h"
+#include "platform/winmsg.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <zip.h>
+
+#include <atomic>
+#include <cerrno>
+#include <memory>
+#include <sys/stat.h>
+#include <thread>
+
+using platform::SystemError;
+
+QString LibraryDir;
+SharedText RenderLibraryName;
+SharedText RenderCompanionName;
+SharedBytes RenderPackagePath;
+QByteArray PackagePassword;
+QByteArray InnerPackagePassword;
+
+namespace {
+
+std::atomic<int> runningChecks{0};
+
+QString decipheredName(const char* literal) {
+    return platform::fromAnsi(DecipherName(literal));
+}
+
+bool isFile(const QString& path) {
+    return QFileInfo(path).isFile();
+}
+
+[[noreturn]] void raise(const QString& text) {
+    throw SystemError(text);
+}
+
+QString zipCodeText(int code) {
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    const QString text = QString::fromUtf8(zip_error_strerror(&error));
+    zip_error_fini(&error);
+    return text;
+}
+
+// The open archive, discarded (read-only, nothing to write back) on every way out.
+struct Discard {
+    void operator()(zip_t* za) const { zip_discard(za); }
+};
+using Archive = std::unique_ptr<zip_t, Discard>;
+
+Archive openArchive(const QString& zipPath, const QByteArray& password) {
+    int code = 0;
+    Archive archive(
+        zip_open(QFile::encodeName(zipPath).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
+    if (!archive) {
+        switch (code) {
+        case ZIP_ER_NOENT:
+            raise(QStringLiteral("Package not found: %1").arg(zipPath));
+        case ZIP_ER_OPEN:
+        case ZIP_ER_READ:
+        case ZIP_ER_MEMORY:
+            raise(QStringLiteral("Cannot read package %1: %2").arg(zipPath, zipCodeText(code)));
+        default:
+            raise(QStringLiteral("Damaged package %1: %2").arg(zipPath, zipCodeText(code)));
+        }
+    }
+    if (zip_set_default_password(archive.get(),
+                                 password.isEmpty() ? nullptr : password.constData()) < 0)
+        raise(QStringLiteral("Cannot read package %1: %2")
+                  .arg(zipPath, QString::fromUtf8(zip_strerror(archive.get()))));
+    return archive;
+}
+
+// The entry's name when it stays inside the base folder; throws otherwise.
+QString checkedEntryName(zip_t* za, zip_uint64_t index, const QString& zipPath) {
+    const char* raw = zip_get_name(za, index, 0);
+    if (!raw)
+        raise(QStringLiteral("Damaged package %1: %2")
+                  .arg(zipPath, QString::fromUtf8(zip_strerror(za))));
+    const QString name = QString::fromUtf8(raw);
+    const auto refuse = [&](const char* why) {
+        raise(QStringLiteral("Refused entry \"%1\" in package %2: %3")
+                  .arg(name, zipPath, QString::fromLatin1(why)));
+    };
+    if (name.isEmpty())
+        refuse("the entry has no name");
+    if (name.startsWith(u'/') || name.startsWith(u'\\') || (name.size() >= 2 && name[1] == u':'))
+        refuse("absolute path");
+    const QStringList parts = name.split(QRegularExpression(QStringLiteral("[/\\\\]")));
+    if (parts.contains(QStringLiteral("..")))
+        refuse("the path leaves the target folder");
+    zip_uint8_t system = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(za, index, 0, &system, &attributes) == 0 &&
+        system == ZIP_OPSYS_UNIX && S_ISLNK(attributes >> 16))
+        refuse("symbolic link");
+    return name;
+}
+
+bool insideFolder(const QString& path, const QString& canonicalBase) {
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return !canonical.isEmpty() &&
+           (canonical == canonicalBase || canonical.startsWith(canonicalBase + u'/'));
+}
+
+// Copies one entry to a temporary file beside its target and renames it when complete.
+void extractEntry(zip_t* za, zip_uint64_t index, const QString& target, const QString& zipPath) {
+    zip_stat_t st;
+    zip_stat_init(&st);
+    const bool encrypted = zip_stat_index(za, index, 0, &st) == 0 &&
+                           (st.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
+                           st.encryption_method != ZIP_EM_NONE;
+    zip_file_t* entry = zip_fopen_index(za, index, 0);
+    if (!entry) {
+        const int code = zip_error_code_zip(zip_get_error(za));
+        if (code == ZIP_ER_WRONGPASSWD || code == ZIP_ER_NOPASSWD)
+            raise(QStringLiteral("Wrong password for package %1").arg(zipPath));
+        raise(QStringLiteral("Damaged package %1: %2")
+                  .arg(zipPath, QString::fromUtf8(zip_strerror(za))));
+    }
+    struct Closer {
+        zip_file_t* f;
+        ~Closer() { zip_fclose(f); }
+    } closer{entry};
+
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
+        raise(QStringLiteral("Cannot write %1: %2").arg(target, out.errorString()));
+    static constexpr qint64 chunk = 1 << 16;
+    QByteArray buffer(chunk, Qt::Uninitialized);
+    for (;;) {
+        const zip_int64_t n = zip_fread(entry, buffer.data(), chunk);
+        if (n < 0) {
+            out.cancelWriting();
+            const int code = zip_error_code_zip(zip_file_get_error(entry));
+            const QString text = QString::fromUtf8(zip_file_strerror(entry));
+            if (encrypted &&
+                (code == ZIP_ER_CRC || code == ZIP_ER_ZLIB || code == ZIP_ER_COMPRESSED_DATA))
+                raise(
+                    QStringLiteral("Wrong password or damaged package %1: %2").arg(zipPath, text));
+            raise(QStringLiteral("Damaged package %1: %2").arg(zipPath, text));
+        }
+        if (n == 0)
+            break;
+        if (out.write(buffer.constData(), n) != n) {
+            const QString why = out.errorString();
+            out.cancelWriting();
+            raise(QStringLiteral("Cannot write %1: %2").arg(target, why));
+        }
+    }
+    // Owner only; execute kept when the archive says so (the libraries are mapped executable).
+    QFileDevice::Permissions permissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    zip_uint8_t system = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(za, index, 0, &system, &attributes) == 0 &&
+        system == ZIP_OPSYS_UNIX && ((attributes >> 16) & S_IXUSR))
+        permissions |= QFileDevice::ExeOwner;
+    out.setPermissions(permissions);
+    if (!out.commit())
+        raise(QStringLiteral("Cannot write %1: %2").arg(target, out.errorString()));
+}
+
+} // namespace
+
+bool SetUpLibraryDir(QString* error) {
+    LibraryDir.clear();
+    const QString dir = platform::TempFolder() + decipheredName(EncLibraryDir);
+    QString why;
+    if (!platform::EnsurePrivateFolder(dir.endsWith(u'/') ? dir.chopped(1) : dir, &why)) {
+        if (error)
+            *error = why;
+        return false;
+    }
+    LibraryDir = dir.endsWith(u'/') ? dir : dir + u'/';
+    return true;
+}
+
+int PackageCheck() {
+    const QString packageName = decipheredName(EncRenderPackageName);
+    RenderLibraryName.set(decipheredName(EncRenderLibraryName));
+    RenderCompanionName.set(decipheredName(EncRenderCompanionName));
+    if (!LibraryDir.isEmpty() && isFile(LibraryDir + RenderLibraryName) &&
+        isFile(LibraryDir + RenderCompanionName))
+        return 0;
+    RenderPackagePath.set(platform::toAnsi(platform::ProgramFolder() + packageName));
+    platform::PostMessage(WM_CREATETEMPLIB, 0, 0);
+    return 0;
+}
+
+void PackageCheckThread() {
+    ++runningChecks;
+    std::thread([] {
+        try {
+            PackageCheck();
+        } catch (...) {
+            const QString text =
+                QStringLiteral("Create library error:") + platform::lastErrorText();
+            try {
+                platform::MessageBox(platform::BoxKind::Plain, text);
+            } catch (...) {
+            }
+        }
+        --runningChecks; // last touch of shared state: the thread only returns after this
+    }).detach();
+}
+
+void WaitForPackageChecks() {
+    platform::WaitServicingGui([] { return runningChecks.load() == 0; });
+}
+
+void ExtractArchive(const QString& zipPath, const QByteArray& password, const QString& baseDir) {
+    if (baseDir.isEmpty())
+        raise(QStringLiteral("The working folder of the renderer is not available"));
+    const QString canonicalBase = QFileInfo(baseDir).canonicalFilePath();
+    if (canonicalBase.isEmpty() || !QFileInfo(canonicalBase).isDir())
+        raise(QStringLiteral("Folder not found: %1").arg(baseDir));
+    const QString base = baseDir.endsWith(u'/') ? baseDir : baseDir + u'/';
+
+    Archive archive = openArchive(zipPath, password);
+    const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+    if (count < 0)
+        raise(QStringLiteral("Damaged package %1").arg(zipPath));
+    // Every name is checked before anything is written, so a refused archive leaves no trace.
+    QStringList names;
+    for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i)
+        names.append(checkedEntryName(archive.get(), i, zipPath));
+
+    for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i) {
+        const QString& name = names[qsizetype(i)];
+        const QString target = base + name;
+        const bool folder = name.endsWith(u'/');
+        const QString parent = folder ? target : QFileInfo(target).absolutePath();
+        if (!QDir().mkpath(parent))
+            raise(QStringLiteral("Cannot create folder %1: %2")
+                      .arg(parent, platform::lastErrorText()));
+        // A folder that is really a link elsewhere must not receive the entry.
+        if (!insideFolder(parent, canonicalBase))
+            raise(QStringLiteral(
+                      "Refused entry \"%1\" in package %2: the path leaves the target folder")
+                      .arg(name, zipPath));
+        if (!folder)
+            extractEntry(archive.get(), i, target, zipPath);
+    }
+}
+
+void CreateTempLibFiles() {
+    if (LibraryDir.isEmpty())
+        raise(QStringLiteral("The working folder of the renderer is not available"));
+    QString package = platform::fromAnsi(RenderPackagePath.get());
+    if (package.isEmpty())
+        package = platform::ProgramFolder() + decipheredName(EncRenderPackageName);
+    QByteArray outerPassword = PackagePassword;
+    QByteArray innerPassword = InnerPackagePassword;
+    if (outerPassword.isEmpty() || innerPassword.isEmpty()) {
+        const QList<QByteArray> both =
+            RevealHiddenTexts({HidPackagePassword, HidInnerPackagePassword});
+        outerPassword = both.at(0);
+        innerPassword = both.at(1);
+    }
+
+    ExtractArchive(package, outerPassword, LibraryDir);
+    const QString extension = QFileInfo(package).suffix();
+    const QString inner = LibraryDir + extension;
+    if (extension.isEmpty() || !isFile(inner))
+        return;
+    // The inner archive goes whatever happens: it must not outlive the extraction.
+    struct Remover {
+        QString path;
+        ~Remover() { QFile::remove(path); }
+    } remover{inner};
+    ExtractArchive(inner, innerPassword, LibraryDir);
+}
+
+void DeleteRenderFiles() {
+    if (LibraryDir.isEmpty())
+        return;
+    // Files left by an earlier run are removed too, even when no check ran in this one.
+    QString library = RenderLibraryName;
+    QString companion = RenderCompanionName;
+    if (library.isEmpty())
+        library = decipheredName(EncRenderLibraryName);
+    if (companion.isEmpty())
+        companion = decipheredName(EncRenderCompanionName);
+    for (const QString& name : {library, companion}) {
+        const QFileInfo file(LibraryDir + name);
+        if (file.isFile() || file.isSymLink())
+            QFile::remove(file.filePath());
+    }
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+// Provisioning of the rendering package: the presence check of the rendering library and its
+// companion in LibraryDir, the extraction of the package on the GUI thread, and their deletion
+// at shutdown.
+
+#include <QByteArray>
+#include <QString>
+
+#include <mutex>
+
+// A value that several threads read while one of them may set it. Reads return a copy.
+template <typename T> class Shared {
+public:
+    T get() const {
+        std::lock_guard lock(m_mutex);
+        return m_value;
+    }
+    void set(const T& value) {
+        std::lock_guard lock(m_mutex);
+        m_value = value;
+    }
+    operator T() const { return get(); }
+    bool isEmpty() const { return get().isEmpty(); }
+
+private:
+    mutable std::mutex m_mutex;
+    T m_value;
+};
+using SharedText = Shared<QString>;
+using SharedBytes = Shared<QByteArray>;
+
+inline QString operator+(const QString& left, const SharedText& right) {
+    return left + right.get();
+}
+inline QString operator+(const SharedText& left, const QString& right) {
+    return left.get() + right;
+}
+
+// The renderer's private working folder, ending with "/"; empty when it is not available.
+// Set once on the GUI thread at start-up (SetUpLibraryDir) before any worker runs.
+extern QString LibraryDir;
+
+// File names of the rendering library and its companion: empty until PackageCheck ran, then
+// the deciphered names. Safe to read from any thread.
+extern SharedText RenderLibraryName, RenderCompanionName;
+
+// The package's full path (8-bit text), set by PackageCheck whenever it asks for an extraction.
+extern SharedBytes RenderPackagePath;
+
+// The two archive passwords; revealed on the GUI thread when the main window is first shown
+// (CreateTempLibFiles reveals them itself when that has not happened yet).
+extern QByteArray PackagePassword, InnerPackagePassword;
+
+// LibraryDir = temporary folder + the enciphered relative path, created private (mode 0700)
+// and refused when another user could write to it. On refusal LibraryDir stays empty and
+// *error holds the reason. GUI thread, at start-up.
+bool SetUpLibraryDir(QString* error);
+
+// Deciphers the three package names, stores the two file names, and when either file is
+// missing from LibraryDir sets RenderPackagePath and posts WM_CREATETEMPLIB. Returns 0.
+int PackageCheck();
+
+// Runs PackageCheck on a thread of its own and returns at once; a failure shows
+// "Create library error:" followed by the system's text for the thread's last error.
+void PackageCheckThread();
+
+// GUI thread, before the program's globals go away: waits for package checks still running,
+// servicing their message boxes meanwhile.
+void WaitForPackageChecks();
+
+// Extracts every entry of the ZIP archive at zipPath, deciphered with password (traditional
+// PKWARE encryption; empty = none), into baseDir. Each entry is written under a temporary name
+// in its folder and renamed when complete, so no truncated file ever carries a final name.
+// Entries that would land outside baseDir (absolute names, "..", symbolic links) are refused.
+// Throws platform::SystemError with a clear message: archive missing, wrong password, damaged
+// archive, refused entry, write failure.
+void ExtractArchive(const QString& zipPath, const QByteArray& password, const QString& baseDir);
+
+// The body of the main window's WM_CREATETEMPLIB handler: extracts the package into
+// LibraryDir, then the inner archive (named after the package's extension without its dot)
+// with the inner password, and deletes the inner archive. Throws like ExtractArchive.
+void CreateTempLibFiles();
+
+// Shutdown: deletes the rendering library and its companion from LibraryDir, each only if it
+// is there; failures are ignored.
+void DeleteRenderFiles();
