@@ -5,6 +5,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -207,6 +209,45 @@ TEST(Literals, BinariesHoldNoPlainForm) {
         }
     }
     EXPECT_GE(scanned, 2) << "the literals library and the package tool must be there";
+}
+
+// The maintainer's tool, run as a real process: its output reads back to the input.
+QByteArray runEncipher(const QStringList& args) {
+    QProcess tool;
+    tool.start(QStringLiteral(ENCIPHER_TOOL), args);
+    EXPECT_TRUE(tool.waitForFinished(60000));
+    EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().constData();
+    return tool.readAllStandardOutput();
+}
+
+TEST(EncipherTool, OutputReadsBack) {
+    const QString plain = QStringLiteral("a value with blanks & symbols \u00e9");
+    const QByteArray name = runEncipher({QStringLiteral("name"), plain}).trimmed();
+    EXPECT_EQ(QString::fromUtf8(DecipherName(name)), plain);
+    const QByteArray hidden = runEncipher({QStringLiteral("hidden"), plain}).trimmed();
+    EXPECT_EQ(RevealHiddenText(hidden.constData()), plain);
+    const QByteArray stage1 = runEncipher({QStringLiteral("stage1"), plain}).trimmed();
+    Codec first;
+    BuildBaseKeys();
+    first.setCipherId(BaseCipherId);
+    first.setPassword(BasePassword);
+    EXPECT_EQ(QString::fromUtf8(first.decrypt(stage1)), plain);
+}
+
+// Regenerating the header from the table gives literals that decipher to the same values.
+TEST(EncipherTool, HeaderFromTable) {
+    const auto table = plainTable();
+    const QByteArray header =
+        runEncipher({QStringLiteral("header"), QStringLiteral(LITERAL_TABLE)});
+    const QRegularExpression row(QStringLiteral("char (\\w+)\\[\\] =\\s*\"([^\"]*)\";"));
+    std::map<std::string, QByteArray> generated;
+    for (const auto& m : row.globalMatch(QString::fromUtf8(header)))
+        generated[m.captured(1).toStdString()] = m.captured(2).toUtf8();
+    ASSERT_EQ(generated.size(), table.size());
+    for (const NameLiteral& n : nameLiterals)
+        EXPECT_EQ(DecipherName(generated.at(n.id)), table.at(n.id)) << n.id;
+    for (const HiddenLiteral& h : hiddenLiterals)
+        EXPECT_EQ(RevealHiddenTextAnsi(generated.at(h.id).constData()), table.at(h.id)) << h.id;
 }
 
 } // namespace

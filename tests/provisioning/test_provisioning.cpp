@@ -28,6 +28,11 @@
 #include <utility>
 #include <vector>
 
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
 namespace {
 
 QString name(const char* enciphered) {
