@@ -1,0 +1,134 @@
+// The information tool as the program runs it: a real process on fixture PDFs, its output
+// read the way the probe reads it.
+#include "tests/render/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The program's reading: lines joined with ",", the text from the first "Pages:" up to the
+// next ",", and of that the part after the last blank.
+std::string probePageCount(const std::string& output) {
+    std::string joined = output;
+    std::replace(joined.begin(), joined.end(), '\n', ',');
+    const size_t at = joined.find("Pages:");
+    if (at == std::string::npos)
+        return {};
+    const std::string segment = joined.substr(at, joined.find(',', at) - at);
+    return segment.substr(segment.rfind(' ') + 1);
+}
+
+std::string upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+class InfoTool : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        root_ = pxtest::makeFixtureFolder(FIXTURE_SCRIPT);
+        ASSERT_FALSE(root_.empty()) << "fixture PDFs could not be made";
+    }
+    static void TearDownTestSuite() {
+        if (!root_.empty())
+            fs::remove_all(root_);
+    }
+    static pxtest::RunResult pi(const std::string& pdfName, const char* password = nullptr) {
+        const std::string path = (root_ / "pdf" / pdfName).string();
+        if (password)
+            return pxtest::run({PI_PATH, "-upw", password, path});
+        return pxtest::run({PI_PATH, path});
+    }
+    static inline fs::path root_;
+};
+
+TEST_F(InfoTool, ReadableFilesReportTheirPageCount) {
+    struct Case {
+        const char* pdfName;
+        const char* password;
+        const char* pages;
+    };
+    const Case cases[] = {
+        {"three.pdf", nullptr, "3"},
+        {"twelve.pdf", nullptr, "12"},
+        {"absurd-count.pdf", nullptr, "2"}, // the tree claims a billion
+        {"cyclic-tree.pdf", nullptr, "1"},
+        {"owner-only.pdf", nullptr, "3"},
+        {"three.pdf", "unneeded", "3"},
+        {"aes-256.pdf", "secret", "3"},
+        {"aes-256.pdf", "owner", "3"},
+        {"aes-128.pdf", "secret", "3"},
+        {"rc4-40.pdf", "secret", "3"},
+        {"rc4-128.pdf", "secret", "3"},
+        {"blank-password.pdf", "my secret pw", "3"},
+        {"umlaut-rc4.pdf", "\xc3\xa4", "3"}, // UTF-8 "ä"
+        {"umlaut-rc4.pdf", "\xe4", "3"},     // Latin-1 "ä"
+        {"umlaut-aes256.pdf", "\xc3\xa4", "3"},
+        {"umlaut-aes256.pdf", "\xe4", "3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pdfName) + " " + (c.password ? c.password : "(none)"));
+        const pxtest::RunResult result = pi(c.pdfName, c.password);
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_EQ(result.output.rfind("Pages:", 0), 0u) << result.output;
+        EXPECT_EQ(probePageCount(result.output), c.pages) << result.output;
+        EXPECT_NE(result.output.find("\nEncrypted:"), std::string::npos);
+        EXPECT_NE(result.output.find("\nPDF version:    1."), std::string::npos);
+    }
+    const std::string three = pi("three.pdf").output;
+    EXPECT_NE(three.find("\nTitle:          Fixture\n"), std::string::npos) << three;
+    EXPECT_NE(three.find("\nPage size:      612 x 792 pts\n"), std::string::npos) << three;
+    EXPECT_NE(three.find("\nEncrypted:      no\n"), std::string::npos) << three;
+}
+
+TEST_F(InfoTool, MissingOrWrongUserPasswordSaysIncorrectPassword) {
+    struct Case {
+        const char* pdfName;
+        const char* password;
+    };
+    const Case cases[] = {
+        {"aes-256.pdf", nullptr},   {"aes-256.pdf", "wrong"},     {"aes-256.pdf", ""},
+        {"rc4-40.pdf", nullptr},    {"rc4-128.pdf", "Secret"},    {"aes-128.pdf", nullptr},
+        {"umlaut-aes256.pdf", "a"}, {"blank-password.pdf", "my"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pdfName) + " " + (c.password ? c.password : "(none)"));
+        const pxtest::RunResult result = pi(c.pdfName, c.password);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_NE(upper(result.output).find("INCORRECT PASSWORD"), std::string::npos)
+            << result.output;
+        EXPECT_EQ(result.output.find("Pages:"), std::string::npos);
+    }
+}
+
+TEST_F(InfoTool, UnreadableFilesFailWithOneLineAndNoPasswordText) {
+    for (const char* name : {"no-such.pdf", "damaged.pdf", "not-a-pdf.pdf", "empty.pdf", ""}) {
+        SCOPED_TRACE(name);
+        const pxtest::RunResult result = pi(name);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;
+        EXPECT_EQ(upper(result.output).find("INCORRECT PASSWORD"), std::string::npos);
+    }
+    // Even when the file's own name says so.
+    const fs::path tricky = root_ / "pdf" / "incorrect password.pdf";
+    fs::copy_file(root_ / "pdf" / "damaged.pdf", tricky, fs::copy_options::overwrite_existing);
+    const pxtest::RunResult result = pi("incorrect password.pdf");
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(upper(result.output).find("INCORRECT PASSWORD"), std::string::npos);
+}
+
+TEST_F(InfoTool, BadCommandLinesAreErrors) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {PI_PATH}, {PI_PATH, "-upw"}, {PI_PATH, "-upw", "pw"}, {PI_PATH, "a", "b"}}) {
+        const pxtest::RunResult result = pxtest::run(args);
+        EXPECT_EQ(result.exitCode, 2) << result.output;
+    }
+}
+
+} // namespace

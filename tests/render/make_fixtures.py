@@ -1,0 +1,157 @@
+#!/usr/bin/python3
+"""Writes the PDFs the rendering and information tool tests use into the folder given.
+
+Plain files are written byte by byte here; encrypted copies are made with qpdf.
+"""
+import os
+import subprocess
+import sys
+
+
+def pdf_bytes(objects, root=1, info=None, extra_tail=b""):
+    """A PDF with a correct cross-reference table; objects are numbered from 1."""
+    out = bytearray(b"%PDF-1.7\n%\xe2\xe3\xcf\xd3\n")
+    offsets = []
+    for number, body in enumerate(objects, start=1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n" % number + body + b"\nendobj\n"
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+    for offset in offsets:
+        out += b"%010d 00000 n \n" % offset
+    trailer = b"<< /Size %d /Root %d 0 R" % (len(objects) + 1, root)
+    if info:
+        trailer += b" /Info %d 0 R" % info
+    out += b"trailer\n" + trailer + b" >>\nstartxref\n%d\n%%%%EOF\n" % xref
+    return bytes(out) + extra_tail
+
+
+def stream(data, extra=b""):
+    return b"<< /Length %d%s >>\nstream\n" % (len(data), extra) + data + b"\nendstream"
+
+
+def document(page_sizes, title=b"Fixture", count=None, font=None):
+    """Catalog, page tree with the given sizes (points), Helvetica text and colour boxes.
+
+    `count` overrides the page tree's /Count (damaged files claim absurd counts);
+    `font` replaces the page font with extra objects (body, extra objects).
+    """
+    n = len(page_sizes)
+    first_page = 5
+    objects = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        None,  # page tree, filled below
+        b"<< /Title (%s) /Author (Pixolund tests) /Producer (make_fixtures) "
+        b"/CreationDate (D:20240102103000+01'00') >>" % title,
+        b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+    ]
+    kids = []
+    for i, (w, h) in enumerate(page_sizes):
+        page_obj = first_page + 2 * i
+        kids.append(b"%d 0 R" % page_obj)
+        text = (b"0.9 0.1 0.1 rg 20 20 %d %d re f 0.1 0.2 0.8 rg 40 40 60 30 re f "
+                b"0 g BT /F1 18 Tf 30 %d Td (Page %d) Tj ET" % (w // 2, h // 3, h - 40, i + 1))
+        objects.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 %d %d] "
+                       b"/Resources << /Font << /F1 4 0 R >> >> /Contents %d 0 R >>"
+                       % (w, h, page_obj + 1))
+        objects.append(stream(text))
+    objects[1] = b"<< /Type /Pages /Kids [%s] /Count %d >>" % (b" ".join(kids),
+                                                                 n if count is None else count)
+    return pdf_bytes(objects, root=1, info=3)
+
+
+def type3_loop():
+    """One page whose Type3 glyph shows itself again: an interpreter recursing without end."""
+    objects = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] "
+        b"/Resources << /Font << /T3 5 0 R >> >> /Contents 4 0 R >>",
+        stream(b"BT /T3 50 Tf 20 20 Td (a) Tj ET"),
+        b"<< /Type /Font /Subtype /Type3 /FontBBox [0 0 1000 1000] "
+        b"/FontMatrix [0.001 0 0 0.001 0 0] /CharProcs << /a 6 0 R >> "
+        b"/Encoding << /Type /Encoding /Differences [97 /a] >> /FirstChar 97 /LastChar 97 "
+        b"/Widths [1000] /Resources << /Font << /T3 5 0 R >> >> >>",
+        stream(b"1000 0 d0 0 0 1 rg 0 0 500 500 re f BT /T3 1 Tf (a) Tj ET"),
+    ]
+    return pdf_bytes(objects)
+
+
+def heavy_page(levels=7, fan=10):
+    """A tiny file whose one page paints fan**levels full-page shapes through nested forms:
+    minutes of rendering, for the page watchdog."""
+    objects = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] "
+        b"/Resources << /XObject << /X 5 0 R >> >> /Contents 4 0 R >>",
+        stream(b"/X Do"),
+    ]
+    for level in range(levels):
+        number = 5 + level
+        if level + 1 < levels:
+            body = b"q 1 0 0 1 0.01 0 cm /X Do Q " * fan
+            res = b" /Resources << /XObject << /X %d 0 R >> >>" % (number + 1)
+        else:
+            body = b"0.5 g 0 0 m 612 0 l 306 792 l f 0 0 612 792 re S"
+            res = b""
+        objects.append(stream(body, b" /Type /XObject /Subtype /Form /BBox [0 0 612 792]" + res))
+    return pdf_bytes(objects)
+
+
+def cyclic_tree():
+    """A page tree whose node lists itself among its kids besides one real page."""
+    objects = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R 2 0 R] /Count 5 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 144 144] /Contents 4 0 R >>",
+        stream(b"0 0 1 rg 10 10 50 50 re f"),
+    ]
+    return pdf_bytes(objects)
+
+
+def qpdf_encrypt(source, target, user, owner, bits, extra=(), mode="auto"):
+    # --password-mode=unicode: qpdf stores a non-ASCII password the way each revision expects.
+    subprocess.run(["qpdf", "--allow-weak-crypto", "--password-mode=" + mode, "--encrypt", user,
+                    owner, str(bits), *extra, "--", source, target], check=True)
+
+
+def main():
+    folder = sys.argv[1]
+    os.makedirs(folder, exist_ok=True)
+
+    def write(name, data):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+        return os.path.join(folder, name)
+
+    # Letter portrait, letter landscape and a 4 x 3 inch page: sizes differ per page.
+    plain = write("three.pdf", document([(612, 792), (792, 612), (288, 216)]))
+    write("twelve.pdf", document([(144, 72)] * 12, title=b"Twelve"))
+    write("absurd-count.pdf", document([(144, 144), (144, 144)], count=1000000000))
+    write("type3-loop.pdf", type3_loop())
+    write("cyclic-tree.pdf", cyclic_tree())
+    write("heavy-page.pdf", heavy_page())
+    write("not-a-pdf.pdf", b"This is plain text, not a PDF at all.\n" * 20)
+    write("damaged.pdf", b"%PDF-1.7\n1 0 obj\n<< /Type /Catalog /Pages 9 0 R\n" + b"\x00\xff" * 64)
+    write("empty.pdf", b"")
+
+    encrypt = [
+        ("rc4-40.pdf", "secret", "owner", 40, ()),
+        ("rc4-128.pdf", "secret", "owner", 128, ("--use-aes=n",)),
+        ("aes-128.pdf", "secret", "owner", 128, ("--use-aes=y",)),
+        ("aes-256.pdf", "secret", "owner", 256, ()),
+        ("owner-only.pdf", "", "owner", 256, ()),
+        ("blank-password.pdf", "my secret pw", "owner", 256, ()),
+    ]
+    for name, user, owner, bits, extra in encrypt:
+        qpdf_encrypt(plain, os.path.join(folder, name), user, owner, bits, extra)
+    # "ä" as PDFDocEncoding byte for the RC4 revision, as UTF-8 for AES-256.
+    qpdf_encrypt(plain, os.path.join(folder, "umlaut-rc4.pdf"), "\u00e4", "owner", 128,
+                 ("--use-aes=n",), "unicode")
+    qpdf_encrypt(plain, os.path.join(folder, "umlaut-aes256.pdf"), "\u00e4", "owner", 256,
+                 (), "unicode")
+
+
+if __name__ == "__main__":
+    main()

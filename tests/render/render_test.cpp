@@ -1,0 +1,367 @@
+// The rendering library, loaded like the program loads it, on fixture PDFs; every image is
+// read back with an independent reader (Pillow).
+#include "tests/render/testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <dlfcn.h>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using RasterizePdfProc = int (*)(const char*, const char*, const char*, int32_t, int32_t, int32_t,
+                                 int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t);
+
+struct Frame {
+    std::string file, format, mode, colours;
+    int width = 0, height = 0, xdpi = 0, ydpi = 0, compression = 0;
+};
+
+struct Size {
+    int width, height;
+};
+// three.pdf at 100 dpi: letter portrait, letter landscape, 4 x 3 inches.
+const std::vector<Size> kThreeAt100 = {{850, 1100}, {1100, 850}, {400, 300}};
+
+class Rasterize : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        root_ = pxtest::makeFixtureFolder(FIXTURE_SCRIPT);
+        ASSERT_FALSE(root_.empty()) << "fixture PDFs could not be made";
+        library_ = dlopen(PXRASTER_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library_, nullptr) << dlerror();
+        rasterize_ = reinterpret_cast<RasterizePdfProc>(dlsym(library_, "PxRasterizePdf"));
+        ASSERT_NE(rasterize_, nullptr);
+    }
+    static void TearDownTestSuite() {
+        if (library_)
+            dlclose(library_);
+        if (!root_.empty())
+            fs::remove_all(root_);
+    }
+
+    static fs::path pdf(const std::string& name) { return root_ / "pdf" / name; }
+
+    // A new, empty output folder.
+    static fs::path outFolder(const std::string& name = "out") {
+        const fs::path dir = root_ / (name + "-" + std::to_string(++folders_));
+        fs::create_directories(dir);
+        return dir;
+    }
+
+    // Returns 0, or the errno the library set with its non-zero result.
+    static int call(const fs::path& pdfPath, const fs::path& target, const char* password, int dpi,
+                    int bpp, int compression, int grey, int allInOne, int first, int last,
+                    int quality = 85) {
+        errno = 0;
+        const int rc = rasterize_(pdfPath.c_str(), target.c_str(), password, 0, dpi, dpi, bpp,
+                                  compression, quality, grey, allInOne, first, last);
+        const int error = errno;
+        if (rc == 0)
+            return 0;
+        return error ? error : -1;
+    }
+
+    static std::vector<std::string> files(const fs::path& dir) {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static std::vector<Frame> inspect(const fs::path& dir) {
+        std::vector<std::string> args{"/usr/bin/python3", INSPECT_SCRIPT};
+        for (const std::string& name : files(dir))
+            args.push_back((dir / name).string());
+        const pxtest::RunResult result = pxtest::run(args);
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        std::vector<Frame> frames;
+        std::istringstream lines(result.output);
+        std::string line;
+        while (std::getline(lines, line)) {
+            Frame f;
+            std::istringstream words(line);
+            words >> f.file >> f.format >> f.width >> f.height >> f.mode >> f.xdpi >> f.ydpi >>
+                f.compression >> f.colours;
+            std::replace(f.file.begin(), f.file.end(), '?', ' ');
+            frames.push_back(f);
+        }
+        return frames;
+    }
+
+    // Runs one call (TIFF, 100 dpi, pages 1-3) in a child process after `restrict`; returns
+    // its errno, 0 for success.
+    template <typename Restrict>
+    static int callInChild(Restrict restrict, const fs::path& target, int allInOne) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            restrict();
+            const int error =
+                call(pdf("three.pdf"), target, nullptr, 100, 24, 5, 0, allInOne, 1, 3);
+            _exit(error < 0 ? 255 : error);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    }
+
+    static inline fs::path root_;
+    static inline void* library_ = nullptr;
+    static inline RasterizePdfProc rasterize_ = nullptr;
+    static inline int folders_ = 0;
+};
+
+// What the program can send: every format in colour and grey; TIFF with each compression,
+// one file per page or all in one.
+struct FormatCase {
+    const char* ext;
+    int bpp, compression, grey, allInOne;
+    const char* colours;   // "colour", "grey" or "bw", as read back
+    const char* format;    // Pillow's name of the format
+    bool storesResolution; // the format has a place for it
+};
+
+const FormatCase kFormats[] = {
+    {"jpg", 24, 5, 0, 0, "colour", "JPEG", true}, {"jpg", 8, 5, 1, 0, "grey", "JPEG", true},
+    {"jpg", 24, 4, 0, 0, "colour", "JPEG", true}, // a TIFF compression passed along is ignored
+    {"png", 24, 5, 0, 0, "colour", "PNG", true},  {"png", 8, 5, 1, 0, "grey", "PNG", true},
+    {"bmp", 24, 5, 0, 0, "colour", "BMP", true},  {"bmp", 8, 5, 1, 0, "grey", "BMP", true},
+    {"gif", 24, 5, 0, 0, "colour", "GIF", false}, {"gif", 8, 5, 1, 0, "grey", "GIF", false},
+    {"pcx", 24, 5, 0, 0, "colour", "PCX", true},  {"pcx", 8, 5, 1, 0, "grey", "PCX", true},
+    {"tga", 24, 5, 0, 0, "colour", "TGA", false}, {"tga", 8, 5, 1, 0, "grey", "TGA", false},
+    {"gif", 24, 5, 0, 1, "colour", "GIF", false}, // all-in-one means nothing outside TIFF
+};
+
+void checkFrames(const std::vector<Frame>& frames, const FormatCase& c, int compression) {
+    for (const Frame& f : frames) {
+        SCOPED_TRACE(f.file);
+        EXPECT_EQ(f.format, c.format);
+        EXPECT_EQ(f.colours, c.colours);
+        if (std::string(c.colours) == "bw")
+            EXPECT_EQ(f.mode, "1");
+        else if (std::string(c.colours) == "grey")
+            EXPECT_TRUE(f.mode == "L" || f.mode == "P") << f.mode; // 8-bit grey or grey palette
+        EXPECT_EQ(f.compression, compression);
+        EXPECT_EQ(f.xdpi, c.storesResolution ? 100 : 0);
+        EXPECT_EQ(f.ydpi, c.storesResolution ? 100 : 0);
+    }
+}
+
+TEST_F(Rasterize, EveryFormatAndColourModeWritesOneReadableFilePerPage) {
+    for (const FormatCase& c : kFormats) {
+        SCOPED_TRACE(std::string(c.ext) + " bpp " + std::to_string(c.bpp));
+        const fs::path dir = outFolder();
+        ASSERT_EQ(call(pdf("three.pdf"), dir / (std::string("three.") + c.ext), nullptr, 100, c.bpp,
+                       c.compression, c.grey, c.allInOne, 1, 3),
+                  0);
+        const std::string e = c.ext;
+        EXPECT_EQ(files(dir),
+                  (std::vector<std::string>{"three-1." + e, "three-2." + e, "three-3." + e}));
+        const std::vector<Frame> frames = inspect(dir);
+        ASSERT_EQ(frames.size(), 3u);
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(frames[i].width, kThreeAt100[i].width);
+            EXPECT_EQ(frames[i].height, kThreeAt100[i].height);
+        }
+        checkFrames(frames, c, 0);
+    }
+}
+
+TEST_F(Rasterize, EveryTiffCompressionAloneAndAllInOne) {
+    struct TiffMode {
+        int bpp, grey;
+        const char* colours;
+    };
+    const TiffMode rich[] = {{24, 0, "colour"}, {8, 1, "grey"}};
+    const TiffMode fax[] = {{1, 0, "bw"}, {1, 1, "bw"}}; // black and white in both colour modes
+    for (int compression : {1, 2, 3, 4, 5, 7, 32773}) {
+        const bool bilevel = compression >= 2 && compression <= 4;
+        for (const TiffMode& m : bilevel ? fax : rich) {
+            for (int allInOne : {0, 1}) {
+                SCOPED_TRACE("compression " + std::to_string(compression) + " bpp " +
+                             std::to_string(m.bpp) + " grey " + std::to_string(m.grey) +
+                             " all-in-one " + std::to_string(allInOne));
+                const fs::path dir = outFolder();
+                ASSERT_EQ(call(pdf("three.pdf"), dir / "three.tiff", nullptr, 100, m.bpp,
+                               compression, m.grey, allInOne, 1, 3),
+                          0);
+                EXPECT_EQ(files(dir), allInOne
+                                          ? std::vector<std::string>{"three.tiff"}
+                                          : std::vector<std::string>{"three-1.tiff", "three-2.tiff",
+                                                                     "three-3.tiff"});
+                const std::vector<Frame> frames = inspect(dir);
+                ASSERT_EQ(frames.size(), 3u); // pages in order, in one file or three
+                for (size_t i = 0; i < 3; ++i) {
+                    EXPECT_EQ(frames[i].width, kThreeAt100[i].width);
+                    EXPECT_EQ(frames[i].height, kThreeAt100[i].height);
+                }
+                checkFrames(frames,
+                            {"tiff", m.bpp, compression, m.grey, allInOne, m.colours, "TIFF", true},
+                            compression);
+            }
+        }
+    }
+}
+
+TEST_F(Rasterize, PageRangeIsClampedToTheDocument) {
+    struct RangeCase {
+        const char* pdfName;
+        int first, last;
+        std::vector<std::string> expected;
+    };
+    const RangeCase cases[] = {
+        {"twelve.pdf",
+         1,
+         12,
+         {"t-01.png", "t-02.png", "t-03.png", "t-04.png", "t-05.png", "t-06.png", "t-07.png",
+          "t-08.png", "t-09.png", "t-10.png", "t-11.png", "t-12.png"}},
+        {"twelve.pdf", 3, 5, {"t-03.png", "t-04.png", "t-05.png"}},
+        {"twelve.pdf", 11, 40, {"t-11.png", "t-12.png"}},
+        {"twelve.pdf", 0, 1, {"t-01.png"}},
+        {"twelve.pdf", 13, 20, {}},
+        {"twelve.pdf", 5, 3, {}},
+        // The page tree claims a billion pages but holds two.
+        {"absurd-count.pdf", 1, 1000000000, {"t-1.png", "t-2.png"}},
+        {"cyclic-tree.pdf", 1, 5, {"t-1.png"}},
+    };
+    for (const RangeCase& c : cases) {
+        SCOPED_TRACE(std::string(c.pdfName) + " " + std::to_string(c.first) + ".." +
+                     std::to_string(c.last));
+        const fs::path dir = outFolder();
+        EXPECT_EQ(call(pdf(c.pdfName), dir / "t.png", nullptr, 36, 24, 5, 0, 0, c.first, c.last),
+                  0);
+        EXPECT_EQ(files(dir), c.expected);
+    }
+}
+
+TEST_F(Rasterize, MultiPageTiffHoldsExactlyTheRange) {
+    const fs::path dir = outFolder();
+    ASSERT_EQ(call(pdf("three.pdf"), dir / "three.tiff", nullptr, 100, 1, 4, 0, 1, 2, 9), 0);
+    const std::vector<Frame> frames = inspect(dir);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].width, 1100);
+    EXPECT_EQ(frames[1].width, 400);
+}
+
+TEST_F(Rasterize, Passwords) {
+    struct PasswordCase {
+        const char* pdfName;
+        const char* password;
+        int expected;
+    };
+    const PasswordCase cases[] = {
+        {"aes-256.pdf", nullptr, EACCES},     {"aes-256.pdf", "wrong", EACCES},
+        {"aes-256.pdf", "secret", 0},         {"aes-256.pdf", "owner", 0},
+        {"rc4-40.pdf", "secret", 0},          {"rc4-128.pdf", nullptr, EACCES},
+        {"rc4-128.pdf", "secret", 0},         {"aes-128.pdf", "secret", 0},
+        {"owner-only.pdf", nullptr, 0},       {"blank-password.pdf", "my secret pw", 0},
+        {"umlaut-rc4.pdf", "\xc3\xa4", 0}, // UTF-8
+        {"umlaut-rc4.pdf", "\xe4", 0},     // Latin-1
+        {"umlaut-aes256.pdf", "\xc3\xa4", 0}, {"umlaut-aes256.pdf", "\xe4", 0},
+        {"umlaut-aes256.pdf", "a", EACCES},
+    };
+    for (const PasswordCase& c : cases) {
+        SCOPED_TRACE(std::string(c.pdfName) + " " + (c.password ? c.password : "(none)"));
+        const fs::path dir = outFolder();
+        EXPECT_EQ(call(pdf(c.pdfName), dir / "p.png", c.password, 36, 24, 5, 0, 0, 1, 1),
+                  c.expected);
+        EXPECT_EQ(files(dir).size(), c.expected == 0 ? 1u : 0u);
+    }
+}
+
+TEST_F(Rasterize, FailuresSetErrnoAndLeaveNoFiles) {
+    struct FailureCase {
+        const char* what;
+        const char* pdfName;
+        const char* targetName;
+        int dpi, bpp;
+        int expected;
+    };
+    const FailureCase cases[] = {
+        {"missing file", "no-such.pdf", "x.png", 72, 24, ENOENT},
+        {"damaged", "damaged.pdf", "x.png", 72, 24, EINVAL},
+        {"not a PDF", "not-a-pdf.pdf", "x.png", 72, 24, EINVAL},
+        {"empty file", "empty.pdf", "x.png", 72, 24, EINVAL},
+        {"a folder", "", "x.png", 72, 24, EINVAL},
+        {"missing output folder", "three.pdf", "missing/x.png", 72, 24, ENOENT},
+        {"unknown format", "three.pdf", "x.xyz", 72, 24, EINVAL},
+        {"bits per pixel", "three.pdf", "x.png", 72, 16, EINVAL},
+        {"zero resolution", "three.pdf", "x.png", 0, 24, EINVAL},
+        {"bitmap too large", "three.pdf", "x.png", 9000, 24, EFBIG},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path dir = outFolder();
+        EXPECT_EQ(call(pdf(c.pdfName), dir / c.targetName, nullptr, c.dpi, c.bpp, 5, 0, 0, 1, 3),
+                  c.expected);
+        EXPECT_TRUE(files(dir).empty());
+    }
+}
+
+TEST_F(Rasterize, UnwritableFolderAndFailedWritesLeaveNoFiles) {
+    for (int allInOne : {0, 1}) {
+        SCOPED_TRACE("all-in-one " + std::to_string(allInOne));
+        const fs::path readOnly = outFolder("read-only");
+        fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec |
+                                      fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec);
+        // Permissions do not bind root: the child gives up its privileges first.
+        auto unprivileged = [] {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(254);
+        };
+        EXPECT_EQ(callInChild(unprivileged, readOnly / "three.tiff", allInOne), EACCES);
+        EXPECT_TRUE(files(readOnly).empty());
+
+        // A file size limit makes every write fail part-way, like a full disk.
+        const fs::path dir = outFolder();
+        auto smallFiles = [] {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{2000, 2000};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        };
+        EXPECT_EQ(callInChild(smallFiles, dir / "three.tiff", allInOne), EFBIG);
+        EXPECT_TRUE(files(dir).empty());
+    }
+}
+
+TEST_F(Rasterize, NamesWithBlanksAndNonAscii) {
+    const fs::path source = root_ / "pdf" / "mein Bericht \xc3\xa4.pdf";
+    fs::copy_file(pdf("three.pdf"), source, fs::copy_options::overwrite_existing);
+    const fs::path dir = outFolder("Ausgabe \xc3\xb8");
+    ASSERT_EQ(call(source, dir / "mein Bericht \xc3\xa4.png", nullptr, 36, 8, 5, 1, 0, 1, 2), 0);
+    ASSERT_EQ(call(source, dir / "mein Bericht \xc3\xa4.tiff", nullptr, 36, 8, 5, 1, 1, 1, 3), 0);
+    EXPECT_EQ(files(dir), (std::vector<std::string>{"mein Bericht \xc3\xa4-1.png",
+                                                    "mein Bericht \xc3\xa4-2.png",
+                                                    "mein Bericht \xc3\xa4.tiff"}));
+    EXPECT_EQ(inspect(dir).size(), 5u);
+}
+
+TEST_F(Rasterize, PagesThatNeverFinishAreStopped) {
+    // A Type3 glyph that shows itself: MuPDF's interpreter recurses until it gives up.
+    const fs::path loop = outFolder();
+    const int rc = call(pdf("type3-loop.pdf"), loop / "loop.png", nullptr, 72, 24, 5, 0, 0, 1, 1);
+    EXPECT_TRUE(rc == 0 || rc == EINVAL) << rc;
+    for (const std::string& name : files(loop))
+        EXPECT_EQ(name, "loop-1.png");
+
+    // Ten million shapes through nested forms: the watchdog aborts the page.
+    setenv("PX_PAGE_TIMEOUT_MS", "300", 1);
+    const fs::path heavy = outFolder();
+    EXPECT_EQ(call(pdf("heavy-page.pdf"), heavy / "heavy.png", nullptr, 72, 24, 5, 0, 0, 1, 1),
+              ETIME);
+    unsetenv("PX_PAGE_TIMEOUT_MS");
+    EXPECT_TRUE(files(heavy).empty());
+}
+
+} // namespace
