@@ -1,0 +1,207 @@
+#include "engine/conversionoptions.h"
+#include "engine/messages.h"
+#include "engine/passes.h"
+#include "engine/pdffile.h"
+#include "engine/procthread.h"
+#include "engine/renderapi.h"
+#include "engine/renderfiles.h"
+#include "platform/dynlib.h"
+#include "platform/errors.h"
+#include "platform/folders.h"
+#include "platform/msgbox.h"
+#include "platform/text.h"
+#include "platform/winmsg.h"
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace {
+
+const QString Delimiter = QStringLiteral("/");
+
+QString WithDelimiter(const QString& folder) {
+    return folder.endsWith(Delimiter) ? folder : folder + Delimiter;
+}
+
+// Decimal text to a number; anything else ends the pass through the worker's error box.
+int32_t ToNumber(const QString& text) {
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    if (!ok)
+        throw std::runtime_error(
+            QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString());
+    return value;
+}
+
+// The renderer is fatal for the whole program: the box, then WM_TERMAPP once it is closed.
+void FatalRendererError(const QString& text) {
+    platform::MessageBox(platform::BoxKind::Plain, text);
+    platform::PostMessage(WM_TERMAPP, 0, 0);
+}
+
+const QString NoLibraryText =
+    QStringLiteral("Can't find library!(%1), Please reinstall the program to fix this problem.");
+
+// The library is loaded for one pass only; whatever ends the pass unloads it.
+class LoadedLibrary {
+public:
+    explicit LoadedLibrary(const QString& path) : m_handle(platform::LoadLibrary(path)) {}
+    ~LoadedLibrary() { unload(); }
+    LoadedLibrary(const LoadedLibrary&) = delete;
+    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
+
+    void* handle() const { return m_handle; }
+    void unload() {
+        if (m_handle)
+            platform::FreeLibrary(m_handle);
+        m_handle = nullptr;
+    }
+
+private:
+    void* m_handle;
+};
+
+// RenderFinished is false only while a render call may run; an error raised in between must not
+// leave the GUI's progress polling waiting for ever.
+class RenderInProgress {
+public:
+    RenderInProgress() { RenderFinished.store(false); }
+    ~RenderInProgress() { RenderFinished.store(true); }
+    RenderInProgress(const RenderInProgress&) = delete;
+    RenderInProgress& operator=(const RenderInProgress&) = delete;
+};
+
+struct RenderArguments {
+    QByteArray pdfPath;
+    QByteArray targetPath;
+    QByteArray password;
+    int32_t dpi = 0;
+    int32_t bitsPerPixel = 24;
+    int32_t tiffCompression = 0;
+    int32_t jpegQuality = 0;
+    int32_t grayscale = 0;
+    int32_t allInOne = 0;
+    int32_t firstPage = 0;
+    int32_t lastPage = 0;
+};
+
+RenderArguments DeriveArguments(const TPdffile& entry, const QString& targetPath,
+                                const QString& firstPage, const QString& lastPage) {
+    const TConversionOptions& options = ConversionOptions;
+    RenderArguments args;
+    args.pdfPath = platform::toAnsi(entry.FilePath());
+    args.targetPath = platform::toAnsi(targetPath);
+    args.password = platform::toAnsi(entry.Password());
+    const bool colour = options.OutputColor == QStringLiteral("0");
+    args.bitsPerPixel = colour ? 24 : 8;
+    const int compression = options.TiffCompression;
+    if (options.FormatName.trimmed() == QStringLiteral("TIFF") && compression >= 2 &&
+        compression <= 4)
+        args.bitsPerPixel = 1;
+    args.tiffCompression = compression;
+    args.grayscale = colour ? 0 : 1;
+    args.allInOne = options.MultiPage == QStringLiteral("0") ? 0 : 1;
+    args.firstPage = ToNumber(firstPage);
+    args.lastPage = ToNumber(lastPage);
+    args.jpegQuality = ToNumber(options.JPEGQuality);
+    args.dpi = ToNumber(options.Dpi);
+    return args;
+}
+
+} // namespace
+
+QString StripExtension(const QString& fileName) {
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0 || fileName.indexOf(Delimiter, dot) >= 0)
+        return fileName;
+    return fileName.left(dot);
+}
+
+QString OutputBasePath(const QString& fileName) {
+    if (fileName.isEmpty())
+        return QString();
+    const QString base = StripExtension(fileName);
+    return WithDelimiter(ConversionOptions.OutputFolder) + base + Delimiter + base;
+}
+
+void ConvertPass(TProcThread& worker) {
+    // Asks the GUI thread to unpack the package and goes on without waiting for it.
+    if (!RenderFilesPresent())
+        RunPackageCheck();
+
+    LoadedLibrary library(RenderLibraryPath());
+    if (!library.handle()) {
+        FatalRendererError(NoLibraryText.arg(1));
+        return;
+    }
+
+    const TConversionOptions& options = ConversionOptions;
+    TPdfList* list = PdfFileList;
+    // Entries appended during the conversion lie behind this count and are left alone.
+    const int total = list ? list->count() : 0;
+    for (int i = 0; i < total; ++i) {
+        worker.CheckPause();
+        if (StopRequested.load())
+            break;
+        TPdffile* entry = list->at(i);
+        if (!entry || !IsConvertible(entry->State()))
+            continue;
+
+        QString firstPage;
+        QString lastPage;
+        if (options.Range == QStringLiteral("0")) {
+            firstPage = QStringLiteral("1");
+            lastPage = entry->Pages();
+        } else {
+            firstPage = options.FirstPage.isEmpty() ? QStringLiteral("1") : options.FirstPage;
+            lastPage = options.LastPage.isEmpty() ? entry->Pages() : options.LastPage;
+        }
+        const QString base = StripExtension(entry->FileName());
+        const QString subfolder = WithDelimiter(options.OutputFolder) + base;
+        const QString targetPath =
+            OutputBasePath(entry->FileName()) + QLatin1Char('.') + options.FormatName.toLower();
+
+        platform::PostMessage(WM_SETPROGRESSINLISTVIEW, 0, platform::PackProgress(i + 1, 0));
+        if (worker.Terminated())
+            return;
+        // A failure here shows up as the render call's failure.
+        if (!platform::DirectoryExists(subfolder))
+            platform::ForceDirectories(subfolder);
+
+        int result = 0;
+        int renderErrno = 0;
+        {
+            RenderInProgress rendering;
+            platform::PostMessage(WM_SETPROGRESSINLISTVIEW, 0, platform::PackProgress(i + 1, 95));
+            const auto rasterize = reinterpret_cast<RasterizePdfProc>(
+                platform::GetProcAddress(library.handle(), RasterizeProcName.constData()));
+            if (!rasterize) {
+                library.unload();
+                FatalRendererError(NoLibraryText.arg(3));
+                return;
+            }
+            const RenderArguments args = DeriveArguments(*entry, targetPath, firstPage, lastPage);
+            errno = 0;
+            result = rasterize(args.pdfPath.constData(), args.targetPath.constData(),
+                               args.password.isEmpty() ? nullptr : args.password.constData(), 0,
+                               args.dpi, args.dpi, args.bitsPerPixel, args.tiffCompression,
+                               args.jpegQuality, args.grayscale, args.allInOne, args.firstPage,
+                               args.lastPage);
+            renderErrno = errno;
+            if (worker.Terminated())
+                return;
+        }
+        if (result != 0) {
+            library.unload();
+            FatalRendererError(QStringLiteral("Error opening a PDF file.(") +
+                               platform::systemErrorText(renderErrno) + QLatin1Char(')'));
+            return;
+        }
+        entry->setOutputDir(subfolder);
+        entry->setOutputName(base);
+        entry->setStatusText(base);
+        platform::PostMessage(WM_SETPROGRESSINLISTVIEW, 0, platform::PackProgress(i + 1, 100));
+    }
+    library.unload();
+    platform::PostMessage(WM_SETENDCONVERT, 0, 0);
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+class TProcThread;
+
+// The passes a worker runs; each reports through window messages and entry fields.
+void ProbeAllPass(TProcThread& worker);
+void UnlockPass(TProcThread& worker);
+void ConvertPass(TProcThread& worker);
+
+// What one run of the information tool says about a file.
+enum class ProbeOutcome { Readable, Protected, NotReadable };
+
+struct ProbeClassification {
+    ProbeOutcome outcome = ProbeOutcome::NotReadable;
+    QString pages;
+};
+
+// Exit code 0: readable, with the page count from the "Pages:" line; exit code 1 with
+// "incorrect password" in any letter case: protected; anything else: not readable.
+ProbeClassification ClassifyProbe(quint32 exitCode, const QString& output);
+
+// The file name without its extension (the last "." and what follows, unless a "/" follows it).
+QString StripExtension(const QString& fileName);
+
+// OutputFolder/B/B for a file name with base B; empty for an empty name.
+QString OutputBasePath(const QString& fileName);

@@ -1,0 +1,148 @@
+#include "engine/pdffile.h"
+
+TPdfList* PdfFileList = nullptr;
+TPdffile* CurrentPdf = nullptr;
+
+bool IsConvertible(const QString& state) {
+    return state == StateTrue || state == StateUnprotected;
+}
+
+TPdffile::TPdffile(const QString& filePath, const QString& fileName, const QString& sizeText,
+                   const QString& pages, const QString& statusText, bool listed)
+    : m_filePath(filePath), m_fileName(fileName), m_sizeText(sizeText), m_pages(pages),
+      m_statusText(statusText), m_listed(listed) {}
+
+QString TPdffile::Pages() const {
+    std::lock_guard lock(m_mutex);
+    return m_pages;
+}
+
+QString TPdffile::StatusText() const {
+    std::lock_guard lock(m_mutex);
+    return m_statusText;
+}
+
+QString TPdffile::State() const {
+    std::lock_guard lock(m_mutex);
+    return m_state;
+}
+
+QString TPdffile::OutputDir() const {
+    std::lock_guard lock(m_mutex);
+    return m_outputDir;
+}
+
+QString TPdffile::OutputName() const {
+    std::lock_guard lock(m_mutex);
+    return m_outputName;
+}
+
+QString TPdffile::Password() const {
+    std::lock_guard lock(m_mutex);
+    return m_password;
+}
+
+bool TPdffile::Listed() const {
+    std::lock_guard lock(m_mutex);
+    return m_listed;
+}
+
+void TPdffile::setPages(const QString& value) {
+    std::lock_guard lock(m_mutex);
+    m_pages = value;
+}
+
+void TPdffile::setStatusText(const QString& value) {
+    std::lock_guard lock(m_mutex);
+    m_statusText = value;
+}
+
+void TPdffile::setState(const QString& value) {
+    std::lock_guard lock(m_mutex);
+    m_state = value;
+}
+
+void TPdffile::setOutputDir(const QString& value) {
+    std::lock_guard lock(m_mutex);
+    m_outputDir = value;
+}
+
+void TPdffile::setOutputName(const QString& value) {
+    std::lock_guard lock(m_mutex);
+    m_outputName = value;
+}
+
+void TPdffile::setPassword(const QString& value) {
+    std::lock_guard lock(m_mutex);
+    m_password = value;
+}
+
+void TPdffile::setListed(bool value) {
+    std::lock_guard lock(m_mutex);
+    m_listed = value;
+}
+
+void TPdffile::setProbeResult(const QString& pages, const QString& state,
+                              const QString& statusText) {
+    std::lock_guard lock(m_mutex);
+    m_pages = pages;
+    m_state = state;
+    m_statusText = statusText;
+}
+
+TPdfList::~TPdfList() {
+    clear();
+}
+
+int TPdfList::count() const {
+    std::lock_guard lock(m_mutex);
+    return static_cast<int>(m_entries.size());
+}
+
+TPdffile* TPdfList::at(int index) const {
+    std::lock_guard lock(m_mutex);
+    if (index < 0 || index >= static_cast<int>(m_entries.size()))
+        return nullptr;
+    return m_entries[static_cast<size_t>(index)];
+}
+
+void TPdfList::append(TPdffile* entry) {
+    std::lock_guard lock(m_mutex);
+    m_entries.push_back(entry);
+}
+
+void TPdfList::removeAt(int index) {
+    TPdffile* doomed = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        if (index < 0 || index >= static_cast<int>(m_entries.size()))
+            return;
+        doomed = m_entries[static_cast<size_t>(index)];
+        m_entries.erase(m_entries.begin() + index);
+    }
+    delete doomed;
+}
+
+void TPdfList::clear() {
+    std::vector<TPdffile*> doomed;
+    {
+        std::lock_guard lock(m_mutex);
+        doomed.swap(m_entries);
+    }
+    for (TPdffile* entry : doomed)
+        delete entry;
+}
+
+int CountUnlisted() {
+    TPdfList* list = PdfFileList;
+    if (!list)
+        return 0;
+    const int n = list->count();
+    int unlisted = 0;
+    for (int i = 0; i < n; ++i) {
+        const TPdffile* entry = list->at(i);
+        if (entry && !entry->Listed())
+            ++unlisted;
+    }
+    return unlisted;
+}

@@ -1,0 +1,91 @@
+#include "engine/messages.h"
+#include "engine/passes.h"
+#include "engine/pdffile.h"
+#include "engine/procthread.h"
+#include "engine/renderapi.h"
+#include "engine/renderfiles.h"
+#include "platform/process.h"
+#include "platform/winmsg.h"
+
+namespace {
+
+const QString ProtectedText = QStringLiteral("The file is password protected.");
+const QString NotValidText = QStringLiteral("File Format is not Valid.");
+
+// Writes one classified run into the entry; readable becomes readableState ("True" when
+// probing, "Unprotected" when unlocking).
+void StoreResult(TPdffile& entry, const ProbeClassification& result, const QString& readableState) {
+    switch (result.outcome) {
+    case ProbeOutcome::Readable:
+        entry.setProbeResult(result.pages, readableState, QString());
+        break;
+    case ProbeOutcome::Protected:
+        entry.setProbeResult(QString(), StateProtected, ProtectedText);
+        break;
+    case ProbeOutcome::NotReadable:
+        entry.setProbeResult(QString(), StateFalse, NotValidText);
+        break;
+    }
+}
+
+// The page count: from the first "Pages:" up to the next "," (a line end in ProbeOutput), the
+// part after the last blank.
+QString PageCount(const QString& output) {
+    QString probeOutput = output;
+    probeOutput.replace(QStringLiteral("\r\n"), QStringLiteral(","));
+    const qsizetype start = probeOutput.indexOf(QStringLiteral("Pages:"));
+    if (start < 0)
+        return QString();
+    qsizetype end = probeOutput.indexOf(QLatin1Char(','), start);
+    if (end < 0)
+        end = probeOutput.size();
+    const QString segment = probeOutput.mid(start, end - start);
+    return segment.mid(segment.lastIndexOf(QLatin1Char(' ')) + 1);
+}
+
+} // namespace
+
+ProbeClassification ClassifyProbe(quint32 exitCode, const QString& output) {
+    ProbeClassification result;
+    if (exitCode == 0) {
+        result.outcome = ProbeOutcome::Readable;
+        result.pages = PageCount(output);
+    } else if (exitCode == 1 &&
+               output.contains(QStringLiteral("INCORRECT PASSWORD"), Qt::CaseInsensitive)) {
+        result.outcome = ProbeOutcome::Protected;
+    }
+    return result;
+}
+
+void ProbeAllPass(TProcThread& worker) {
+    // The package is unpacked meanwhile, so that it is ready when a conversion starts.
+    if (!RenderFilesPresent())
+        StartPackageCheck();
+
+    TPdfList* list = PdfFileList;
+    // Entries appended while the pass runs lie behind this count and wait for the next pass.
+    const int total = list ? list->count() : 0;
+    int probed = 0;
+    for (int i = 0; i < total; ++i) {
+        worker.CheckPause();
+        TPdffile* entry = list->at(i);
+        if (!entry || entry->Listed())
+            continue;
+        ++probed;
+        const platform::CaptureResult run =
+            platform::RunAndCapture(ProbeCommandLine(entry->FilePath()));
+        StoreResult(*entry, ClassifyProbe(run.exitCode, run.output), StateTrue);
+        platform::PostMessage(WM_SETPROGRESS, i, platform::PackProgress(probed, 100));
+    }
+    platform::PostMessage(WM_SETLISTVIEW, 0, 0);
+}
+
+void UnlockPass(TProcThread& worker) {
+    worker.CheckPause();
+    TPdffile* entry = CurrentPdf;
+    if (!entry || entry->State() != StateProtected)
+        return;
+    const platform::CaptureResult run =
+        platform::RunAndCapture(UnlockCommandLine(entry->Password(), entry->FilePath()));
+    StoreResult(*entry, ClassifyProbe(run.exitCode, run.output), StateUnprotected);
+}

@@ -1,0 +1,143 @@
+#include "engine/procthread.h"
+
+#include "engine/passes.h"
+#include "platform/errors.h"
+#include "platform/msgbox.h"
+
+#include <QCoreApplication>
+
+#include <exception>
+#include <vector>
+
+TProcThread* WorkerThread = nullptr;
+std::atomic<bool> StopRequested{false};
+std::atomic<bool> RenderFinished{true};
+
+namespace {
+
+// Every worker alive, so that shutdown can wait for them and free the self-freeing ones.
+std::mutex registryMutex;
+std::vector<TProcThread*> registry;
+
+bool OnGuiThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+bool IsRegistered(TProcThread* worker) {
+    std::lock_guard lock(registryMutex);
+    for (TProcThread* live : registry) {
+        if (live == worker)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TProcThread::TProcThread(const QString& mode) : m_mode(mode) {
+    std::lock_guard lock(registryMutex);
+    registry.push_back(this);
+}
+
+TProcThread::~TProcThread() {
+    // A worker destroyed while its pass runs would abort the process inside QThread.
+    if (m_started)
+        WaitFor();
+    {
+        std::lock_guard lock(registryMutex);
+        std::erase(registry, this);
+    }
+    if (WorkerThread == this)
+        WorkerThread = nullptr;
+}
+
+void TProcThread::setFreeOnTerminate(bool value) {
+    if (value == m_freeOnTerminate)
+        return;
+    m_freeOnTerminate = value;
+    // deleteLater lands on the GUI thread, which owns the worker object.
+    if (value)
+        connect(this, &QThread::finished, this, &QObject::deleteLater);
+    else
+        disconnect(this, &QThread::finished, this, &QObject::deleteLater);
+}
+
+void TProcThread::Resume() {
+    if (m_started)
+        return;
+    m_started = true;
+    start();
+}
+
+void TProcThread::Terminate() {
+    m_terminated.store(true);
+    ResumeFromPause();
+}
+
+void TProcThread::WaitFor() {
+    if (OnGuiThread())
+        platform::WaitForThreadServicingGui(this);
+    else
+        wait();
+}
+
+void TProcThread::Suspend() {
+    std::lock_guard lock(m_pauseMutex);
+    m_paused = true;
+}
+
+void TProcThread::ResumeFromPause() {
+    {
+        std::lock_guard lock(m_pauseMutex);
+        m_paused = false;
+    }
+    m_pauseChanged.notify_all();
+}
+
+void TProcThread::CheckPause() {
+    std::unique_lock lock(m_pauseMutex);
+    m_pauseChanged.wait(lock, [this] { return !m_paused; });
+}
+
+void TProcThread::WaitForAll() {
+    std::vector<TProcThread*> live;
+    {
+        std::lock_guard lock(registryMutex);
+        live = registry;
+    }
+    for (TProcThread* worker : live) {
+        if (IsRegistered(worker) && worker->m_started)
+            worker->WaitFor();
+    }
+    // Their deleteLater may never run once the event loop has ended.
+    for (TProcThread* worker : live) {
+        if (IsRegistered(worker) && worker->m_freeOnTerminate)
+            delete worker;
+    }
+}
+
+void TProcThread::run() {
+    void (*pass)(TProcThread&) = nullptr;
+    if (m_mode == ModeProbeAll)
+        pass = ProbeAllPass;
+    else if (m_mode == ModeConvert)
+        pass = ConvertPass;
+    else if (m_mode == ModeUnlock)
+        pass = UnlockPass;
+    else
+        return;
+
+    QString message;
+    try {
+        pass(*this);
+        return;
+    } catch (const platform::SystemError& error) {
+        message = error.text();
+    } catch (const std::exception& error) {
+        message = QString::fromUtf8(error.what());
+    } catch (...) {
+        message = QStringLiteral("Unknown error");
+    }
+    platform::MessageBox(platform::BoxKind::Error, QStringLiteral("Error: ") + message);
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+// Entry point of the rendering library: writes the images of one PDF. The three texts are 8-bit
+// text in the system code page (UTF-8), the password a null pointer when there is none. Returns 0
+// when the images were written; otherwise errno tells why.
+using RasterizePdfProc = int (*)(const char* pdfPath, const char* targetPath, const char* password,
+                                 int32_t zero, int32_t xDpi, int32_t yDpi, int32_t bitsPerPixel,
+                                 int32_t tiffCompression, int32_t jpegQuality, int32_t grayscale,
+                                 int32_t allInOne, int32_t firstPage, int32_t lastPage);
+
+// The exported name of the entry point. The GUI thread reveals it before it starts a conversion.
+extern QByteArray RasterizeProcName;
+
+// Command line of the information tool asking about one file.
+QString ProbeCommandLine(const QString& filePath);
+
+// Command line of the information tool trying a user password. The password is quoted so that it
+// reaches the tool as one argument exactly as typed, blanks, quotes and the empty one included.
+QString UnlockCommandLine(const QString& password, const QString& filePath);
