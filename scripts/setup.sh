@@ -18,7 +18,7 @@ PACKAGES=(
   # tests
   googletest libgtest-dev libgmock-dev
   # reference tools used by tests and benchmarks
-  mupdf-tools poppler-utils qpdf libtiff-tools python3 python3-pil
+  mupdf-tools poppler-utils qpdf libtiff-tools python3 python3-pil time gnuplot-doc libtasn1-doc
   # looking at the windows
   xvfb xauth imagemagick xdotool x11-apps
   # fonts so the windows have a Tahoma-like face
