@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// A small editor for profile (INI) files. A write changes exactly one line (or adds one, and the
+// section header when missing); every other byte of the file stays as it was. Section and key
+// names compare without regard to case, like the profile functions of Windows.
+namespace ini {
+
+// The value of `key` in `section`, or an empty text; *found tells whether the key exists.
+// Blanks around the value are dropped and one pair of enclosing quotes is removed, so a value
+// with outer blanks survives a round trip when it was written quoted (SetValue does that).
+QString ReadValue(const QByteArray& content, const QString& section, const QString& key,
+                  bool* found = nullptr);
+
+// `content` with `key` = `value` in `section`: the first line of the key in that section is
+// replaced, otherwise the line is added after the section's last entry, and the section is
+// appended when missing. Returns false (and leaves *result alone) for a key or value that a
+// line cannot hold: a line break anywhere, or a key that is empty, holds "=" or starts with "["
+// or ";".
+bool SetValue(const QByteArray& content, const QString& section, const QString& key,
+              const QString& value, QByteArray* result);
+
+// Reads the file (a missing file counts as empty), applies SetValue and replaces the file
+// atomically: a temporary file in the same folder is written, flushed and renamed over it, so
+// a crash or a full disk never leaves a truncated file. False when any step fails.
+bool WriteValue(const QString& path, const QString& section, const QString& key,
+                const QString& value);
+
+// The whole file, or an empty array when it is missing or unreadable.
+QByteArray ReadFile(const QString& path);
+
+} // namespace ini

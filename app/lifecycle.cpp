@@ -1,0 +1,77 @@
+#include "app/lifecycle.h"
+
+#include "app/literals/literal_values.h"
+#include "app/literals/literals.h"
+#include "engine/pdffile.h"
+#include "engine/procthread.h"
+#include "engine/provisioning/provisioning.h"
+#include "platform/errors.h"
+#include "platform/msgbox.h"
+
+#include <exception>
+
+using platform::BoxAnswer;
+using platform::BoxKind;
+
+void SetUpLibraryDirAtStart() {
+    QString why;
+    if (SetUpLibraryDir(&why))
+        return;
+    platform::MessageBox(BoxKind::Error,
+                         QStringLiteral("The renderer's working folder cannot be used:\n%1\n\n"
+                                        "Files cannot be converted until this is fixed.")
+                             .arg(why));
+}
+
+void RevealPackagePasswords() {
+    const QList<QByteArray> passwords =
+        RevealHiddenTexts({HidPackagePassword, HidInnerPackagePassword});
+    PackagePassword = passwords.value(0);
+    InnerPackagePassword = passwords.value(1);
+}
+
+bool AskCloseDuringConversion(bool conversionRunning) {
+    if (WorkerThread == nullptr || !conversionRunning)
+        return true;
+    try {
+        WorkerThread->Suspend();
+        const BoxAnswer answer = platform::MessageBox(
+            BoxKind::Warning, QStringLiteral("Are you sure you want to stop processing?"));
+        // The worker is paused at a safe point, so it cannot have ended while the box was open;
+        // reading the reference again still guards against a worker that ended before pausing.
+        TProcThread* worker = WorkerThread;
+        if (worker != nullptr)
+            worker->ResumeFromPause();
+        if (answer != BoxAnswer::Yes)
+            return false;
+        RenderFinished = true;
+        if (worker != nullptr)
+            worker->Terminate();
+        return true;
+    } catch (const std::exception& e) {
+        platform::MessageBox(BoxKind::Error,
+                             QStringLiteral("Error: %1").arg(QString::fromUtf8(e.what())));
+        return true;
+    }
+}
+
+void ReleaseJobsAndPackage() {
+    // After Yes to the close question a worker may still be finishing its file: nothing it uses
+    // may go away before it has left.
+    TProcThread::WaitForAll();
+    WaitForPackageChecks();
+    if (PdfFileList == nullptr)
+        return;
+    PdfFileList->clear();
+    delete PdfFileList;
+    PdfFileList = nullptr;
+    DeleteRenderFiles();
+}
+
+void CreateTempLib() {
+    try {
+        CreateTempLibFiles();
+    } catch (const std::exception& e) {
+        platform::MessageBox(BoxKind::Error, QString::fromUtf8(e.what()));
+    }
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+// The main window's start-up and shutdown steps that do not touch its widgets.
+
+// LibraryDir set-up at start-up: the temporary folder plus the deciphered relative path, made
+// private. A folder another user could write to (or that cannot be made) is refused with an
+// error box naming the reason; LibraryDir then stays empty and the program runs on without a
+// renderer.
+void SetUpLibraryDirAtStart();
+
+// First showing: reveals the two package passwords in one go.
+void RevealPackagePasswords();
+
+// The close question. Without a worker, or when no conversion runs, closing is allowed at once.
+// Otherwise the worker is paused while "Are you sure you want to stop processing?" is asked;
+// Yes lets it run on with the terminate request (and ends the progress polling), No lets it run
+// on as before. Returns whether the window may close. An error on the way is shown as
+// "Error: <message>" and closing is allowed.
+bool AskCloseDuringConversion(bool conversionRunning);
+
+// Destruction: waits until no worker and no package check uses the job list or the package
+// files any more, then frees the job list and deletes the rendering library and its companion.
+void ReleaseJobsAndPackage();
+
+// WM_CREATETEMPLIB: unpacks the rendering package into LibraryDir; an error is shown in an error
+// box with the error's own message.
+void CreateTempLib();

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// The settings file: one INI file under the common application data folder, section "System",
+// ten keys. The main window reads it once at start-up (OptionPanel::LoadSettings); from then on
+// every change of an option is written through at once, one key per write.
+
+inline const QString SettingsSection = QStringLiteral("System");
+
+// The settings file's full path: the common application data folder followed by the deciphered
+// relative path (which begins with "/"). Empty when that folder cannot be obtained.
+QString SettingsFilePath();
+
+// Creates the folder of the settings file with all missing parents. False without a common
+// application data folder or when the folder cannot be made.
+bool PrepareSettingsFolder();
+
+// Writes one key of section "System"; every other line of the file stays as it was. Without a
+// common application data folder it does nothing (and returns true: there is nothing to report).
+// A failed write shows "Unable to write to <path>" in an error box and returns false.
+bool WriteSetting(const QString& key, const QString& value);
+
+// The documents folder followed by "/Pixolund"; not created here.
+QString DefaultOutputFolder();

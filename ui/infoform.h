@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+// The "Conversion finished!" window, offering to open the output folder.
+class TInfoForm : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit TInfoForm(QWidget* parent = nullptr);
+    ~TInfoForm() override;
+
+    QLabel* Image1 = nullptr;
+    QLabel* sLabel1 = nullptr;
+    QPushButton* sBitBtn1 = nullptr; // "Open Folder"
+    QPushButton* sButton1 = nullptr; // "Close"
+
+public slots:
+    void FormShow();
+    void sBitBtn1Click();
+    void sButton1Click();
+
+protected:
+    void showEvent(QShowEvent* e) override;
+};
+
+extern TInfoForm* InfoForm;

@@ -1,0 +1,56 @@
+#include "ui/loadfileform.h"
+
+#include "ui/look.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+
+TLoadFileForm* LoadFileForm = nullptr;
+
+TLoadFileForm::TLoadFileForm(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    LoadFileForm = this;
+    setObjectName(QStringLiteral("LoadFileForm"));
+    setModal(true);
+    setFixedSize(401, 56);
+
+    percent = new QProgressBar(this);
+    percent->setObjectName(QStringLiteral("percent"));
+    percent->setGeometry(8, 8, 385, 17);
+    percent->setRange(0, 100);
+    percent->setValue(0);
+    percent->setFormat(QStringLiteral("%p%"));
+    percent->setAlignment(Qt::AlignCenter);
+
+    fname = new QLabel(this);
+    fname->setObjectName(QStringLiteral("fname"));
+    fname->setGeometry(8, 31, 385, 16);
+    QFont font = fname->font();
+    font.setPixelSize(11);
+    fname->setFont(font);
+    fname->setStyleSheet(QStringLiteral("color: black;"));
+}
+
+TLoadFileForm::~TLoadFileForm() {
+    if (LoadFileForm == this)
+        LoadFileForm = nullptr;
+}
+
+void TLoadFileForm::CloseByProgram() {
+    m_closing = true;
+    accept();
+    m_closing = false;
+}
+
+void TLoadFileForm::closeEvent(QCloseEvent* e) {
+    if (!m_closing)
+        e->ignore();
+}
+
+void TLoadFileForm::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Escape)
+        return; // no way for the user to close it
+    QDialog::keyPressEvent(e);
+}

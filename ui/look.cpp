@@ -1,0 +1,135 @@
+#include "ui/look.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFont>
+#include <QPalette>
+#include <QStyleFactory>
+
+// The pictures live in a static library: registering them by hand keeps the linker from
+// dropping them.
+static void InitPictures() {
+    static const bool done = [] {
+        Q_INIT_RESOURCE(pixolund);
+        return true;
+    }();
+    (void)done;
+}
+
+namespace {
+
+const char* const StyleSheet = R"(
+#sPanel1 {
+    background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #ffffff, stop:1 #e6ecf4);
+    border: none;
+    border-bottom: 1px solid #c3ccd8;
+}
+#sPanel1 QToolButton {
+    border: 1px solid transparent;
+    border-radius: 6px;
+    padding: 2px 6px 2px 4px;
+    font-size: 13px;
+    color: #1e2a38;
+}
+#sPanel1 QToolButton:hover { background: #dde9f8; border-color: #a7c3e9; }
+#sPanel1 QToolButton:pressed { background: #c7daf3; border-color: #8fb1df; }
+#sPanel1 QToolButton:disabled { color: #9aa4b0; }
+#sPanel2 {
+    background: #eef2f7;
+    border: none;
+    border-left: 1px solid #c3ccd8;
+}
+QGroupBox {
+    background: #ffffff;
+    border: 1px solid #c9d2de;
+    border-radius: 6px;
+    margin-top: 8px;
+}
+QGroupBox::title {
+    subcontrol-origin: margin;
+    left: 10px;
+    padding: 0 4px;
+    color: #1f5296;
+}
+#sBitBtn1 {
+    font-size: 16px;
+    font-weight: bold;
+    color: #ffffff;
+    border: 1px solid #1c5aa4;
+    border-radius: 8px;
+    background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #4a93e3, stop:1 #2468bd);
+}
+#sBitBtn1:hover {
+    background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #5ca1ea, stop:1 #2d74ca);
+}
+#sBitBtn1:pressed { background: #1f5ea9; }
+#sBitBtn1:disabled { color: #e8eef6; background: #a8bcd5; border-color: #97abc5; }
+#ListView1 {
+    border: none;
+    gridline-color: #e2e7ee;
+    selection-background-color: #cfe1f7;
+    selection-color: #10202f;
+}
+#ListView1 QHeaderView::section {
+    background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #fbfcfe, stop:1 #e9eef5);
+    border: none;
+    border-right: 1px solid #d3dae4;
+    border-bottom: 1px solid #c3ccd8;
+    padding: 4px 2px;
+    color: #2b3846;
+}
+#AboutPanel { background: #ffffff; }
+)";
+
+} // namespace
+
+void ApplyLook(QApplication& app) {
+    InitPictures();
+    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+    QPalette p;
+    const QColor text(0x21, 0x21, 0x21);
+    const QColor disabledText(0x9a, 0xa3, 0xad);
+    p.setColor(QPalette::Window, QColor(0xf3, 0xf5, 0xf8));
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, Qt::white);
+    p.setColor(QPalette::AlternateBase, QColor(0xf6, 0xf8, 0xfb));
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, QColor(0xf7, 0xf8, 0xfa));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Highlight, QColor(0x26, 0x6e, 0xc4));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::ToolTipBase, QColor(0xff, 0xff, 0xf4));
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::Link, QColor(0, 0, 255));
+    p.setColor(QPalette::PlaceholderText, disabledText);
+    p.setColor(QPalette::Disabled, QPalette::WindowText, disabledText);
+    p.setColor(QPalette::Disabled, QPalette::Text, disabledText);
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, disabledText);
+    p.setColor(QPalette::Disabled, QPalette::Base, QColor(0xf1, 0xf3, 0xf6));
+    app.setPalette(p);
+
+    QFont font;
+    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setPixelSize(12);
+    app.setFont(font);
+
+    app.setStyleSheet(QString::fromLatin1(StyleSheet));
+    app.setWindowIcon(LookAppIcon());
+}
+
+QIcon LookIcon(const QString& name) {
+    InitPictures();
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64}) {
+        const QString file = QStringLiteral(":/icons/%1-%2.png").arg(name).arg(size);
+        if (QFile::exists(file))
+            icon.addFile(file, QSize(size, size));
+    }
+    return icon;
+}
+
+QIcon LookAppIcon() {
+    return LookIcon(QStringLiteral("pixolund"));
+}

@@ -1,0 +1,148 @@
+#pragma once
+
+#include "app/optionpanel.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QTableWidget;
+class QToolButton;
+class TSpinEdit;
+
+namespace platform {
+class WindowMessage;
+}
+
+// The main window: the top button panel, the file list and the right-hand panel with the
+// option groups, the output folder and the start button. Fixed client size 744 x 464.
+class TMainForm : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Top panel.
+    QFrame* sPanel1 = nullptr;
+    QToolButton* sBitBtn2 = nullptr; // Add Files
+    QToolButton* sBitBtn3 = nullptr; // Remove
+    QToolButton* sBitBtn4 = nullptr; // Clear
+    QToolButton* sBitBtn6 = nullptr; // Help
+    QMenu* pm1 = nullptr;
+    QAction* Help1 = nullptr;
+    QAction* Support1 = nullptr;
+    QAction* ProductPage1 = nullptr;
+    QAction* About1 = nullptr;
+
+    // File list.
+    QTableWidget* ListView1 = nullptr;
+
+    // Right-hand panel.
+    QFrame* sPanel2 = nullptr;
+    QGroupBox* sGroupBox1 = nullptr; // "Option"
+    QLabel* sLabel1 = nullptr;       // "Output Format:"
+    QComboBox* cmbFormat = nullptr;
+    QLabel* sLabel9 = nullptr; // "JPEG Quality(1-100):"
+    TSpinEdit* txtQuality = nullptr;
+    QLabel* sLabel10 = nullptr; // "TIFF Compression:"
+    QComboBox* cmbTiffFmt = nullptr;
+    QLabel* sLabel2 = nullptr; // "Resolution:"
+    QLineEdit* txtDpi = nullptr;
+    QLabel* sLabel3 = nullptr; // "DPI"
+    QLabel* sLabel4 = nullptr; // "Output Color:"
+    QComboBox* cmbColor = nullptr;
+    QCheckBox* chkEachpage = nullptr;
+    QGroupBox* sGroupBox2 = nullptr; // "Page Range"
+    QRadioButton* radAll = nullptr;
+    QRadioButton* radRange = nullptr;
+    QLineEdit* txtFirstPage = nullptr;
+    QLabel* sLabel5 = nullptr; // "to"
+    QLineEdit* txtLastPage = nullptr;
+    QLabel* sLabel6 = nullptr; // "Output Folder:"
+    QLineEdit* sEdit1 = nullptr;
+    QPushButton* sButton1 = nullptr; // "..."
+    QToolButton* sBitBtn7 = nullptr; // open the output folder
+    QPushButton* sBitBtn1 = nullptr; // "Start Convert" / "Stop"
+
+    OptionPanel& Options() { return *m_options; }
+
+public slots:
+    // Life cycle.
+    void FormCreate();
+    void FormShow();
+    bool FormCloseQuery();
+    void FormDestroy();
+    void WMMove();
+    void FormMouseWheel();
+    void ListViewWndProc(int scrollAction);
+
+    // Window messages of the workers.
+    void setListView(const platform::WindowMessage& message);
+    void setProgress(const platform::WindowMessage& message);
+    void setEndConvert(const platform::WindowMessage& message);
+    void setProgressInListView(const platform::WindowMessage& message);
+    void createTempLib();
+    void termApp();
+
+    // Commands.
+    void sBitBtn2Click();
+    void sBitBtn3Click();
+    void sBitBtn4Click();
+    void sBitBtn6Click();
+    void sBitBtn1Click();
+    void Help1Click();
+    void Support1Click();
+    void ProductPage1Click();
+    void About1Click();
+
+    // Option panel and output folder.
+    void cmbFormatChange();
+    void cmbTiffFmtChange();
+    void cmbColorChange();
+    void chkEachpageClick();
+    void radAllClick();
+    void radRangeClick();
+    void txtDpiExit();
+    void txtQualityExit();
+    void txtFirstPageExit();
+    void txtLastPageExit();
+    void sButton1Click();
+    void sBitBtn7Click();
+
+    // Destroys the balloon tip of the file list, if one is shown.
+    void CloseBalloonTip();
+
+protected:
+    bool event(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+    QPointer<QWidget> BalloonTip;
+
+private:
+    void BuildTopPanel();
+    void BuildFileList();
+    void BuildRightPanel();
+    void ConnectHandlers();
+
+    std::unique_ptr<OptionPanel> m_options;
+    bool m_shown = false;
+    bool m_destroyed = false;
+};
+
+// The program's windows, set while each exists (the main window's commands reach the others
+// through these).
+extern TMainForm* MainForm;
