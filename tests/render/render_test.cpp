@@ -147,10 +147,11 @@ void checkFrames(const std::vector<Frame>& frames, const FormatCase& c, int comp
         SCOPED_TRACE(f.file);
         EXPECT_EQ(f.format, c.format);
         EXPECT_EQ(f.colours, c.colours);
-        if (std::string(c.colours) == "bw")
+        if (std::string(c.colours) == "bw") {
             EXPECT_EQ(f.mode, "1");
-        else if (std::string(c.colours) == "grey")
+        } else if (std::string(c.colours) == "grey") {
             EXPECT_TRUE(f.mode == "L" || f.mode == "P") << f.mode; // 8-bit grey or grey palette
+        }
         EXPECT_EQ(f.compression, compression);
         EXPECT_EQ(f.xdpi, c.storesResolution ? 100 : 0);
         EXPECT_EQ(f.ydpi, c.storesResolution ? 100 : 0);
@@ -195,10 +196,11 @@ TEST_F(Rasterize, EveryTiffCompressionAloneAndAllInOne) {
                 ASSERT_EQ(call(pdf("three.pdf"), dir / "three.tiff", nullptr, 100, m.bpp,
                                compression, m.grey, allInOne, 1, 3),
                           0);
-                EXPECT_EQ(files(dir), allInOne
-                                          ? std::vector<std::string>{"three.tiff"}
-                                          : std::vector<std::string>{"three-1.tiff", "three-2.tiff",
-                                                                     "three-3.tiff"});
+                const std::vector<std::string> expected =
+                    allInOne
+                        ? std::vector<std::string>{"three.tiff"}
+                        : std::vector<std::string>{"three-1.tiff", "three-2.tiff", "three-3.tiff"};
+                EXPECT_EQ(files(dir), expected);
                 const std::vector<Frame> frames = inspect(dir);
                 ASSERT_EQ(frames.size(), 3u); // pages in order, in one file or three
                 for (size_t i = 0; i < 3; ++i) {
