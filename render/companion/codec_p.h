@@ -77,7 +77,7 @@ int tiffClose(px_tiff_writer* w);
 void tiffDiscard(px_tiff_writer* w);
 
 // PNG with a chosen row filter strategy; exposed for measurements.
-enum class PngFilter { Sub, Up, Adaptive };
+enum class PngFilter { None, Sub, Up, Adaptive, Auto };
 int writePngWith(OutFile& out, const px_image& img, Tone tone, PngFilter filter, int level);
 
 } // namespace pxcodec
