@@ -1,6 +1,7 @@
 #include "platform/msgbox.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QThread>
 
 #include <chrono>
@@ -19,22 +20,46 @@ struct Request {
     bool done = false;
 };
 
-// Everything below is guarded by `mutex`. `app` and `guiThread` are recorded on the GUI thread
-// when the application object is built and cleared when its loop ends or it is destroyed, so
-// workers never touch QCoreApplication::instance() while the GUI thread tears it down.
+// Lives on the GUI thread; a posted event makes it answer the queued requests.
+class Waker : public QObject {
+public:
+    static QEvent::Type eventType() {
+        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+
+protected:
+    bool event(QEvent* e) override;
+};
+
+// Everything below is guarded by `mutex`. `waker` and `guiThread` are set on the GUI thread when
+// the application object is built and cleared when its loop ends or it is destroyed, so a worker
+// never touches an application object that is being torn down.
 struct State {
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<Request*> queue;
     MessageBoxHandler handler;
-    QCoreApplication* app = nullptr;
     QThread* guiThread = nullptr;
+    Waker* waker = nullptr;
     bool accepting = false;
+    bool wakePending = false;
 };
 
 State& state() {
     static State s;
     return s;
+}
+
+bool Waker::event(QEvent* e) {
+    if (e->type() != eventType())
+        return QObject::event(e);
+    {
+        std::lock_guard lock(state().mutex);
+        state().wakePending = false;
+    }
+    ServiceGuiRequests();
+    return true;
 }
 
 BoxAnswer defaultAnswer(BoxKind kind) {
@@ -53,18 +78,23 @@ BoxAnswer callHandler(BoxKind kind, const QString& text) {
 // From now on nobody answers: release the waiting workers with default answers.
 void stopAccepting(bool forget) {
     State& s = state();
-    std::lock_guard lock(s.mutex);
-    s.accepting = false;
-    if (forget) {
-        s.app = nullptr;
-        s.guiThread = nullptr;
+    Waker* waker = nullptr;
+    {
+        std::lock_guard lock(s.mutex);
+        s.accepting = false;
+        if (forget) {
+            s.guiThread = nullptr;
+            waker = s.waker;
+            s.waker = nullptr;
+        }
+        for (Request* r : s.queue) {
+            r->answer = defaultAnswer(r->kind);
+            r->done = true;
+        }
+        s.queue.clear();
+        s.changed.notify_all();
     }
-    for (Request* r : s.queue) {
-        r->answer = defaultAnswer(r->kind);
-        r->done = true;
-    }
-    s.queue.clear();
-    s.changed.notify_all();
+    delete waker;
 }
 
 void onApplicationGone() {
@@ -74,13 +104,17 @@ void onApplicationGone() {
 // Runs on the GUI thread while every application object is being built.
 void onApplicationCreated() {
     QCoreApplication* app = QCoreApplication::instance();
+    Waker* old = nullptr;
     {
         State& s = state();
         std::lock_guard lock(s.mutex);
-        s.app = app;
+        old = s.waker;
+        s.waker = new Waker;
         s.guiThread = app->thread();
         s.accepting = true;
+        s.wakePending = false;
     }
+    delete old;
     QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] { stopAccepting(false); });
     qAddPostRoutine(onApplicationGone);
 }
@@ -114,9 +148,12 @@ BoxAnswer MessageBox(BoxKind kind, const QString& text) {
         return defaultAnswer(kind);
     s.queue.push_back(&request);
     s.changed.notify_all();
-    // Posted under the lock: the application cannot be torn down in between (its post
-    // routine takes the lock first).
-    QMetaObject::invokeMethod(s.app, &ServiceGuiRequests, Qt::QueuedConnection);
+    // Posted under the lock, so the waker cannot be deleted in between; one pending wake-up
+    // serves every request queued before it runs.
+    if (!s.wakePending) {
+        s.wakePending = true;
+        QCoreApplication::postEvent(s.waker, new QEvent(Waker::eventType()));
+    }
     s.changed.wait(lock, [&] { return request.done; });
     return request.answer;
 }

@@ -192,7 +192,7 @@ void MessagesTest::eventLoopServesWorker() {
     std::atomic<BoxAnswer> answer{BoxAnswer::Ok};
     std::thread worker([&] {
         answer = MessageBox(BoxKind::Warning, "from the loop");
-        QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&app, "quit", Qt::QueuedConnection);
     });
     QCOMPARE(app.exec(), 0);
     worker.join();
