@@ -453,7 +453,7 @@ TEST_F(CodecTest, ConcurrentWritersGiveTheSameFiles) {
         {"jpg", options(24, 0)},    {"png", options(24, 0)},     {"png", options(8, 1)},
         {"bmp", options(8, 1)},     {"gif", options(8, 1)},      {"tiff", options(24, 0, 7)},
         {"tiff", options(1, 0, 4)}, {"tiff", options(24, 0, 5)}, {"pcx", options(24, 0)},
-        {"tga", options(24, 0)},
+        {"tga", options(24, 0)},    {"gif", options(24, 0)},
     };
     const px_image img = picture().image(3);
     auto name = [&](std::size_t job, int thread) {
