@@ -45,7 +45,8 @@ const QString NoLibraryText =
 // The library is loaded for one pass only; whatever ends the pass unloads it.
 class LoadedLibrary {
 public:
-    explicit LoadedLibrary(const QString& path) : m_handle(platform::LoadLibrary(path)) {}
+    explicit LoadedLibrary(const QString& path)
+        : m_handle(path.isEmpty() ? nullptr : platform::LoadLibrary(path)) {}
     ~LoadedLibrary() { unload(); }
     LoadedLibrary(const LoadedLibrary&) = delete;
     LoadedLibrary& operator=(const LoadedLibrary&) = delete;

@@ -1,16 +1,29 @@
 #include "engine/renderfiles.h"
 
-// Interim until the package provisioning lands: the package check is not wired yet.
-QString TestRenderLibraryPath;
+#include "engine/provisioning/provisioning.h"
+#include "platform/folders.h"
 
 bool RenderFilesPresent() {
-    return true;
+    const QString library = RenderLibraryName;
+    const QString companion = RenderCompanionName;
+    if (LibraryDir.isEmpty() || library.isEmpty() || companion.isEmpty())
+        return false;
+    return platform::FileExists(LibraryDir + library) &&
+           platform::FileExists(LibraryDir + companion);
 }
 
 QString RenderLibraryPath() {
-    return TestRenderLibraryPath;
+    const QString library = RenderLibraryName;
+    // Never a bare name: the loader would then search the system's folders.
+    if (LibraryDir.isEmpty() || library.isEmpty())
+        return QString();
+    return LibraryDir + library;
 }
 
-void StartPackageCheck() {}
+void StartPackageCheck() {
+    PackageCheckThread();
+}
 
-void RunPackageCheck() {}
+void RunPackageCheck() {
+    PackageCheck();
+}

@@ -3,8 +3,10 @@
 #include "engine/messages.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
+#include "engine/provisioning/provisioning.h"
 #include "platform/msgbox.h"
 #include "platform/winmsg.h"
+#include "recorders.h"
 
 #include <QPointer>
 #include <QTemporaryDir>
@@ -15,59 +17,6 @@
 #include <unistd.h>
 
 #include <mutex>
-
-namespace {
-
-struct Message {
-    int msg;
-    qintptr wParam;
-    qintptr lParam;
-    bool operator==(const Message&) const = default;
-};
-
-// Stands in for the main window: records every window message posted to it.
-class MessageRecorder : public QObject {
-public:
-    QList<Message> messages;
-
-    // Delivers what the worker posted; call after the worker ended.
-    QList<Message> take() {
-        QCoreApplication::sendPostedEvents(this);
-        return std::exchange(messages, {});
-    }
-
-protected:
-    bool event(QEvent* e) override {
-        if (e->type() >= QEvent::Type(WM_SETLISTVIEW) &&
-            e->type() <= QEvent::Type(WM_CREATETEMPLIB)) {
-            const auto* m = static_cast<platform::WindowMessage*>(e);
-            messages.append({m->msg(), m->wParam(), m->lParam()});
-            return true;
-        }
-        return QObject::event(e);
-    }
-};
-
-// Records message boxes; they are answered on the GUI thread (this test's main thread).
-struct BoxRecorder {
-    std::mutex mutex;
-    QStringList texts;
-    void install() {
-        platform::SetMessageBoxHandler([this](platform::BoxKind kind, const QString& text) {
-            std::lock_guard lock(mutex);
-            texts.append((kind == platform::BoxKind::Error ? "error: " : "other: ") + text);
-            return platform::BoxAnswer::Ok;
-        });
-    }
-    QStringList take() {
-        std::lock_guard lock(mutex);
-        return std::exchange(texts, {});
-    }
-};
-
-} // namespace
-
-Q_DECLARE_METATYPE(QList<Message>)
 
 class WorkerTest : public QObject {
     Q_OBJECT
@@ -105,6 +54,12 @@ private slots:
         QVERIFY(m_dir.isValid());
         m_path = qgetenv("PATH");
         qputenv("PATH", QByteArray(FAKE_PI_DIR) + ":" + m_path);
+        // The renderer's files in place, so a probe pass does not ask for the package.
+        LibraryDir = m_dir.filePath("lib/");
+        QVERIFY(QDir().mkpath(LibraryDir));
+        PackageCheck();
+        for (const QString& name : {RenderLibraryName.get(), RenderCompanionName.get()})
+            Pdf("lib/" + name, "library");
         platform::SetMainWindow(&m_window);
         m_boxes.install();
     }
@@ -151,6 +106,21 @@ private slots:
         QCOMPARE(broken->StatusText(), QStringLiteral("File Format is not Valid."));
         for (int i = 0; i < 5; ++i)
             QCOMPARE(PdfFileList->at(i)->Pages(), QStringLiteral("1"));
+    }
+
+    // Without the renderer's files the probe pass has the package unpacked meanwhile.
+    void probeAsksForPackage() {
+        const QString companion = LibraryDir + RenderCompanionName;
+        QVERIFY(QFile::rename(companion, companion + ".away"));
+        Append(Pdf("a.pdf", "---\nPages: 1\n"));
+        RunAndWait(ModeProbeAll);
+        WaitForPackageChecks();
+        QVERIFY(QFile::rename(companion + ".away", companion));
+        const QList<Message> messages = m_window.take();
+        QCOMPARE(messages.size(), 3);
+        QVERIFY(messages.contains(Message{WM_CREATETEMPLIB, 0, 0}));
+        QCOMPARE(messages.indexOf(Message{WM_SETPROGRESS, 0, 1100}) + 1,
+                 messages.indexOf(Message{WM_SETLISTVIEW, 0, 0}));
     }
 
     void emptyListProbe() {
