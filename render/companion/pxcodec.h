@@ -33,6 +33,7 @@ PX_API int px_write_image(const char* path, const char* ext, const px_image* img
 typedef struct px_tiff_writer px_tiff_writer;
 PX_API int px_tiff_open(const char* path, const px_options* opt, px_tiff_writer** out);
 PX_API int px_tiff_add_page(px_tiff_writer* w, const px_image* img);
+/* px_tiff_close with no page added returns EINVAL and leaves no file. */
 PX_API int px_tiff_close(px_tiff_writer* w);  /* flushes and frees; returns 0 or errno */
 PX_API void px_tiff_abort(px_tiff_writer* w); /* frees, removes the partial file */
 #ifdef __cplusplus
