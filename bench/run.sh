@@ -105,15 +105,16 @@ awk '
         for (k in pps) {
             split(k, f, " "); if (f[4] != "ours") continue
             base = f[1] " " f[2] " " f[3]
-            if (f[2] == "png" && ((base " mutool") in pps)) {
-                r = pps[k] / pps[base " mutool"]; s = bytes[k] / bytes[base " mutool"]
+            mk = base " mutool"; pk = base " pdftoppm"
+            if (f[2] == "png" && (mk in pps)) {
+                r = pps[k] / pps[mk]; s = bytes[k] / bytes[mk]
                 printf "PNG %-10s %s dpi: x%.2f mutool draw (target 3), size %+.0f%% (target <= +15%%): %s\n",
                        f[1], f[3], r, 100 * (s - 1), (r >= 3 && s <= 1.15) ? "met" : "NOT met"
             }
-            if (f[2] == "jpg" && ((base " pdftoppm") in pps)) {
-                r = pps[k] / pps[base " pdftoppm"]
+            if (f[2] == "jpg" && (pk in pps)) {
+                r = pps[k] / pps[pk]
                 printf "JPG %-10s %s dpi: x%.2f pdftoppm -jpeg (target 1.5): %s\n", f[1], f[3], r,
-                       r >= 1.5 ? "met" : "NOT met"
+                       (r >= 1.5 ? "met" : "NOT met")
             }
         }
     }' "$results" | sort
@@ -132,4 +133,4 @@ m=$(measure "$work/out" "$driver" "$lib" "$longest" "$work/out/all.png" 300 24 5
 read -r secs kb bytes <<<"$m"
 awk -v n="$longestPages" -v s="$secs" -v kb="$kb" -v doc="$(basename "$longest")" 'BEGIN {
     printf "Memory: %s, %d pages at 300 dpi PNG: %.1f s (%.1f pages/s), peak %.0f MB (target < 300 MB): %s\n",
-           doc, n, s, n / s, kb / 1024, kb / 1024 < 300 ? "met" : "NOT met" }'
+           doc, n, s, n / s, kb / 1024, (kb / 1024 < 300 ? "met" : "NOT met") }'
