@@ -1,0 +1,120 @@
+// Closing the main window: the question while a conversion runs, the worker paused while it is
+// asked, and the job list and package files outliving the worker after Yes.
+
+#include "testsupport.h"
+
+#include "app/literals/literal_values.h"
+#include "app/literals/literals.h"
+#include "engine/pdffile.h"
+#include "engine/procthread.h"
+#include "engine/provisioning/provisioning.h"
+#include "ui/mainform.h"
+
+#include <QLineEdit>
+#include <QTest>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+// A conversion stand-in: walks the job list over and over, pausing and ending where a pass does.
+class FakeConversion : public TProcThread {
+public:
+    FakeConversion() : TProcThread(ModeConvert) {}
+    std::atomic<int> rounds{0};
+    std::atomic<bool> listAliveAtEnd{false};
+
+protected:
+    void run() override {
+        while (!Terminated()) {
+            CheckPause();
+            if (PdfFileList != nullptr && PdfFileList->count() > 0)
+                (void)PdfFileList->at(0)->FileName();
+            ++rounds;
+            QThread::yieldCurrentThread();
+        }
+        listAliveAtEnd = PdfFileList != nullptr && PdfFileList->count() == 1;
+    }
+};
+
+const QString Question = QStringLiteral("Are you sure you want to stop processing?");
+
+} // namespace
+
+class TestClose : public QObject {
+    Q_OBJECT
+
+private slots:
+    void closeQuestion_data();
+    void closeQuestion();
+};
+
+void TestClose::closeQuestion_data() {
+    QTest::addColumn<bool>("worker");
+    QTest::addColumn<bool>("converting");
+    QTest::addColumn<bool>("answerYes");
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("closes");
+
+    QTest::newRow("no worker") << false << true << true << false << true;
+    QTest::newRow("worker but no conversion") << true << false << false << false << true;
+    QTest::newRow("converting, No") << true << true << false << true << false;
+    QTest::newRow("converting, Yes") << true << true << true << true << true;
+}
+
+void TestClose::closeQuestion() {
+    QFETCH(bool, worker);
+    QFETCH(bool, converting);
+    QFETCH(bool, answerYes);
+    QFETCH(bool, asked);
+    QFETCH(bool, closes);
+    Sandbox sandbox;
+    Recorder recorder;
+    recorder.answer = answerYes ? platform::BoxAnswer::Yes : platform::BoxAnswer::No;
+    RenderFinished = false;
+
+    auto form = std::make_unique<TMainForm>();
+    PdfFileList->append(new TPdffile("/a.pdf", "a.pdf", "1 Byte", "1", "", true));
+    const QString library = LibraryDir + QString::fromUtf8(DecipherName(EncRenderLibraryName));
+    WriteAll(library, "x");
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    form->sEdit1->setEnabled(!converting);
+
+    std::unique_ptr<FakeConversion> thread;
+    if (worker) {
+        thread = std::make_unique<FakeConversion>();
+        WorkerThread = thread.get();
+        thread->Resume();
+        QTRY_VERIFY(thread->rounds > 0);
+    }
+
+    QCOMPARE(form->close(), closes);
+    QCOMPARE(recorder.texts(), asked ? QStringList{Question} : QStringList());
+    if (asked)
+        QCOMPARE(recorder.boxes.first().kind, platform::BoxKind::Warning);
+    QCOMPARE(RenderFinished.load(), asked && answerYes);
+
+    if (worker) {
+        QCOMPARE(thread->Terminated(), asked && answerYes);
+        if (!thread->Terminated()) {
+            // Not stopped and not left paused: it goes on working.
+            const int before = thread->rounds;
+            QTRY_VERIFY(thread->rounds > before);
+            QVERIFY(thread->isRunning());
+            thread->Terminate();
+        }
+    }
+    // Destruction waits for the worker before the job list and the package files go.
+    form.reset();
+    if (worker) {
+        QVERIFY(thread->isFinished());
+        QVERIFY(thread->listAliveAtEnd);
+    }
+    QCOMPARE(PdfFileList, nullptr);
+    QVERIFY(!QFileInfo::exists(library));
+}
+
+QTEST_MAIN(TestClose)
+#include "tst_close.moc"

@@ -1,0 +1,367 @@
+// Start-up and shutdown of the main window: the settings it reads and writes back, the renderer
+// folder, the single instance, unpacking the rendering package and cleaning up at the end.
+
+#include "testsupport.h"
+
+#include "app/literals/literal_values.h"
+#include "app/literals/literals.h"
+#include "app/spinedit.h"
+#include "engine/messages.h"
+#include "engine/pdffile.h"
+#include "engine/provisioning/provisioning.h"
+#include "platform/winmsg.h"
+#include "ui/look.h"
+#include "ui/mainform.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRadioButton>
+#include <QTest>
+
+#include <memory>
+#include <unistd.h>
+
+using platform::BoxKind;
+
+namespace {
+
+// What the controls show after start-up; the defaults are the first start's.
+struct Shown {
+    QString folder = "/out";
+    int format = 0;
+    bool from = false;
+    QString first = QString();
+    QString last = QString();
+    QString dpi = "150";
+    QString quality = "75";
+    int tiff = 1;
+    QStringList colors = {"Color", "Gray"};
+    int color = 0;
+    bool each = true;
+};
+
+QString Name(const char* enciphered) {
+    return QString::fromUtf8(DecipherName(enciphered));
+}
+
+QStringList Items(const QComboBox* list) {
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i)
+        items.append(list->itemText(i));
+    return items;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Shown)
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void firstStart();
+    void startupTable_data();
+    void startupTable();
+    void settingsWriteFailure_data();
+    void settingsWriteFailure();
+    void libraryDirRefused();
+    void secondInstanceEndsAtOnce();
+    void formDestroyDeletesPackageFiles();
+    void createTempLib_data();
+    void createTempLib();
+};
+
+void TestStartup::initTestCase() {
+    ApplyLook(*qApp);
+}
+
+void TestStartup::firstStart() {
+    Sandbox sandbox;
+    Recorder recorder;
+    TMainForm form;
+
+    const QString folder = sandbox.path("home/Documents/Pixolund");
+    QCOMPARE(SettingsLines(),
+             QStringList({"[System]", "OutputFolder=" + folder, "Dpi=150", "EachPage=1"}));
+    QVERIFY(!QFileInfo::exists(folder)); // created only when first needed
+    QCOMPARE(form.sEdit1->text(), folder);
+    QCOMPARE(form.cmbFormat->currentText(), QString("JPG"));
+    QVERIFY(form.radAll->isChecked());
+    QCOMPARE(form.txtFirstPage->text(), QString());
+    QCOMPARE(form.txtLastPage->text(), QString());
+    QCOMPARE(form.txtDpi->text(), QString("150"));
+    QCOMPARE(form.txtQuality->text(), QString("75"));
+    QCOMPARE(form.cmbTiffFmt->currentText(), QString("JPEG"));
+    QCOMPARE(Items(form.cmbColor), QStringList({"Color", "Gray"}));
+    QCOMPARE(form.cmbColor->currentText(), QString("Color"));
+    QVERIFY(form.chkEachpage->isChecked());
+    QVERIFY(recorder.boxes.isEmpty());
+
+    // The renderer's folder: private, under the temporary folder.
+    QCOMPARE(LibraryDir, sandbox.path("tmp/") + Name(EncLibraryDir));
+    QCOMPARE(QFileInfo(LibraryDir).permissions() & 0x0077, QFileDevice::Permissions());
+    QVERIFY(PdfFileList != nullptr && PdfFileList->count() == 0);
+
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.size(), QSize(744, 464));
+    QVERIFY(!form.txtFirstPage->isEnabled() && !form.txtLastPage->isEnabled());
+    QVERIFY(!form.txtQuality->isHidden() && !form.sLabel9->isHidden());
+    QVERIFY(form.cmbTiffFmt->isHidden() && form.sLabel10->isHidden());
+    QVERIFY(form.chkEachpage->isHidden());
+    QVERIFY(!PackagePassword.isEmpty() && !InnerPackagePassword.isEmpty());
+    QVERIFY(PackagePassword != InnerPackagePassword);
+}
+
+void TestStartup::startupTable_data() {
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<Shown>("shown");
+    QTest::addColumn<QByteArray>("after"); // empty: the file is unchanged
+
+    const auto file = [](const char* extra) {
+        return QByteArray("[System]\nOutputFolder=/out\nDpi=150\nEachPage=1\n") + extra;
+    };
+    QTest::newRow("Range 1") << file("Range=1\n") << Shown{.from = true} << QByteArray();
+    QTest::newRow("Range with a blank")
+        << file("Range=\" 0\"\n") << Shown{.from = true} << file("Range=1\n");
+    QTest::newRow("Range 0") << file("Range=0\n") << Shown{} << QByteArray();
+    QTest::newRow("Range empty") << file("Range=\n") << Shown{} << QByteArray();
+    QTest::newRow("pages as stored")
+        << file("FirstPage=5\nLastPage=3\n") << Shown{.first = "5", .last = "3"} << QByteArray();
+    QTest::newRow("Dpi 0") << QByteArray("[System]\nOutputFolder=/out\nDpi=0\nEachPage=1\n")
+                           << Shown{.dpi = "0"} << QByteArray();
+    QTest::newRow("Dpi missing") << QByteArray("[System]\nOutputFolder=/out\nEachPage=1\n")
+                                 << Shown{}
+                                 << QByteArray(
+                                        "[System]\nOutputFolder=/out\nEachPage=1\nDpi=150\n");
+    QTest::newRow("JPEGQuality 500")
+        << file("JPEGQuality=500\n") << Shown{.quality = "500"} << QByteArray();
+    QTest::newRow("JPEGQuality negative") << file("JPEGQuality=-3\n") << Shown{} << QByteArray();
+    QTest::newRow("JPEGQuality no number") << file("JPEGQuality=high\n") << Shown{} << QByteArray();
+    QTest::newRow("EachPage 2") << QByteArray("[System]\nOutputFolder=/out\nDpi=150\nEachPage=2\n")
+                                << Shown{.each = false} << QByteArray();
+    QTest::newRow("EachPage 0") << QByteArray("[System]\nOutputFolder=/out\nDpi=150\nEachPage=0\n")
+                                << Shown{.each = false} << QByteArray();
+    QTest::newRow("EachPage no number")
+        << QByteArray("[System]\nOutputFolder=/out\nDpi=150\nEachPage=yes\n") << Shown{}
+        << file("");
+    QTest::newRow("TIFF with Fax G4")
+        << file("OutputFormat=4\nTiffFormat=5\n")
+        << Shown{.format = 4, .tiff = 5, .colors = {"Black/White"}} << QByteArray();
+    QTest::newRow("Fax G4 with colour 1 outside the list")
+        << file("OutputFormat=4\nTiffFormat=5\nOutputColor=1\n")
+        << Shown{.format = 4, .tiff = 5, .colors = {"Black/White"}} << QByteArray();
+    QTest::newRow("TIFF with LZW and gray")
+        << file("OutputFormat=4\nTiffFormat=2\nOutputColor=1\n")
+        << Shown{.format = 4, .tiff = 2, .color = 1} << QByteArray();
+    QTest::newRow("JPG keeps Fax G4 with a colour list")
+        << file("OutputFormat=0\nTiffFormat=4\n") << Shown{.tiff = 4} << QByteArray();
+    QTest::newRow("format outside the list") << file("OutputFormat=9\n") << Shown{} << QByteArray();
+    QTest::newRow("format no number") << file("OutputFormat=png\n") << Shown{} << QByteArray();
+    QTest::newRow("format PNG") << file("OutputFormat=2\n") << Shown{.format = 2} << QByteArray();
+    QTest::newRow("compression outside the list")
+        << file("TiffFormat=7\n") << Shown{} << QByteArray();
+    QTest::newRow("colour outside the list") << file("OutputColor=2\n") << Shown{} << QByteArray();
+    QTest::newRow("folder blank") << QByteArray(
+                                         "[System]\nOutputFolder=\" \"\nDpi=150\nEachPage=1\n")
+                                  << Shown{.folder = "@"}
+                                  << QByteArray("[System]\nOutputFolder=@\nDpi=150\nEachPage=1\n");
+}
+
+void TestStartup::startupTable() {
+    QFETCH(QByteArray, stored);
+    QFETCH(Shown, shown);
+    QFETCH(QByteArray, after);
+    Sandbox sandbox;
+    Recorder recorder;
+    const QString folder = sandbox.path("home/Documents/Pixolund");
+    shown.folder.replace("@", folder);
+    after.replace("@", folder.toUtf8());
+    WriteAll(SettingsFilePath(), stored);
+
+    TMainForm form;
+    form.FormShow();
+
+    QCOMPARE(ReadAll(SettingsFilePath()), after.isEmpty() ? stored : after);
+    QCOMPARE(form.sEdit1->text(), shown.folder);
+    QCOMPARE(form.cmbFormat->currentIndex(), shown.format);
+    QCOMPARE(form.radRange->isChecked(), shown.from);
+    QCOMPARE(form.radAll->isChecked(), !shown.from);
+    QCOMPARE(form.txtFirstPage->isEnabled(), shown.from);
+    QCOMPARE(form.txtLastPage->isEnabled(), shown.from);
+    QCOMPARE(form.txtFirstPage->text(), shown.first);
+    QCOMPARE(form.txtLastPage->text(), shown.last);
+    QCOMPARE(form.txtDpi->text(), shown.dpi);
+    QCOMPARE(form.txtQuality->text(), shown.quality);
+    QCOMPARE(form.cmbTiffFmt->currentIndex(), shown.tiff);
+    QCOMPARE(Items(form.cmbColor), shown.colors);
+    QCOMPARE(form.cmbColor->currentIndex(), shown.color);
+    QCOMPARE(form.chkEachpage->isChecked(), shown.each);
+    QCOMPARE(recorder.texts(), QStringList());
+}
+
+void TestStartup::settingsWriteFailure_data() {
+    QTest::addColumn<bool>("folderIsFile");
+    QTest::newRow("a file where the folder belongs") << true;
+    if (::geteuid() != 0) // permissions do not stop root
+        QTest::newRow("read-only folder") << false;
+}
+
+void TestStartup::settingsWriteFailure() {
+    QFETCH(bool, folderIsFile);
+    Sandbox sandbox;
+    Recorder recorder;
+    const QString path = SettingsFilePath();
+    const QString folder = QFileInfo(path).path();
+    if (folderIsFile) {
+        WriteAll(folder, "not a folder");
+    } else {
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    }
+
+    auto form = std::make_unique<TMainForm>();
+    const QString message = "Unable to write to " + path;
+    // OutputFolder, Dpi and EachPage could not be written back; the controls show them anyway.
+    QCOMPARE(recorder.texts(), QStringList({message, message, message}));
+    QCOMPARE(recorder.boxes.first().kind, BoxKind::Error);
+    QCOMPARE(form->txtDpi->text(), QString("150"));
+    QVERIFY(form->chkEachpage->isChecked());
+
+    // The next change tries again, and the control keeps its new state.
+    form->cmbFormat->setCurrentIndex(2);
+    emit form->cmbFormat->activated(2);
+    QCOMPARE(recorder.texts().size(), 4);
+    QCOMPARE(form->cmbFormat->currentText(), QString("PNG"));
+    form.reset();
+    QFile::setPermissions(folder,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+void TestStartup::libraryDirRefused() {
+    Sandbox sandbox;
+    Recorder recorder;
+    // A renderer folder that other users could write to must not be used.
+    const QString dir = sandbox.path("tmp/") + Name(EncLibraryDir);
+    QVERIFY(QDir().mkpath(dir));
+    QVERIFY(QFile::setPermissions(dir, QFileDevice::Permissions(0x7777)));
+
+    TMainForm form;
+    QCOMPARE(LibraryDir, QString());
+    QCOMPARE(recorder.boxes.size(), 1);
+    QCOMPARE(recorder.boxes.first().kind, BoxKind::Error);
+    QVERIFY2(recorder.boxes.first().text.contains("working folder cannot be used"),
+             qPrintable(recorder.boxes.first().text));
+    // The program runs on: settings read and written, job list ready.
+    QCOMPARE(SettingsLines().size(), 4);
+    QVERIFY(PdfFileList != nullptr);
+}
+
+void TestStartup::secondInstanceEndsAtOnce() {
+    Sandbox sandbox;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    const QString program = QStringLiteral(PIXOLUND_BIN_DIR "/pixolund");
+
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.start(program, {});
+    QVERIFY(first.waitForStarted());
+    // The settings file is written after the instance lock is held.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(SettingsFilePath()), 60000);
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(program, {});
+    QVERIFY(second.waitForFinished(60000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(second.readAll(), QByteArray());
+    QCOMPARE(first.state(), QProcess::Running);
+
+    first.kill();
+    QVERIFY(first.waitForFinished());
+}
+
+void TestStartup::formDestroyDeletesPackageFiles() {
+    Sandbox sandbox;
+    Recorder recorder;
+    auto form = std::make_unique<TMainForm>();
+    const QString dir = LibraryDir;
+    QVERIFY(!dir.isEmpty());
+    const QString library = dir + Name(EncRenderLibraryName);
+    const QString companion = dir + Name(EncRenderCompanionName);
+    const QString other = dir + "other.bin";
+    for (const QString& path : {library, companion, other})
+        WriteAll(path, "x");
+    PdfFileList->append(new TPdffile("/a.pdf", "a.pdf", "1 Byte", "", "", false));
+
+    form.reset();
+    QCOMPARE(PdfFileList, nullptr);
+    QVERIFY(!QFileInfo::exists(library));
+    QVERIFY(!QFileInfo::exists(companion));
+    QVERIFY(QFileInfo::exists(other));
+    QVERIFY(QFileInfo(dir).isDir());
+}
+
+void TestStartup::createTempLib_data() {
+    QTest::addColumn<QString>("package"); // "shipped", "damaged" or "missing"
+    QTest::addColumn<bool>("rightPassword");
+    QTest::addColumn<bool>("extracted");
+
+    QTest::newRow("shipped package") << "shipped" << true << true;
+    QTest::newRow("wrong password") << "shipped" << false << false;
+    QTest::newRow("damaged package") << "damaged" << true << false;
+    QTest::newRow("missing package") << "missing" << true << false;
+}
+
+void TestStartup::createTempLib() {
+    QFETCH(QString, package);
+    QFETCH(bool, rightPassword);
+    QFETCH(bool, extracted);
+    const QString shipped = QStringLiteral(PIXOLUND_BIN_DIR "/") + Name(EncRenderPackageName);
+    if (package == "shipped" && !QFileInfo::exists(shipped))
+        QSKIP("this build makes no rendering package");
+    Sandbox sandbox;
+    Recorder recorder;
+    TMainForm form;
+    form.FormShow();
+
+    QString path = shipped;
+    if (package == "damaged") {
+        path = sandbox.path(Name(EncRenderPackageName));
+        QByteArray bytes = ReadAll(shipped);
+        if (bytes.isEmpty())
+            bytes = QByteArray("PK\x03\x04", 4) + QByteArray(200, 'x');
+        bytes.truncate(bytes.size() / 2);
+        WriteAll(path, bytes);
+    } else if (package == "missing") {
+        path = sandbox.path(Name(EncRenderPackageName));
+    }
+    if (!rightPassword)
+        PackagePassword = "not the password";
+    RenderPackagePath.set(QFile::encodeName(path));
+
+    QVERIFY(platform::PostMessage(WM_CREATETEMPLIB, 0, 0));
+    QCoreApplication::sendPostedEvents(&form);
+
+    const QString library = LibraryDir + Name(EncRenderLibraryName);
+    const QString companion = LibraryDir + Name(EncRenderCompanionName);
+    const QString inner = LibraryDir + QFileInfo(path).suffix();
+    QCOMPARE(QFileInfo::exists(library) && QFileInfo::exists(companion), extracted);
+    QVERIFY(!QFileInfo::exists(inner));
+    if (extracted) {
+        QCOMPARE(recorder.texts(), QStringList());
+    } else {
+        QCOMPARE(recorder.boxes.size(), 1);
+        QCOMPARE(recorder.boxes.first().kind, BoxKind::Error);
+        QVERIFY(!recorder.boxes.first().text.isEmpty());
+    }
+}
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
