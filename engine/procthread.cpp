@@ -36,6 +36,9 @@ bool IsRegistered(TProcThread* worker) {
 } // namespace
 
 TProcThread::TProcThread(const QString& mode) : m_mode(mode) {
+    connect(
+        this, &QThread::finished, this, [this] { m_ended.store(true, std::memory_order_release); },
+        Qt::DirectConnection);
     std::lock_guard lock(registryMutex);
     registry.push_back(this);
 }
@@ -80,6 +83,7 @@ void TProcThread::WaitFor() {
         platform::WaitForThreadServicingGui(this);
     else
         wait();
+    (void)m_ended.load(std::memory_order_acquire);
 }
 
 void TProcThread::Suspend() {
@@ -118,6 +122,11 @@ void TProcThread::WaitForAll() {
 }
 
 void TProcThread::run() {
+    struct EndMark {
+        std::atomic<bool>& ended;
+        ~EndMark() { ended.store(true, std::memory_order_release); }
+    } endMark{m_ended};
+
     void (*pass)(TProcThread&) = nullptr;
     if (m_mode == ModeProbeAll)
         pass = ProbeAllPass;

@@ -57,6 +57,9 @@ private:
     bool m_freeOnTerminate = false;
     bool m_started = false;
     std::atomic<bool> m_terminated{false};
+    // Set by the worker as its last act. QThread hands its end to wait() through a lock that
+    // ThreadSanitizer cannot see; reading this after the wait makes that order visible.
+    std::atomic<bool> m_ended{false};
     std::mutex m_pauseMutex;
     std::condition_variable m_pauseChanged;
     bool m_paused = false;
