@@ -177,7 +177,8 @@ std::vector<std::string> passwordVariants(const std::string& password) {
 OpenResult openPdf(fz_context* ctx, const char* path, const char* password) {
     OpenResult result;
     struct stat st {};
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a named pipe given as the file must not stall us before it is refused.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         result.sysError = errno;
         result.status = (errno == ENOENT || errno == ENOTDIR) ? OpenStatus::NotFound

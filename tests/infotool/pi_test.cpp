@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <sys/stat.h>
 
 namespace {
 
@@ -108,7 +109,10 @@ TEST_F(InfoTool, MissingOrWrongUserPasswordSaysIncorrectPassword) {
 }
 
 TEST_F(InfoTool, UnreadableFilesFailWithOneLineAndNoPasswordText) {
-    for (const char* name : {"no-such.pdf", "damaged.pdf", "not-a-pdf.pdf", "empty.pdf", ""}) {
+    const fs::path fifo = root_ / "pdf" / "pipe.pdf";
+    mkfifo(fifo.c_str(), 0600); // opening it for reading would wait for a writer forever
+    for (const char* name :
+         {"no-such.pdf", "damaged.pdf", "not-a-pdf.pdf", "empty.pdf", "", "pipe.pdf"}) {
         SCOPED_TRACE(name);
         const pxtest::RunResult result = pi(name);
         EXPECT_EQ(result.exitCode, 2);

@@ -311,12 +311,14 @@ TEST_F(Rasterize, FailuresSetErrnoAndLeaveNoFiles) {
         int dpi, bpp;
         int expected;
     };
+    mkfifo(pdf("pipe.pdf").c_str(), 0600); // opening it for reading would wait for a writer
     const FailureCase cases[] = {
         {"missing file", "no-such.pdf", "x.png", 72, 24, ENOENT},
         {"damaged", "damaged.pdf", "x.png", 72, 24, EINVAL},
         {"not a PDF", "not-a-pdf.pdf", "x.png", 72, 24, EINVAL},
         {"empty file", "empty.pdf", "x.png", 72, 24, EINVAL},
         {"a folder", "", "x.png", 72, 24, EINVAL},
+        {"a named pipe", "pipe.pdf", "x.png", 72, 24, EINVAL},
         {"missing output folder", "three.pdf", "missing/x.png", 72, 24, ENOENT},
         {"unknown format", "three.pdf", "x.xyz", 72, 24, EINVAL},
         {"bits per pixel", "three.pdf", "x.png", 72, 16, EINVAL},
