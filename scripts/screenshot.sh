@@ -13,10 +13,13 @@ cmake --build "$build" --target pixolund -j2
 
 sandbox=$(mktemp -d)
 trap 'rm -rf "$sandbox"' EXIT
-mkdir -p "$sandbox/home/Documents" "$sandbox/data" "$sandbox/tmp" "$sandbox/run"
+mkdir -p "$sandbox/home" "$sandbox/config" "$sandbox/data" "$sandbox/tmp" "$sandbox/run"
 chmod 700 "$sandbox/run"
+# A documents folder the way a user's looks; the program does not create it at start-up.
+echo 'XDG_DOCUMENTS_DIR="/home/user/Documents"' >"$sandbox/config/user-dirs.dirs"
 
-export HOME=$sandbox/home XDG_DATA_HOME=$sandbox/data TMPDIR=$sandbox/tmp \
+export HOME=$sandbox/home XDG_CONFIG_HOME=$sandbox/config XDG_DATA_HOME=$sandbox/data \
+       TMPDIR=$sandbox/tmp \
        XDG_RUNTIME_DIR=$sandbox/run QT_QPA_PLATFORM=xcb PIXOLUND=$build/bin/pixolund OUT=$out
 unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR
 

@@ -51,7 +51,7 @@ QGroupBox::title {
     padding: 0 4px;
     color: #1f5296;
 }
-#sBitBtn1 {
+#sPanel2 #sBitBtn1 {
     font-size: 16px;
     font-weight: bold;
     color: #ffffff;
@@ -59,18 +59,22 @@ QGroupBox::title {
     border-radius: 8px;
     background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #4a93e3, stop:1 #2468bd);
 }
-#sBitBtn1:hover {
+#sPanel2 #sBitBtn1:hover {
     background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #5ca1ea, stop:1 #2d74ca);
 }
-#sBitBtn1:pressed { background: #1f5ea9; }
-#sBitBtn1:disabled { color: #e8eef6; background: #a8bcd5; border-color: #97abc5; }
+#sPanel2 #sBitBtn1:pressed { background: #1f5ea9; }
+#sPanel2 #sBitBtn1:disabled { color: #e8eef6; background: #a8bcd5; border-color: #97abc5; }
 #ListView1 {
     border: none;
     gridline-color: #e2e7ee;
     selection-background-color: #cfe1f7;
     selection-color: #10202f;
 }
-#ListView1 QHeaderView::section {
+QHeaderView {
+    background-color: #eef2f7;
+    border: none;
+}
+QHeaderView::section {
     background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #fbfcfe, stop:1 #e9eef5);
     border: none;
     border-right: 1px solid #d3dae4;

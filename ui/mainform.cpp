@@ -300,6 +300,7 @@ void TMainForm::FormCreate() {
 void TMainForm::FormShow() {
     m_options->ApplyPageBoxRule();
     m_options->ApplyVisibilityRule();
+    sEdit1->setCursorPosition(0); // show where the folder path begins
     ListView1->setFocus();
     RevealPackagePasswords();
 }
@@ -490,6 +491,7 @@ void TMainForm::txtLastPageExit() {
 
 void TMainForm::sButton1Click() {
     ChooseOutputFolder(this, sEdit1);
+    sEdit1->setCursorPosition(0);
 }
 
 void TMainForm::sBitBtn7Click() {
