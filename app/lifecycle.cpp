@@ -56,8 +56,11 @@ bool AskCloseDuringConversion(bool conversionRunning) {
 }
 
 void ReleaseJobsAndPackage() {
-    // After Yes to the close question a worker may still be finishing its file: nothing it uses
-    // may go away before it has left.
+    // After Yes to the close question a worker may still be finishing its file, and after
+    // WM_TERMAPP one may still be running at all: nothing it uses may go away before it has
+    // left. The program is ending, so a worker still at work is asked to stop first.
+    if (WorkerThread != nullptr)
+        WorkerThread->Terminate();
     TProcThread::WaitForAll();
     WaitForPackageChecks();
     if (PdfFileList == nullptr)

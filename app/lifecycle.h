@@ -20,8 +20,9 @@ void RevealPackagePasswords();
 // "Error: <message>" and closing is allowed.
 bool AskCloseDuringConversion(bool conversionRunning);
 
-// Destruction: waits until no worker and no package check uses the job list or the package
-// files any more, then frees the job list and deletes the rendering library and its companion.
+// Destruction: asks a worker still at work to stop, waits until no worker and no package check
+// uses the job list or the package files any more, then frees the job list and deletes the
+// rendering library and its companion.
 void ReleaseJobsAndPackage();
 
 // WM_CREATETEMPLIB: unpacks the rendering package into LibraryDir; an error is shown in an error

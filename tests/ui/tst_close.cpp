@@ -5,13 +5,17 @@
 
 #include "app/literals/literal_values.h"
 #include "app/literals/literals.h"
+#include "engine/messages.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
 #include "engine/provisioning/provisioning.h"
+#include "platform/winmsg.h"
 #include "ui/mainform.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 
 #include <atomic>
 #include <memory>
@@ -46,9 +50,16 @@ class TestClose : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void closeQuestion_data();
     void closeQuestion();
+    void termAppEndsWithoutQuestion();
 };
+
+void TestClose::initTestCase() {
+    // A closed main window must not leave a quit request behind for the loop test below.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
 
 void TestClose::closeQuestion_data() {
     QTest::addColumn<bool>("worker");
@@ -114,6 +125,40 @@ void TestClose::closeQuestion() {
     }
     QCOMPARE(PdfFileList, nullptr);
     QVERIFY(!QFileInfo::exists(library));
+}
+
+void TestClose::termAppEndsWithoutQuestion() {
+    Sandbox sandbox;
+    Recorder recorder;
+    auto form = std::make_unique<TMainForm>();
+    PdfFileList->append(new TPdffile("/a.pdf", "a.pdf", "1 Byte", "1", "", true));
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    form->sEdit1->setEnabled(false);
+    FakeConversion thread;
+    WorkerThread = &thread;
+    thread.Resume();
+
+    // A fatal renderer error ends the message loop at once: no question, the window stays.
+    bool posted = false;
+    QTimer post;
+    post.setSingleShot(true);
+    post.callOnTimeout([&] { posted = platform::PostMessage(WM_TERMAPP, 0, 0); });
+    post.start(0);
+    QTimer guard; // only ends the loop if the message failed to
+    guard.callOnTimeout([] { QCoreApplication::exit(1); });
+    guard.start(60000);
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(posted);
+    QCOMPARE(recorder.texts(), QStringList());
+    QVERIFY(form->isVisible());
+
+    // The shutdown that follows stops the worker and waits for it before freeing the list.
+    form.reset();
+    QVERIFY(thread.isFinished());
+    QVERIFY(thread.Terminated());
+    QVERIFY(thread.listAliveAtEnd);
+    QCOMPARE(PdfFileList, nullptr);
 }
 
 QTEST_MAIN(TestClose)
