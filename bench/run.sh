@@ -40,19 +40,22 @@ fi
 page_count() { "$build/bin/pi" "$1" 2>/dev/null | awk '/^Pages:/ {print $NF}' ||
                pdfinfo "$1" | awk '/^Pages:/ {print $NF}'; }
 
-# measure OUTDIR COMMAND... -> "seconds peakKB bytes" (or "fail")
+# measure OUTDIR COMMAND... -> "seconds peakKB bytes cpu-seconds" (or "fail")
 measure() {
     local out=$1; shift
     rm -rf "$out"; mkdir -p "$out"
-    if ! /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>&1; then
+    if ! /usr/bin/time -f "%e %M %U %S" -o "$work/time" "$@" >/dev/null 2>&1; then
         echo fail; return
     fi
     local bytes
     bytes=$(find "$out" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
-    echo "$(tail -n 1 "$work/time") $bytes"
+    local secs kb user sys
+    read -r secs kb user sys < <(tail -n 1 "$work/time")
+    echo "$secs $kb $bytes $(awk -v u="$user" -v s="$sys" 'BEGIN {print u + s}')"
 }
 
-results=$work/results # doc fmt dpi tool pages secs kb bytes
+load=$(cut -d" " -f1-3 /proc/loadavg)
+results=$work/results # doc fmt dpi tool pages secs kb bytes cpu
 : >"$results"
 run() { # doc fmt dpi tool pages command...
     local doc=$1 fmt=$2 dpi=$3 tool=$4 pages=$5; shift 5
@@ -80,20 +83,22 @@ for doc in "${docs[@]}"; do
 done
 
 echo
-echo "Rendering speed on $(nproc) cores (PNG and TIFF LZW colour, JPEG quality $quality)"
+echo "Rendering speed on $(nproc) cores (PNG and TIFF LZW colour, JPEG quality $quality);"
+echo "load average before the run: $load (other processes share the cores; cpu s = user + system)"
 awk '
     { key = $1 " " $2 " " $3; pps = $5 / ($6 > 0 ? $6 : 0.01)
       row[NR] = $0; rate[NR] = pps
       if ($4 == "ours") { ours[key] = pps; oursBytes[key] = $8 } }
     END {
-        printf "%-10s %-4s %4s %-9s %5s %7s %8s %8s %12s %7s %8s\n", "document", "fmt", "dpi",
-               "tool", "pages", "seconds", "pages/s", "ours is", "bytes", "size", "peak MB"
+        printf "%-10s %-4s %4s %-9s %5s %7s %8s %8s %7s %12s %7s %8s\n", "document", "fmt",
+               "dpi", "tool", "pages", "seconds", "pages/s", "ours is", "cpu s", "bytes", "size",
+               "peak MB"
         for (i = 1; i <= NR; i++) {
             split(row[i], f, " "); key = f[1] " " f[2] " " f[3]
             speed = f[4] == "ours" ? "" : sprintf("x%.2f", ours[key] / rate[i])
             size = f[4] == "ours" ? "" : sprintf("%+.0f%%", 100 * (oursBytes[key] / f[8] - 1))
-            printf "%-10s %-4s %4s %-9s %5d %7.2f %8.1f %8s %12d %7s %8.0f\n", f[1], f[2], f[3],
-                   f[4], f[5], f[6], rate[i], speed, f[8], size, f[7] / 1024
+            printf "%-10s %-4s %4s %-9s %5d %7.2f %8.1f %8s %7.2f %12d %7s %8.0f\n", f[1], f[2],
+                   f[3], f[4], f[5], f[6], rate[i], speed, f[9], f[8], size, f[7] / 1024
         }
     }' "$results"
 
@@ -130,7 +135,7 @@ if [ "$longestPages" -lt 300 ]; then
     longest=$work/manual.pdf longestPages=300
 fi
 m=$(measure "$work/out" "$driver" "$lib" "$longest" "$work/out/all.png" 300 24 5 "$quality" 0 0 1 "$longestPages")
-read -r secs kb bytes <<<"$m"
+read -r secs kb bytes cpu <<<"$m"
 awk -v n="$longestPages" -v s="$secs" -v kb="$kb" -v doc="$(basename "$longest")" 'BEGIN {
     printf "Memory: %s, %d pages at 300 dpi PNG: %.1f s (%.1f pages/s), peak %.0f MB (target < 300 MB): %s\n",
            doc, n, s, n / s, kb / 1024, (kb / 1024 < 300 ? "met" : "NOT met") }'
