@@ -89,8 +89,8 @@ void TestClose::closeQuestion() {
     PdfFileList->append(new TPdffile("/a.pdf", "a.pdf", "1 Byte", "1", "", true));
     const QString library = LibraryDir + QString::fromUtf8(DecipherName(EncRenderLibraryName));
     WriteAll(library, "x");
-    form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    // The window is not shown: painting it would start Qt's own image threads, which the
+    // thread checker cannot see into.
     form->sEdit1->setEnabled(!converting);
 
     std::unique_ptr<FakeConversion> thread;
@@ -132,14 +132,12 @@ void TestClose::termAppEndsWithoutQuestion() {
     Recorder recorder;
     auto form = std::make_unique<TMainForm>();
     PdfFileList->append(new TPdffile("/a.pdf", "a.pdf", "1 Byte", "1", "", true));
-    form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     form->sEdit1->setEnabled(false);
     FakeConversion thread;
     WorkerThread = &thread;
     thread.Resume();
 
-    // A fatal renderer error ends the message loop at once: no question, the window stays.
+    // A fatal renderer error ends the message loop at once, without the close question.
     bool posted = false;
     QTimer post;
     post.setSingleShot(true);
@@ -151,7 +149,6 @@ void TestClose::termAppEndsWithoutQuestion() {
     QCOMPARE(QApplication::exec(), 0);
     QVERIFY(posted);
     QCOMPARE(recorder.texts(), QStringList());
-    QVERIFY(form->isVisible());
 
     // The shutdown that follows stops the worker and waits for it before freeing the list.
     form.reset();
