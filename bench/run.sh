@@ -11,7 +11,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
-lib=$build/bin/render/libpxraster.so
+lib=$build/renderlib/libpxraster.so
 driver=$build/bench/rasterize_driver
 quality=${QUALITY:-85}
 for f in "$lib" "$driver" /usr/bin/time; do
