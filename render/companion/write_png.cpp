@@ -68,6 +68,18 @@ unsigned long cost(const uint8_t* p, std::size_t n) {
 // Rows of rendered text and line art are mostly pure white or black; deflate
 // finds the repeating glyph shapes best in them unfiltered. Smooth content
 // (photos, gradients) needs a predicting filter to compress at all.
+struct Scratch {
+    std::vector<uint8_t> raw, packed, prev, trial;
+    std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
+    int level = -1;
+};
+
+// Grows without shrinking and without clearing: every byte used is written first.
+void grow(std::vector<uint8_t>& v, std::size_t size) {
+    if (v.size() < size)
+        v.resize(size);
+}
+
 bool mostlySaturated(const uint8_t* p, std::size_t n) {
     // Every fourth byte is sample enough and keeps the test cheap.
     std::size_t saturated = 0;
@@ -88,9 +100,16 @@ int writePngWith(OutFile& out, const px_image& img, Tone tone, PngFilter filter,
     const std::size_t height = static_cast<std::size_t>(img.height);
     const std::size_t rawSize = (n + 1) * height;
 
-    std::vector<uint8_t> raw(rawSize);
-    std::vector<uint8_t> prev(n, 0);
-    std::vector<uint8_t> trial(filter == PngFilter::Adaptive || filter == PngFilter::Auto ? n : 0);
+    // Buffers and compressor live as long as the calling thread: a page's buffers are
+    // megabytes, and fresh ones cost a page fault for every 4 KiB on every page.
+    thread_local Scratch scratch;
+    std::vector<uint8_t>& raw = scratch.raw;
+    std::vector<uint8_t>& prev = scratch.prev;
+    std::vector<uint8_t>& trial = scratch.trial;
+    grow(raw, rawSize);
+    prev.assign(n, 0);
+    if (filter == PngFilter::Adaptive || filter == PngFilter::Auto)
+        grow(trial, n);
     for (std::size_t y = 0; y < height; ++y) {
         const uint8_t* cur = rows.row(static_cast<int>(y));
         uint8_t* dst = raw.data() + y * (n + 1);
@@ -118,16 +137,19 @@ int writePngWith(OutFile& out, const px_image& img, Tone tone, PngFilter filter,
         std::memcpy(prev.data(), cur, n);
     }
 
-    std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-        libdeflate_alloc_compressor(level));
+    if (!scratch.compressor || scratch.level != level) {
+        scratch.compressor.reset(libdeflate_alloc_compressor(level));
+        scratch.level = level;
+    }
+    libdeflate_compressor* compressor = scratch.compressor.get();
     if (!compressor)
         return ENOMEM;
-    std::vector<uint8_t> packed(libdeflate_zlib_compress_bound(compressor.get(), rawSize));
-    const std::size_t packedSize = libdeflate_zlib_compress(compressor.get(), raw.data(), rawSize,
-                                                            packed.data(), packed.size());
+    std::vector<uint8_t>& packed = scratch.packed;
+    grow(packed, libdeflate_zlib_compress_bound(compressor, rawSize));
+    const std::size_t packedSize =
+        libdeflate_zlib_compress(compressor, raw.data(), rawSize, packed.data(), packed.size());
     if (packedSize == 0)
         return ENOMEM;
-    raw = {};
 
     static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     out.write(signature, sizeof signature);
