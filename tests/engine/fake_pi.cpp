@@ -6,6 +6,8 @@
 //   gate=PATH         a FIFO read to its end before answering, so a test can hold the tool
 //   ---               everything after this line is printed verbatim (without password=)
 // "pi FILE" and "pi -upw PASSWORD FILE" are the only accepted forms.
+#include "gate.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -15,20 +17,6 @@
 #include <iostream>
 #include <sstream>
 #include <string>
-
-namespace {
-
-void WaitForGate(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0)
-        return;
-    char buffer[64];
-    while (read(fd, buffer, sizeof buffer) > 0) {
-    }
-    close(fd);
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     std::string file;

@@ -2,6 +2,8 @@
 // "<target>.args" and writes the target file. The PDF it is given is a text file that may say
 //   fail=N       set errno to N and return 1 without writing anything
 //   gate=PATH    read this FIFO to its end before answering, so a test can hold the call
+#include "gate.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -9,20 +11,6 @@
 #include <cstdint>
 #include <fstream>
 #include <string>
-
-namespace {
-
-void WaitForGate(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0)
-        return;
-    char buffer[64];
-    while (read(fd, buffer, sizeof buffer) > 0) {
-    }
-    close(fd);
-}
-
-} // namespace
 
 extern "C" __attribute__((visibility("default"))) int
 FakeRasterizePdf(const char* pdfPath, const char* targetPath, const char* password, int32_t zero,
