@@ -47,12 +47,22 @@ TProcThread::~TProcThread() {
     // A worker destroyed while its pass runs would abort the process inside QThread.
     if (m_started)
         WaitFor();
+    // WorkerThread falls back to the most recently started worker still at work: a probe
+    // started during a conversion must not leave the close question and shutdown without a
+    // reference to the conversion once the probe is gone.
+    TProcThread* stillRunning = nullptr;
     {
         std::lock_guard lock(registryMutex);
         std::erase(registry, this);
+        for (auto it = registry.rbegin(); it != registry.rend(); ++it) {
+            if ((*it)->m_started && !(*it)->m_ended.load(std::memory_order_acquire)) {
+                stillRunning = *it;
+                break;
+            }
+        }
     }
     if (WorkerThread == this)
-        WorkerThread = nullptr;
+        WorkerThread = stillRunning;
 }
 
 void TProcThread::setFreeOnTerminate(bool value) {
@@ -70,6 +80,12 @@ void TProcThread::Resume() {
     if (m_started)
         return;
     m_started = true;
+    {
+        // The registry is kept in start order.
+        std::lock_guard lock(registryMutex);
+        std::erase(registry, this);
+        registry.push_back(this);
+    }
     start();
 }
 

@@ -66,7 +66,8 @@ private:
 };
 
 // The worker most recently started. Used on the GUI thread only; a worker being destroyed
-// clears it when it points at that worker.
+// while it points at that worker moves it to the most recently started worker still at work,
+// or clears it when there is none.
 extern TProcThread* WorkerThread;
 
 // Stop pressed (GUI thread writes, conversion pass reads between files).

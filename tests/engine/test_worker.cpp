@@ -272,6 +272,30 @@ private slots:
         QCOMPARE(PdfFileList->at(0)->State(), StateTrue);
     }
 
+    // A worker started while another still runs (a probe during a conversion) ends first: the
+    // reference goes back to the one still at work instead of being lost.
+    void workerThreadFallsBackToRunningWorker() {
+        const QByteArray gate = QFile::encodeName(m_dir.filePath("fallback-gate"));
+        QCOMPARE(mkfifo(gate.constData(), 0600), 0);
+        Append(Pdf("slow.pdf", "gate=" + gate + "\n---\nPages: 2\n"));
+        QPointer<TProcThread> running = new TProcThread(ModeProbeAll);
+        running->setFreeOnTerminate(true);
+        WorkerThread = running;
+        running->Resume();
+        QPointer<TProcThread> brief = new TProcThread(QStringLiteral("none"));
+        brief->setFreeOnTerminate(true);
+        WorkerThread = brief;
+        brief->Resume();
+        QTRY_VERIFY(brief.isNull());
+        QCOMPARE(WorkerThread, running.data());
+        const int fd = open(gate.constData(), O_WRONLY);
+        QVERIFY(fd >= 0);
+        close(fd);
+        QTRY_VERIFY(running.isNull());
+        QCOMPARE(WorkerThread, nullptr);
+        QCOMPARE(PdfFileList->at(0)->Pages(), QStringLiteral("2"));
+    }
+
     // Shutdown with workers still around: each is waited for, the self-freeing ones deleted,
     // even though no event loop runs any more.
     void waitForAll() {
