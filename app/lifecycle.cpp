@@ -40,11 +40,15 @@ bool AskCloseDuringConversion(bool conversionRunning) {
         // The worker is paused at a safe point, so it cannot have ended while the box was open;
         // reading the reference again still guards against a worker that ended before pausing.
         TProcThread* worker = WorkerThread;
-        if (worker != nullptr)
-            worker->ResumeFromPause();
-        if (answer != BoxAnswer::Yes)
+        if (answer != BoxAnswer::Yes) {
+            if (worker != nullptr)
+                worker->ResumeFromPause();
             return false;
+        }
         RenderFinished = true;
+        // The terminate request also releases the pause. Placing it first means the worker runs
+        // on already told to end, so it never takes up another file that the shutdown would
+        // then have to wait for.
         if (worker != nullptr)
             worker->Terminate();
         return true;

@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
@@ -28,11 +29,24 @@ public:
     FakeConversion() : TProcThread(ModeConvert) {}
     std::atomic<int> rounds{0};
     std::atomic<bool> listAliveAtEnd{false};
+    std::atomic<int> pauseEntries{0};
+    std::atomic<int> pauseReturns{0};
+    // A pause entered after the close question was asked ends only by the answer. After Yes the
+    // worker must come out of it already told to terminate; otherwise it would take up another
+    // file that the shutdown then has to wait for.
+    std::atomic<bool> questionAsked{false};
+    std::atomic<bool> answeredYes{false};
+    std::atomic<bool> ranOnAfterYes{false};
 
 protected:
     void run() override {
         while (!Terminated()) {
+            const bool askedBefore = questionAsked;
+            ++pauseEntries;
             CheckPause();
+            ++pauseReturns;
+            if (askedBefore && answeredYes && !Terminated())
+                ranOnAfterYes = true;
             if (PdfFileList != nullptr && PdfFileList->count() > 0)
                 (void)PdfFileList->at(0)->FileName();
             ++rounds;
@@ -94,17 +108,39 @@ void TestClose::closeQuestion() {
     form->sEdit1->setEnabled(!converting);
 
     std::unique_ptr<FakeConversion> thread;
+    // A failed check must not leave the worker running for its destructor to wait on forever.
+    const auto stopWorker = qScopeGuard([&] {
+        if (thread)
+            thread->Terminate();
+    });
+    bool reachedPause = false;
     if (worker) {
         thread = std::make_unique<FakeConversion>();
         WorkerThread = thread.get();
         thread->Resume();
         QTRY_VERIFY(thread->rounds > 0);
+        // Answer only once the worker has reached its pause, as a user's answer would.
+        platform::SetMessageBoxHandler([&](platform::BoxKind kind, const QString& text) {
+            recorder.boxes.append({kind, text});
+            thread->questionAsked = true;
+            const int start = thread->pauseEntries;
+            reachedPause = QTest::qWaitFor(
+                [&] {
+                    return thread->pauseEntries > start ||
+                           thread->pauseEntries > thread->pauseReturns;
+                },
+                60000);
+            thread->answeredYes = recorder.answer == platform::BoxAnswer::Yes;
+            return recorder.answer;
+        });
     }
 
     QCOMPARE(form->close(), closes);
     QCOMPARE(recorder.texts(), asked ? QStringList{Question} : QStringList());
-    if (asked)
+    if (asked) {
         QCOMPARE(recorder.boxes.first().kind, platform::BoxKind::Warning);
+        QVERIFY(reachedPause);
+    }
     QCOMPARE(RenderFinished.load(), asked && answerYes);
 
     if (worker) {
@@ -122,6 +158,7 @@ void TestClose::closeQuestion() {
     if (worker) {
         QVERIFY(thread->isFinished());
         QVERIFY(thread->listAliveAtEnd);
+        QVERIFY(!thread->ranOnAfterYes);
     }
     QCOMPARE(PdfFileList, nullptr);
     QVERIFY(!QFileInfo::exists(library));
