@@ -267,6 +267,9 @@ void TMainForm::FormCreate() {
         ListView1->horizontalHeaderItem(column)->setTextAlignment(alignments[column] |
                                                                   Qt::AlignVCenter);
     }
+    QFont listFont = ListView1->font();
+    listFont.setPixelSize(11);
+    ListView1->setFont(listFont);
     ListView1->setShowGrid(true);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -30,7 +30,9 @@ TPasswordInputForm::TPasswordInputForm(QWidget* parent)
     sEdit1->setObjectName(QStringLiteral("sEdit1"));
     sEdit1->setGeometry(24, 56, 273, 21);
     sEdit1->setEchoMode(QLineEdit::Password);
-    sEdit1->setStyleSheet(QStringLiteral("background: white; color: black;"));
+    // Every typed character shows as "*", whatever mask the desktop theme prefers.
+    sEdit1->setStyleSheet(
+        QStringLiteral("background: white; color: black; lineedit-password-character: 42;"));
 
     sButton1 = new QPushButton(QStringLiteral("OK"), this);
     sButton1->setObjectName(QStringLiteral("sButton1"));

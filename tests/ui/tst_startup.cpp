@@ -10,8 +10,12 @@
 #include "engine/pdffile.h"
 #include "engine/provisioning/provisioning.h"
 #include "platform/winmsg.h"
+#include "ui/aboutform.h"
+#include "ui/infoform.h"
+#include "ui/loadfileform.h"
 #include "ui/look.h"
 #include "ui/mainform.h"
+#include "ui/passwordinputform.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,6 +23,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTest>
 
 #include <memory>
@@ -73,6 +78,8 @@ private slots:
     void formDestroyDeletesPackageFiles();
     void createTempLib_data();
     void createTempLib();
+    void windowLayout_data();
+    void windowLayout();
 };
 
 void TestStartup::initTestCase() {
@@ -361,6 +368,93 @@ void TestStartup::createTempLib() {
         QCOMPARE(recorder.boxes.first().kind, BoxKind::Error);
         QVERIFY(!recorder.boxes.first().text.isEmpty());
     }
+}
+
+void TestStartup::windowLayout_data() {
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("control"); // empty: the window itself (client size, caption)
+    QTest::addColumn<QRect>("geometry");  // in the parent; width -1: only the position counts
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("hint");
+    QTest::addColumn<QString>("extra"); // "font=<pixels>" or "mask=<character>"
+
+    const auto row = [](const char* window, const char* control, QRect geometry, const char* text,
+                        const char* hint = "", const char* extra = "") {
+        QTest::addRow("%s %s", window, control)
+            << window << control << geometry << text << hint << extra;
+    };
+    const auto at = [](int left, int top) { return QRect(left, top, -1, -1); };
+    row("main", "", QRect(0, 0, 744, 464), "Pixolund");
+    row("main", "sBitBtn2", QRect(6, 9, 113, 57), "Add Files");
+    row("main", "sBitBtn3", QRect(119, 9, 100, 57), "Remove",
+        "Remove a selected file from the list.");
+    row("main", "sBitBtn4", QRect(219, 9, 96, 57), "Clear", "Remove all files from the list.");
+    row("main", "sBitBtn6", QRect(677, 17, 62, 41), "Help");
+    row("main", "ListView1", QRect(0, 72, 481, 393), "", "", "font=11");
+    row("main", "sBitBtn1", QRect(7, 314, 250, 68), "Start Convert");
+    row("main", "sButton1", QRect(), "...", "Specify an output folder.");
+    row("main", "sBitBtn7", QRect(), "", "Open the output folder.");
+    row("main", "sLabel6", QRect(), "Output Folder:");
+    row("load", "", QRect(0, 0, 401, 56), "");
+    row("load", "percent", QRect(8, 8, 385, 17), "0%");
+    row("load", "fname", at(8, 31), "", "", "font=11");
+    row("info", "", QRect(0, 0, 287, 132), "Pixolund");
+    row("info", "Image1", QRect(66, 20, 41, 41), "");
+    row("info", "sLabel1", at(118, 34), "Conversion finished!");
+    row("info", "sBitBtn1", QRect(47, 82, 80, 25), "Open Folder");
+    row("info", "sButton1", QRect(157, 82, 80, 25), "Close");
+    row("password", "", QRect(0, 0, 332, 150), "Pixolund");
+    row("password", "sLabel1", at(27, 16), "", "", "font=11");
+    row("password", "sEdit1", QRect(24, 56, 273, 21), "", "", "mask=*");
+    row("password", "sButton1", QRect(56, 96, 75, 25), "OK");
+    row("password", "sButton2", QRect(192, 96, 75, 25), "Cancel");
+    row("about", "", QRect(0, 0, 400, 215), "About");
+    row("about", "sLabel4", at(30, 41), "Home Page: ");
+    row("about", "sLabel6", at(30, 60), "Support:");
+    row("about", "sLabel8", at(30, 80), "Email:");
+    row("about", "sButton1", QRect(312, 115, 75, 25), "OK");
+}
+
+void TestStartup::windowLayout() {
+    QFETCH(QString, window);
+    QFETCH(QString, control);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, text);
+    QFETCH(QString, hint);
+    QFETCH(QString, extra);
+    Sandbox sandbox;
+    Recorder recorder;
+    TMainForm mainForm;
+    TLoadFileForm loadFileForm;
+    TInfoForm infoForm;
+    TPasswordInputForm passwordInputForm;
+    TAboutForm aboutForm;
+    QWidget* const windows[] = {&mainForm, &loadFileForm, &infoForm, &passwordInputForm,
+                                &aboutForm};
+    const QStringList keys = {"main", "load", "info", "password", "about"};
+    QWidget* form = windows[keys.indexOf(window)];
+    form->ensurePolished();
+
+    QWidget* widget = form;
+    if (!control.isEmpty()) {
+        widget = form->findChild<QWidget*>(control);
+        QVERIFY(widget != nullptr);
+        widget->ensurePolished();
+        QCOMPARE(widget->property("text").toString(), text);
+        QCOMPARE(widget->toolTip(), hint);
+    } else {
+        QCOMPARE(form->windowTitle(), text);
+    }
+    if (geometry.width() < 0)
+        QCOMPARE(widget->pos(), geometry.topLeft());
+    else if (!geometry.isNull())
+        QCOMPARE(widget->geometry(), geometry);
+    if (extra.startsWith("font="))
+        QCOMPARE(widget->font().pixelSize(), extra.mid(5).toInt());
+    if (extra.startsWith("mask="))
+        QCOMPARE(QChar(widget->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr,
+                                                  widget)),
+                 extra.at(5));
 }
 
 QTEST_MAIN(TestStartup)
