@@ -4,8 +4,13 @@ for the benchmark when no documentation PDFs are installed.
 
     make_bench_pdf.py OUT.pdf PAGES
 """
+import os
 import random
 import sys
+
+# One PDF writer for the test fixtures and the benchmark.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "render"))
+from make_fixtures import pdf_bytes, stream  # noqa: E402
 
 WORDS = ("the of and to in is that for it as with was on be by this are from or an which "
          "document render page image output format resolution colour grey compression "
@@ -44,20 +49,10 @@ def main():
                        b"/Resources << /Font << /F1 3 0 R /F2 4 0 R >> >> /Contents %d 0 R >>"
                        % (len(objects) + 2))
         kids.append(b"%d 0 R" % len(objects))
-        objects.append(b"<< /Length %d >>\nstream\n" % len(data) + data + b"\nendstream")
+        objects.append(stream(data))
     objects[1] = b"<< /Type /Pages /Kids [%s] /Count %d >>" % (b" ".join(kids), count)
-    out = bytearray(b"%PDF-1.7\n")
-    offsets = []
-    for i, body in enumerate(objects, start=1):
-        offsets.append(len(out))
-        out += b"%d 0 obj\n" % i + body + b"\nendobj\n"
-    xref = len(out)
-    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
-    out += b"".join(b"%010d 00000 n \n" % o for o in offsets)
-    out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1,
-                                                                            xref)
     with open(path, "wb") as f:
-        f.write(out)
+        f.write(pdf_bytes(objects))
 
 
 if __name__ == "__main__":
