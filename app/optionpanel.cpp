@@ -15,9 +15,13 @@
 
 namespace {
 
-const QString DefaultDpi = QStringLiteral("150");
-const QString DefaultQuality = QStringLiteral("75");
-constexpr int DefaultTiffIndex = 1; // "JPEG"
+QString Fallback(Setting id) {
+    return QString::fromLatin1(SettingRow(id).fallback);
+}
+
+const QString DefaultDpi = Fallback(Setting::Dpi);
+const QString DefaultQuality = Fallback(Setting::JPEGQuality);
+const int DefaultTiffIndex = Fallback(Setting::TiffFormat).toInt(); // "JPEG"
 const QStringList ColorEntries = {"Color", "Gray"};
 const QString BlackWhiteEntry = QStringLiteral("Black/White");
 
@@ -115,22 +119,21 @@ void OptionPanel::SetBuiltInState() {
 
 void OptionPanel::LoadSettings() {
     const QByteArray content = ini::ReadFile(SettingsFilePath());
-    const auto stored = [&](const char* key) {
-        return ini::ReadValue(content, SettingsSection, QString::fromLatin1(key));
-    };
+    const auto stored = [&](Setting id) { return StoredSetting(content, id); };
 
-    const QString folder = stored("OutputFolder");
+    const QString folder = stored(Setting::OutputFolder);
     if (!folder.trimmed().isEmpty()) {
         m_c.sEdit1->setText(folder);
     } else {
         m_c.sEdit1->setText(DefaultOutputFolder());
-        WriteSetting(QStringLiteral("OutputFolder"), m_c.sEdit1->text());
+        WriteSetting(Setting::OutputFolder, m_c.sEdit1->text());
     }
 
-    const int format = StoredIndex(stored("OutputFormat"), m_c.cmbFormat->count(), 0);
+    const int format = StoredIndex(stored(Setting::OutputFormat), m_c.cmbFormat->count(),
+                                   Fallback(Setting::OutputFormat).toInt());
     SelectDirectly(m_c.cmbFormat, format);
 
-    const QString range = stored("Range");
+    const QString range = stored(Setting::Range);
     if (range.isEmpty() || range == u"0") {
         m_c.radAll->setChecked(true);
     } else {
@@ -138,24 +141,25 @@ void OptionPanel::LoadSettings() {
         radRangeClick();
     }
 
-    m_c.txtFirstPage->setText(stored("FirstPage"));
-    m_c.txtLastPage->setText(stored("LastPage"));
+    m_c.txtFirstPage->setText(stored(Setting::FirstPage));
+    m_c.txtLastPage->setText(stored(Setting::LastPage));
 
-    const QString dpi = stored("Dpi");
+    const QString dpi = stored(Setting::Dpi);
     if (!dpi.trimmed().isEmpty()) {
         m_c.txtDpi->setText(dpi);
     } else {
         m_c.txtDpi->setText(DefaultDpi);
-        WriteSetting(QStringLiteral("Dpi"), DefaultDpi);
+        WriteSetting(Setting::Dpi, DefaultDpi);
     }
 
     qint32 quality = 0;
-    if (ParseInt32(stored("JPEGQuality"), &quality) && quality >= 0)
+    if (ParseInt32(stored(Setting::JPEGQuality), &quality) && quality >= 0)
         m_c.txtQuality->setText(QString::number(quality));
     else
         m_c.txtQuality->setText(DefaultQuality);
 
-    const int tiff = StoredIndex(stored("TiffFormat"), m_c.cmbTiffFmt->count(), DefaultTiffIndex);
+    const int tiff =
+        StoredIndex(stored(Setting::TiffFormat), m_c.cmbTiffFmt->count(), DefaultTiffIndex);
     SelectDirectly(m_c.cmbTiffFmt, tiff);
 
     // The colour list follows the format and compression just selected, so an odd but valid
@@ -169,9 +173,10 @@ void OptionPanel::LoadSettings() {
             m_c.cmbColor->addItems(ColorEntries);
         m_c.cmbColor->setCurrentIndex(-1);
     }
-    SelectDirectly(m_c.cmbColor, StoredIndex(stored("OutputColor"), m_c.cmbColor->count(), 0));
+    SelectDirectly(m_c.cmbColor, StoredIndex(stored(Setting::OutputColor), m_c.cmbColor->count(),
+                                             Fallback(Setting::OutputColor).toInt()));
 
-    const QString eachPage = stored("EachPage");
+    const QString eachPage = stored(Setting::EachPage);
     qint32 each = 0;
     if (eachPage.trimmed().isEmpty() || !ParseInt32(eachPage, &each)) {
         m_c.chkEachpage->setChecked(true);
@@ -222,35 +227,35 @@ void OptionPanel::cmbFormatChange() {
     else
         RefillColorList(IsTwoLevelCompression(m_c.cmbTiffFmt->currentIndex()));
     ApplyVisibilityRule();
-    WriteSetting(QStringLiteral("OutputFormat"), QString::number(format));
+    WriteSetting(Setting::OutputFormat, QString::number(format));
 }
 
 void OptionPanel::cmbTiffFmtChange() {
     const int tiff = m_c.cmbTiffFmt->currentIndex();
     RefillColorList(IsTwoLevelCompression(tiff));
-    WriteSetting(QStringLiteral("TiffFormat"), QString::number(tiff));
-    WriteSetting(QStringLiteral("OutputColor"), QString::number(m_c.cmbColor->currentIndex()));
+    WriteSetting(Setting::TiffFormat, QString::number(tiff));
+    WriteSetting(Setting::OutputColor, QString::number(m_c.cmbColor->currentIndex()));
 }
 
 void OptionPanel::cmbColorChange() {
-    WriteSetting(QStringLiteral("OutputColor"), QString::number(m_c.cmbColor->currentIndex()));
+    WriteSetting(Setting::OutputColor, QString::number(m_c.cmbColor->currentIndex()));
 }
 
 void OptionPanel::chkEachpageClick() {
-    WriteSetting(QStringLiteral("EachPage"),
+    WriteSetting(Setting::EachPage,
                  m_c.chkEachpage->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void OptionPanel::radAllClick() {
     m_c.txtFirstPage->setEnabled(false);
     m_c.txtLastPage->setEnabled(false);
-    WriteSetting(QStringLiteral("Range"), QStringLiteral("0"));
+    WriteSetting(Setting::Range, QStringLiteral("0"));
 }
 
 void OptionPanel::radRangeClick() {
     m_c.txtFirstPage->setEnabled(true);
     m_c.txtLastPage->setEnabled(true);
-    WriteSetting(QStringLiteral("Range"), QStringLiteral("1"));
+    WriteSetting(Setting::Range, QStringLiteral("1"));
 }
 
 void OptionPanel::txtDpiExit() {
@@ -258,7 +263,7 @@ void OptionPanel::txtDpiExit() {
         m_c.txtDpi->setText(DefaultDpi);
     else if (!Normalise(m_c.txtDpi))
         return;
-    WriteSetting(QStringLiteral("Dpi"), m_c.txtDpi->text());
+    WriteSetting(Setting::Dpi, m_c.txtDpi->text());
 }
 
 void OptionPanel::txtQualityExit() {
@@ -278,13 +283,13 @@ void OptionPanel::txtQualityExit() {
         else if (value > 100)
             box->setText(QStringLiteral("100"));
     }
-    WriteSetting(QStringLiteral("JPEGQuality"), box->text());
+    WriteSetting(Setting::JPEGQuality, box->text());
 }
 
 void OptionPanel::txtFirstPageExit() {
     if (!m_c.txtFirstPage->text().trimmed().isEmpty() && !Normalise(m_c.txtFirstPage))
         return;
-    WriteSetting(QStringLiteral("FirstPage"), m_c.txtFirstPage->text());
+    WriteSetting(Setting::FirstPage, m_c.txtFirstPage->text());
 }
 
 void OptionPanel::txtLastPageExit() {
@@ -310,7 +315,7 @@ void OptionPanel::txtLastPageExit() {
     } else if (!Normalise(last)) {
         return;
     }
-    WriteSetting(QStringLiteral("LastPage"), last->text());
+    WriteSetting(Setting::LastPage, last->text());
 }
 
 void OptionPanel::FillConversionOptions(TConversionOptions& options) const {

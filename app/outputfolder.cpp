@@ -44,7 +44,7 @@ void ChooseOutputFolder(QWidget* owner, QLineEdit* outputFolderBox) {
     if (chosen.isEmpty())
         return;
     outputFolderBox->setText(chosen);
-    WriteSetting(QStringLiteral("OutputFolder"), chosen);
+    WriteSetting(Setting::OutputFolder, chosen);
 }
 
 void OpenOutputFolder(const QString& folderText) {

@@ -25,13 +25,41 @@ bool PrepareSettingsFolder() {
     return platform::DirectoryExists(folder) || platform::ForceDirectories(folder);
 }
 
-bool WriteSetting(const QString& key, const QString& value) {
+namespace {
+
+constexpr SettingKey Keys[] = {
+    {Setting::OutputFolder, "OutputFolder", nullptr, true},
+    {Setting::OutputFormat, "OutputFormat", "0", false},
+    {Setting::Range, "Range", "0", false},
+    {Setting::FirstPage, "FirstPage", "", false},
+    {Setting::LastPage, "LastPage", "", false},
+    {Setting::Dpi, "Dpi", "150", true},
+    {Setting::JPEGQuality, "JPEGQuality", "75", false},
+    {Setting::TiffFormat, "TiffFormat", "1", false},
+    {Setting::OutputColor, "OutputColor", "0", false},
+    {Setting::EachPage, "EachPage", "1", true},
+};
+
+} // namespace
+
+const SettingKey& SettingRow(Setting id) {
+    for (const SettingKey& row : Keys) {
+        if (row.id == id)
+            return row;
+    }
+    Q_UNREACHABLE();
+}
+
+QString StoredSetting(const QByteArray& content, Setting id) {
+    return ini::ReadValue(content, SettingsSection, QString::fromLatin1(SettingRow(id).key));
+}
+
+bool WriteSetting(Setting id, const QString& value) {
     const QString path = SettingsFilePath();
     if (path.isEmpty())
         return true;
     PrepareSettingsFolder(); // a failure shows up as a failed write below
-    if (key.isEmpty())
-        return true;
+    const QString key = QString::fromLatin1(SettingRow(id).key);
     if (ini::WriteValue(path, SettingsSection, key, value))
         return true;
     platform::MessageBox(platform::BoxKind::Error,

@@ -8,6 +8,35 @@
 
 inline const QString SettingsSection = QStringLiteral("System");
 
+class QByteArray;
+
+// The ten keys. Every read and write names one of these, so a mistyped key cannot fail silently.
+enum class Setting {
+    OutputFolder,
+    OutputFormat,
+    Range,
+    FirstPage,
+    LastPage,
+    Dpi,
+    JPEGQuality,
+    TiffFormat,
+    OutputColor,
+    EachPage,
+};
+
+struct SettingKey {
+    Setting id;
+    const char* key;      // the key in the file
+    const char* fallback; // used when the value is missing; nullptr: computed (OutputFolder)
+    bool writtenBack;     // start-up writes the fallback back when the value is missing
+};
+
+// The row of one key.
+const SettingKey& SettingRow(Setting id);
+
+// The stored text of a key in the given file content (empty when missing).
+QString StoredSetting(const QByteArray& content, Setting id);
+
 // The settings file's full path: the common application data folder followed by the deciphered
 // relative path (which begins with "/"). Empty when that folder cannot be obtained.
 QString SettingsFilePath();
@@ -19,7 +48,7 @@ bool PrepareSettingsFolder();
 // Writes one key of section "System"; every other line of the file stays as it was. Without a
 // common application data folder it does nothing (and returns true: there is nothing to report).
 // A failed write shows "Unable to write to <path>" in an error box and returns false.
-bool WriteSetting(const QString& key, const QString& value);
+bool WriteSetting(Setting id, const QString& value);
 
 // The documents folder followed by "/Pixolund"; not created here.
 QString DefaultOutputFolder();

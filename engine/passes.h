@@ -22,6 +22,10 @@ struct ProbeClassification {
 // "incorrect password" in any letter case: protected; anything else: not readable.
 ProbeClassification ClassifyProbe(quint32 exitCode, const QString& output);
 
+// A run of the information tool still going after this long is killed and its file counts as
+// not readable (120 s unless changed; tests shorten it).
+void SetProbeTimeLimit(int milliseconds);
+
 // The file name without its extension (the last "." and what follows, unless a "/" follows it).
 QString StripExtension(const QString& fileName);
 

@@ -1,5 +1,7 @@
 #include "engine/pdffile.h"
 
+#include "engine/procthread.h"
+
 TPdfList* PdfFileList = nullptr;
 TPdffile* CurrentPdf = nullptr;
 
@@ -90,6 +92,15 @@ void TPdffile::setProbeResult(const QString& pages, const QString& state,
     m_statusText = statusText;
 }
 
+namespace {
+
+// Removing an entry that a pass may be reading would leave the pass with a dangling pointer.
+void AssertNoPassAtWork() {
+    Q_ASSERT(!TProcThread::AnyAtWork());
+}
+
+} // namespace
+
 TPdfList::~TPdfList() {
     clear();
 }
@@ -103,34 +114,34 @@ TPdffile* TPdfList::at(int index) const {
     std::lock_guard lock(m_mutex);
     if (index < 0 || index >= static_cast<int>(m_entries.size()))
         return nullptr;
-    return m_entries[static_cast<size_t>(index)];
+    return m_entries[static_cast<size_t>(index)].get();
 }
 
-void TPdfList::append(TPdffile* entry) {
+TPdffile* TPdfList::append(std::unique_ptr<TPdffile> entry) {
     std::lock_guard lock(m_mutex);
-    m_entries.push_back(entry);
+    m_entries.push_back(std::move(entry));
+    return m_entries.back().get();
 }
 
 void TPdfList::removeAt(int index) {
-    TPdffile* doomed = nullptr;
+    AssertNoPassAtWork();
+    std::unique_ptr<TPdffile> doomed;
     {
         std::lock_guard lock(m_mutex);
         if (index < 0 || index >= static_cast<int>(m_entries.size()))
             return;
-        doomed = m_entries[static_cast<size_t>(index)];
+        doomed = std::move(m_entries[static_cast<size_t>(index)]);
         m_entries.erase(m_entries.begin() + index);
     }
-    delete doomed;
 }
 
 void TPdfList::clear() {
-    std::vector<TPdffile*> doomed;
+    AssertNoPassAtWork();
+    std::vector<std::unique_ptr<TPdffile>> doomed;
     {
         std::lock_guard lock(m_mutex);
         doomed.swap(m_entries);
     }
-    for (TPdffile* entry : doomed)
-        delete entry;
 }
 
 int CountUnlisted() {

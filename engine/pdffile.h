@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -61,9 +62,10 @@ private:
     bool m_listed;
 };
 
-// The ordered job list; it owns its entries. Membership changes only on the GUI thread, but a
-// worker may read while the GUI thread appends, so membership is guarded by a mutex. A pass takes
-// count() once at its start and reads at(i) below that count; appended entries lie behind it.
+// The ordered job list; it owns its entries. Only the GUI thread appends, removes and clears,
+// and it removes or clears only while no pass is at work; a worker may still read while the GUI
+// thread appends, so membership is guarded by a mutex. A pass takes count() once at its start and
+// reads at(i) below that count; appended entries lie behind it.
 class TPdfList {
 public:
     TPdfList() = default;
@@ -72,10 +74,9 @@ public:
     TPdfList& operator=(const TPdfList&) = delete;
 
     int count() const;
-    // nullptr for a position outside the list.
+    // nullptr for a position outside the list. The entry stays owned by the list.
     TPdffile* at(int index) const;
-    // Takes ownership.
-    void append(TPdffile* entry);
+    TPdffile* append(std::unique_ptr<TPdffile> entry);
     // Frees the entry; an invalid position is ignored.
     void removeAt(int index);
     // Frees every entry.
@@ -83,7 +84,7 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    std::vector<TPdffile*> m_entries;
+    std::vector<std::unique_ptr<TPdffile>> m_entries;
 };
 
 // The job list; nullptr until the main window creates it.

@@ -7,10 +7,24 @@
 #include "platform/process.h"
 #include "platform/winmsg.h"
 
+#include <atomic>
+
 namespace {
 
 const QString ProtectedText = QStringLiteral("The file is password protected.");
 const QString NotValidText = QStringLiteral("File Format is not Valid.");
+
+// The tool has a limit of its own; this one catches a tool that hangs regardless, so the probe
+// window cannot stay up for ever.
+std::atomic<int> probeTimeLimitMs{120000};
+
+ProbeClassification RunProbe(const QString& commandLine) {
+    const platform::CaptureResult run =
+        platform::RunAndCapture(commandLine, probeTimeLimitMs.load());
+    if (run.timedOut)
+        return {};
+    return ClassifyProbe(run.exitCode, run.output);
+}
 
 // Writes one classified run into the entry; readable becomes readableState ("True" when
 // probing, "Unprotected" when unlocking).
@@ -45,6 +59,10 @@ QString PageCount(const QString& output) {
 
 } // namespace
 
+void SetProbeTimeLimit(int milliseconds) {
+    probeTimeLimitMs.store(milliseconds);
+}
+
 ProbeClassification ClassifyProbe(quint32 exitCode, const QString& output) {
     ProbeClassification result;
     if (exitCode == 0) {
@@ -72,9 +90,7 @@ void ProbeAllPass(TProcThread& worker) {
         if (!entry || entry->Listed())
             continue;
         ++probed;
-        const platform::CaptureResult run =
-            platform::RunAndCapture(ProbeCommandLine(entry->FilePath()));
-        StoreResult(*entry, ClassifyProbe(run.exitCode, run.output), StateTrue);
+        StoreResult(*entry, RunProbe(ProbeCommandLine(entry->FilePath())), StateTrue);
         platform::PostMessage(WM_SETPROGRESS, i, platform::PackProgress(probed, 100));
     }
     platform::PostMessage(WM_SETLISTVIEW, 0, 0);
@@ -85,7 +101,6 @@ void UnlockPass(TProcThread& worker) {
     TPdffile* entry = CurrentPdf;
     if (!entry || entry->State() != StateProtected)
         return;
-    const platform::CaptureResult run =
-        platform::RunAndCapture(UnlockCommandLine(entry->Password(), entry->FilePath()));
-    StoreResult(*entry, ClassifyProbe(run.exitCode, run.output), StateUnprotected);
+    StoreResult(*entry, RunProbe(UnlockCommandLine(entry->Password(), entry->FilePath())),
+                StateUnprotected);
 }

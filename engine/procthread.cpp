@@ -137,6 +137,15 @@ void TProcThread::WaitForAll() {
     }
 }
 
+bool TProcThread::AnyAtWork() {
+    std::lock_guard lock(registryMutex);
+    for (const TProcThread* worker : registry) {
+        if (worker->m_started && !worker->m_ended.load(std::memory_order_acquire))
+            return true;
+    }
+    return false;
+}
+
 void TProcThread::run() {
     struct EndMark {
         std::atomic<bool>& ended;

@@ -49,10 +49,17 @@ public:
     // GUI thread only.
     static void WaitForAll();
 
+    // Whether any worker has been started and has not yet ended.
+    static bool AnyAtWork();
+
 protected:
     void run() override;
 
 private:
+    // QThread's hard kill would leave the job list, the library and the locks in any state;
+    // Terminate() is the polite request every caller must use.
+    using QThread::terminate;
+
     const QString m_mode;
     bool m_freeOnTerminate = false;
     bool m_started = false;

@@ -4,8 +4,8 @@
 #include "platform/folders.h"
 
 bool RenderFilesPresent() {
-    const QString library = RenderLibraryName;
-    const QString companion = RenderCompanionName;
+    const QString library = RenderLibraryName.get();
+    const QString companion = RenderCompanionName.get();
     if (LibraryDir.isEmpty() || library.isEmpty() || companion.isEmpty())
         return false;
     return platform::FileExists(LibraryDir + library) &&
@@ -13,7 +13,7 @@ bool RenderFilesPresent() {
 }
 
 QString RenderLibraryPath() {
-    const QString library = RenderLibraryName;
+    const QString library = RenderLibraryName.get();
     // Never a bare name: the loader would then search the system's folders.
     if (LibraryDir.isEmpty() || library.isEmpty())
         return QString();

@@ -10,12 +10,14 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 extern char** environ;
@@ -233,7 +235,7 @@ QString QuoteArgument(const QString& argument) {
     return quoted;
 }
 
-CaptureResult RunAndCapture(const QString& commandLine) {
+CaptureResult RunAndCapture(const QString& commandLine, int timeLimitMs) {
     const QStringList args = SplitCommandLine(commandLine);
     if (args.isEmpty() || args.first().isEmpty())
         throw SystemError(systemErrorText(args.isEmpty() ? EINVAL : ENOENT));
@@ -290,10 +292,35 @@ CaptureResult RunAndCapture(const QString& commandLine) {
         throw SystemError(systemErrorText(rc));
     writeEnd.reset();
 
+    const auto start = std::chrono::steady_clock::now();
+    // Milliseconds left before the limit; -1 without one.
+    const auto remaining = [&]() -> int {
+        if (timeLimitMs < 0)
+            return -1;
+        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count();
+        return int(std::max<long long>(0, timeLimitMs - spent));
+    };
+    bool timedOut = false;
+    const auto killChild = [&] {
+        ::kill(pid, SIGKILL);
+        timedOut = true;
+    };
+
     QByteArray collected;
     int readError = 0;
     char buffer[65536];
-    for (;;) {
+    while (!timedOut) {
+        pollfd ready{readEnd.get(), POLLIN, 0};
+        const int left = remaining();
+        const int polled = ::poll(&ready, 1, left);
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled == 0) {
+            killChild();
+            break;
+        }
         const ssize_t got = ::read(readEnd.get(), buffer, sizeof buffer);
         if (got > 0) {
             collected.append(buffer, got);
@@ -306,16 +333,26 @@ CaptureResult RunAndCapture(const QString& commandLine) {
     }
     readEnd.reset();
 
+    // A child may close its output and still run on; the limit covers that wait too.
     int status = 0;
     pid_t waited;
-    do {
-        waited = ::waitpid(pid, &status, 0);
-    } while (waited < 0 && errno == EINTR);
+    for (;;) {
+        waited = ::waitpid(pid, &status, timedOut || timeLimitMs < 0 ? 0 : WNOHANG);
+        if (waited < 0 && errno == EINTR)
+            continue;
+        if (waited != 0)
+            break;
+        if (remaining() == 0)
+            killChild();
+        else
+            ::usleep(10000);
+    }
     RaiseIfFailed(waited == pid);
     if (readError != 0)
         throw SystemError(systemErrorText(readError));
 
     CaptureResult result;
+    result.timedOut = timedOut;
     if (WIFEXITED(status))
         result.exitCode = quint32(WEXITSTATUS(status));
     else if (WIFSIGNALED(status))

@@ -8,6 +8,7 @@ namespace platform {
 struct CaptureResult {
     quint32 exitCode = 0;
     QString output;
+    bool timedOut = false; // the child outlived the time limit and was killed
 };
 
 // Runs a command line and returns its exit code and its standard output and standard error
@@ -20,8 +21,10 @@ struct CaptureResult {
 //   CR LF. No output gives an empty text.
 // - A child killed by a signal gets exit code 128 + the signal number.
 // Throws SystemError with the system's text when the program cannot be found or started.
+// - With timeLimitMs >= 0, a child still running after that long is killed (exit code 128 + 9)
+//   and timedOut is set; the output collected until then is kept.
 // Safe to call from several threads at once.
-CaptureResult RunAndCapture(const QString& commandLine);
+CaptureResult RunAndCapture(const QString& commandLine, int timeLimitMs = -1);
 
 // Splits a command line by the Windows (CommandLineToArgvW) rules: blanks and tabs separate,
 // double quotes group, 2n backslashes before a quote give n backslashes and the quote toggles

@@ -1,6 +1,8 @@
 #include "ui/loadfileform.h"
 
+#include "engine/procthread.h"
 #include "ui/look.h"
+#include "ui/mainform.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -36,6 +38,29 @@ TLoadFileForm::TLoadFileForm(QWidget* parent)
 TLoadFileForm::~TLoadFileForm() {
     if (LoadFileForm == this)
         LoadFileForm = nullptr;
+}
+
+void TLoadFileForm::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    FormShow();
+}
+
+void TLoadFileForm::FormShow() {
+    percent->setValue(0);
+    fname->clear();
+    setWindowTitle(QString());
+    auto* worker = new TProcThread(ModeProbeAll);
+    worker->setFreeOnTerminate(true);
+    // Queued behind the pass's own messages, so WM_SETLISTVIEW is always handled first.
+    connect(
+        worker, &QThread::finished, this,
+        [] {
+            if (MainForm != nullptr)
+                MainForm->ProbeWorkerEnded();
+        },
+        Qt::QueuedConnection);
+    WorkerThread = worker;
+    worker->Resume();
 }
 
 void TLoadFileForm::CloseByProgram() {

@@ -20,7 +20,12 @@ public:
     // Closes the window from the program's side (the only way it closes).
     void CloseByProgram();
 
+public slots:
+    // Starts the probe pass on a self-freeing worker.
+    void FormShow();
+
 protected:
+    void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
 

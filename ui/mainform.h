@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/optionpanel.h"
+#include "ui/balloontip.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -18,6 +19,7 @@ class QPushButton;
 class QRadioButton;
 class QTableWidget;
 class QToolButton;
+class TPdffile;
 class TSpinEdit;
 
 namespace platform {
@@ -77,6 +79,12 @@ public:
 
     OptionPanel& Options() { return *m_options; }
 
+    // Centres an auxiliary window on this one (outer sizes, halves truncated toward zero).
+    void CentreOnMe(QWidget* window) const;
+
+    // The balloon tip of the file list, when one is shown.
+    TBalloonTip* balloonTip() const { return BalloonTip.data(); }
+
 public slots:
     // Life cycle.
     void FormCreate();
@@ -85,7 +93,7 @@ public slots:
     void FormDestroy();
     void WMMove();
     void FormMouseWheel();
-    void ListViewWndProc(int scrollAction);
+    void ListViewWndProc();
 
     // Window messages of the workers.
     void setListView(const platform::WindowMessage& message);
@@ -94,6 +102,10 @@ public slots:
     void setProgressInListView(const platform::WindowMessage& message);
     void createTempLib();
     void termApp();
+
+    // The probe worker has ended; when it ended without WM_SETLISTVIEW (an error box ended the
+    // pass), the probe window closes and the entries probed so far are listed.
+    void ProbeWorkerEnded();
 
     // Commands.
     void sBitBtn2Click();
@@ -105,21 +117,17 @@ public slots:
     void Support1Click();
     void ProductPage1Click();
     void About1Click();
-
-    // Option panel and output folder.
-    void cmbFormatChange();
-    void cmbTiffFmtChange();
-    void cmbColorChange();
-    void chkEachpageClick();
-    void radAllClick();
-    void radRangeClick();
-    void txtDpiExit();
-    void txtQualityExit();
-    void txtFirstPageExit();
-    void txtLastPageExit();
     void sButton1Click();
     void sBitBtn7Click();
 
+    // The file list. Positions are in the list's viewport.
+    void ListView1Click(const QPoint& position);
+    void ListView1MouseMove(const QPoint& position);
+    void ListView1Change();
+    void ChangeBitBtnStatus();
+
+    // Shows the one balloon tip, its stem at a screen point; icon 1 is the information icon.
+    void AddBalloonTip(const QString& text, int icon, const QString& title, const QPoint& point);
     // Destroys the balloon tip of the file list, if one is shown.
     void CloseBalloonTip();
 
@@ -130,17 +138,23 @@ protected:
     void moveEvent(QMoveEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
-    QPointer<QWidget> BalloonTip;
+    QPointer<TBalloonTip> BalloonTip;
 
 private:
     void BuildTopPanel();
     void BuildFileList();
     void BuildRightPanel();
     void ConnectHandlers();
+    // The screen point 15 pixels right of and 20 below a row's top-left corner, after the row
+    // was scrolled into view.
+    QPoint BalloonPointOfRow(int row);
+    // Asks for the password of a protected row until it unlocks or the user gives up.
+    void UnlockRow(int row, TPdffile* entry);
 
     std::unique_ptr<OptionPanel> m_options;
     bool m_shown = false;
     bool m_destroyed = false;
+    QString m_hint; // the file list's hint at the mouse position
 };
 
 // The program's windows, set while each exists (the main window's commands reach the others

@@ -193,8 +193,8 @@ int PackageCheck() {
     const QString packageName = decipheredName(EncRenderPackageName);
     RenderLibraryName.set(decipheredName(EncRenderLibraryName));
     RenderCompanionName.set(decipheredName(EncRenderCompanionName));
-    if (!LibraryDir.isEmpty() && isFile(LibraryDir + RenderLibraryName) &&
-        isFile(LibraryDir + RenderCompanionName))
+    if (!LibraryDir.isEmpty() && isFile(LibraryDir + RenderLibraryName.get()) &&
+        isFile(LibraryDir + RenderCompanionName.get()))
         return 0;
     RenderPackagePath.set(platform::toAnsi(platform::ProgramFolder() + packageName));
     platform::PostMessage(WM_CREATETEMPLIB, 0, 0);
@@ -289,8 +289,8 @@ void DeleteRenderFiles() {
     if (LibraryDir.isEmpty())
         return;
     // Files left by an earlier run are removed too, even when no check ran in this one.
-    QString library = RenderLibraryName;
-    QString companion = RenderCompanionName;
+    QString library = RenderLibraryName.get();
+    QString companion = RenderCompanionName.get();
     if (library.isEmpty())
         library = decipheredName(EncRenderLibraryName);
     if (companion.isEmpty())

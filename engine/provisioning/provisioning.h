@@ -4,38 +4,13 @@
 // companion in LibraryDir, the extraction of the package on the GUI thread, and their deletion
 // at shutdown.
 
+#include "platform/shared.h"
+
 #include <QByteArray>
 #include <QString>
 
-#include <mutex>
-
-// A value that several threads read while one of them may set it. Reads return a copy.
-template <typename T> class Shared {
-public:
-    T get() const {
-        std::lock_guard lock(m_mutex);
-        return m_value;
-    }
-    void set(const T& value) {
-        std::lock_guard lock(m_mutex);
-        m_value = value;
-    }
-    operator T() const { return get(); }
-    bool isEmpty() const { return get().isEmpty(); }
-
-private:
-    mutable std::mutex m_mutex;
-    T m_value;
-};
-using SharedText = Shared<QString>;
-using SharedBytes = Shared<QByteArray>;
-
-inline QString operator+(const QString& left, const SharedText& right) {
-    return left + right.get();
-}
-inline QString operator+(const SharedText& left, const QString& right) {
-    return left.get() + right;
-}
+using SharedText = platform::Shared<QString>;
+using SharedBytes = platform::Shared<QByteArray>;
 
 // The renderer's private working folder, ending with "/"; empty when it is not available.
 // Set once on the GUI thread at start-up (SetUpLibraryDir) before any worker runs.

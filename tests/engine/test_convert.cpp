@@ -47,10 +47,10 @@ class ConvertTest : public QObject {
     }
 
     TPdffile* Append(const QString& path, const QString& state, const QString& pages = "3") {
-        auto* entry = new TPdffile(path, QFileInfo(path).fileName(), "1 KB", "", "", true);
+        auto entry =
+            std::make_unique<TPdffile>(path, QFileInfo(path).fileName(), "1 KB", "", "", true);
         entry->setProbeResult(pages, state, "");
-        PdfFileList->append(entry);
-        return entry;
+        return PdfFileList->append(std::move(entry));
     }
 
     void Convert() {
@@ -93,7 +93,7 @@ private slots:
         LibraryDir = m_dir.filePath("lib/");
         QVERIFY(QDir().mkpath(LibraryDir));
         PackageCheck(); // the package names, before any window listens
-        QVERIFY(QFile::copy(FAKE_RENDER_LIB, LibraryDir + RenderLibraryName));
+        QVERIFY(QFile::copy(FAKE_RENDER_LIB, LibraryDir + RenderLibraryName.get()));
         Pdf("lib/" + RenderCompanionName.get(), "companion");
         platform::SetMainWindow(&m_window);
         m_boxes.install();
@@ -346,7 +346,7 @@ private slots:
 
     // Without the library the package is asked for, and the program ends.
     void libraryMissing() {
-        const QString library = LibraryDir + RenderLibraryName;
+        const QString library = LibraryDir + RenderLibraryName.get();
         QVERIFY(QFile::rename(library, library + ".away"));
         Append(Pdf("a.pdf"), StateTrue);
         Convert();

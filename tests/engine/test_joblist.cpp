@@ -34,9 +34,9 @@ private slots:
         if (listed >= 0) {
             PdfFileList = new TPdfList;
             for (int i = 0; i < listed + unlisted; ++i)
-                PdfFileList->append(new TPdffile(QStringLiteral("/d/%1.pdf").arg(i),
-                                                 QStringLiteral("%1.pdf").arg(i), "1 KB", "", "",
-                                                 i < listed));
+                PdfFileList->append(std::make_unique<TPdffile>(QStringLiteral("/d/%1.pdf").arg(i),
+                                                               QStringLiteral("%1.pdf").arg(i),
+                                                               "1 KB", "", "", i < listed));
         }
         QCOMPARE(CountUnlisted(), unlisted);
         if (!PdfFileList)
@@ -70,7 +70,7 @@ private slots:
         QCOMPARE(list.count(), 0);
         QCOMPARE(list.at(0), nullptr);
         for (const char* name : {"a.pdf", "b.pdf", "c.pdf"})
-            list.append(new TPdffile(QString("/d/") + name, name, "", "", "", false));
+            list.append(std::make_unique<TPdffile>(QString("/d/") + name, name, "", "", "", false));
         QCOMPARE(list.count(), 3);
         list.removeAt(1);
         QCOMPARE(list.count(), 2);

@@ -36,9 +36,9 @@ class WorkerTest : public QObject {
     }
 
     TPdffile* Append(const QString& path, bool listed = false) {
-        auto* entry = new TPdffile(path, QFileInfo(path).fileName(), "1 KB", "", "", listed);
-        PdfFileList->append(entry);
-        return entry;
+        auto entry =
+            std::make_unique<TPdffile>(path, QFileInfo(path).fileName(), "1 KB", "", "", listed);
+        return PdfFileList->append(std::move(entry));
     }
 
     // Runs one worker to its end the way the unlock command does.
@@ -110,7 +110,7 @@ private slots:
 
     // Without the renderer's files the probe pass has the package unpacked meanwhile.
     void probeAsksForPackage() {
-        const QString companion = LibraryDir + RenderCompanionName;
+        const QString companion = LibraryDir + RenderCompanionName.get();
         QVERIFY(QFile::rename(companion, companion + ".away"));
         Append(Pdf("a.pdf", "---\nPages: 1\n"));
         RunAndWait(ModeProbeAll);

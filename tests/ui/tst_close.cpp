@@ -100,7 +100,7 @@ void TestClose::closeQuestion() {
     RenderFinished = false;
 
     auto form = std::make_unique<TMainForm>();
-    PdfFileList->append(new TPdffile("/a.pdf", "a.pdf", "1 Byte", "1", "", true));
+    PdfFileList->append(std::make_unique<TPdffile>("/a.pdf", "a.pdf", "1 Byte", "1", "", true));
     const QString library = LibraryDir + QString::fromUtf8(DecipherName(EncRenderLibraryName));
     WriteAll(library, "x");
     // The window is not shown: painting it would start Qt's own image threads, which the
@@ -168,7 +168,7 @@ void TestClose::termAppEndsWithoutQuestion() {
     Sandbox sandbox;
     Recorder recorder;
     auto form = std::make_unique<TMainForm>();
-    PdfFileList->append(new TPdffile("/a.pdf", "a.pdf", "1 Byte", "1", "", true));
+    PdfFileList->append(std::make_unique<TPdffile>("/a.pdf", "a.pdf", "1 Byte", "1", "", true));
     form->sEdit1->setEnabled(false);
     FakeConversion thread;
     WorkerThread = &thread;

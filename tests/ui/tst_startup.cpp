@@ -305,7 +305,7 @@ void TestStartup::formDestroyDeletesPackageFiles() {
     const QString other = dir + "other.bin";
     for (const QString& path : {library, companion, other})
         WriteAll(path, "x");
-    PdfFileList->append(new TPdffile("/a.pdf", "a.pdf", "1 Byte", "", "", false));
+    PdfFileList->append(std::make_unique<TPdffile>("/a.pdf", "a.pdf", "1 Byte", "", "", false));
 
     form.reset();
     QCOMPARE(PdfFileList, nullptr);
