@@ -13,23 +13,25 @@ inline constexpr char EncRenderPackageName[] = "2ABB65EB45900CA274A776FA";
 inline constexpr char EncRenderLibraryName[] = "36AA75FE538608A32EA665A0589B";
 inline constexpr char EncRenderCompanionName[] = "36AA75FE539706B43FA039FD44";
 inline constexpr char HidStage2CipherId[] =
-    "6lVeQBswaioAhDzQCP9zE1yMPGC1B6cQwzrabvvkkdpB1VkU/UsRAokttr+ZLwl/";
+    "9jXU6AJenIMrpaFdT/VxVvlZEf9szBHr6N+dC5z+yCflSWr9VhO+iBfAuIQRukwJ";
 inline constexpr char HidStage2Password[] =
-    "2rdwejoGFcYSlyhwJWucPzTL+F7hxkf1fB+nMHgHjjdyOa+UVwZRcCjwvoR2nkpC";
-inline constexpr char HidPackagePassword[] = "pxlfdPpJ8cjIPZV3edfNnUkbsVr3KDgJifTtqJLcrC8=";
-inline constexpr char HidInnerPackagePassword[] = "1qu11kncfJuCuVq/H7uqNsRVuSaceLuY+4RlJlnU0sU=";
-inline constexpr char HidRasterizeName[] = "V9D46ddcM87U+jPRfGU+a7sKOKHwQvSvIdehfAGdHpA=";
+    "yoxscuNfUXkNjN3atqpNgHrjwy/GzhkoRW92OLy7UEHYn8dtEoZFIxK/fAZCYd/C";
+inline constexpr char HidPackagePassword[] = "UHuRB4wGyZtQQ81YwoS7YW8bbpxTMRX6VGnheWsx82k=";
+inline constexpr char HidInnerPackagePassword[] = "yddwqGub++QrsZuo1wo7SwgV5+rTtNwY8QPv/05VhK8=";
+inline constexpr char HidRasterizeName[] = "98wqes4bBD8QtIInyAUK6KxykGbERPUvHCtWaV3uARo=";
+inline constexpr char HidCancelName[] =
+    "B7d5KusDOq0ih4Li9GKUOtwiAlER0P4Wf9Po+9zoJOyaAWuK8Ehp3VQNv2QIm0Ev";
 inline constexpr char HidHelpFile[] =
-    "vRHLFsNz2CELr6dQzQvSVi1TfHUsDFfwHuDMqUUR9jL/9wWPjluZF1eVqUHChYuD";
+    "fxjBRTYhrDljKHTufqgGm+oq9+MRM1H9Tuj0DRkewsraG7ykFrikF2tcaf929YvW";
 inline constexpr char HidSupportPage[] =
-    "jXfUABS1TuzJhdlmXKrTkpUvEyy+Puo2Au4q4i7yPKnZh2si7+HEmfOEWMHhVK/Q1Oei8UvOZ8o5UUkGSrGRmA==";
+    "gwlyxLoYlsDYYIZWqfzfjBqJ/C4JvYNjxdnmpCavmQmDAsz/vGKMDEi+CNxMsZkqcfkFKK8xy+F09DCLJ+ze9Q==";
 inline constexpr char HidProductPage[] =
-    "5O/YJhyNjJPwmpsbx4MnGZ7ZCizkdQ+ozeqCpCvRLwDpYAJDNb7CoBC7KB/pAH16xROxCuE5HWOa5RD89/5a9A==";
+    "ovXzNhH3FlC3VDmBP+dsQ3lE91cBenUjD+AYQNhlfLYhhqHc0HKGA677cPdvwV9cawkAG6zm4N+jhDOS+jhjRQ==";
 inline constexpr char HidHomePage[] =
-    "3QsNDXzduabjqc7kHb+kF/N62rqykrqG/TkABB+lexixZp+/JRd+zgauEJDiYKyi";
-inline constexpr char HidProductName[] = "6G40kJhmEzSHrGHDFgRgusbjnHLatEvw1s7YlBnNPag=";
-inline constexpr char HidVersionLine[] = "/tBH0qiTGWMeb+kbH2vLlbfjsEAive6ng/MOHvjocBQ=";
+    "JydnAHSGhhXdRvvbT3FiqVlwYwjeVNUQysky15eEuh/gRDMhkv/WCfab0U2/d3Qz";
+inline constexpr char HidProductName[] = "+ZYuVGf/zduKvbWNFzhs7zcVVpuenZ+nAlcH9npfH9E=";
+inline constexpr char HidVersionLine[] = "zje1k831Ys72f5QqglpmoG9MjJP9Wgo1JJrT3Ft/DcI=";
 inline constexpr char HidNoticeLine[] =
-    "bmUlhX/1PhYa88/38nO+PLebDE/TRXD2GvwyzvMtZU7hzc8Gsn8MPRrGbnrnJfwMBj27lyQfXOHRffOG9yCKZA==";
+    "IeoMuxRXV7FVL0OvDh5orUJ0L4uagzEKQGF/9alVDSVo0k3PKWxX1BpTKUs5j0l8DzsH/219Sw0YggfVCymRzQ==";
 inline constexpr char HidSupportEmail[] =
-    "TP8dfogFCMn7MKQLHBlEP+DSEcamOpsAkTXJc+EkPlbFqy+HtEFmuQt+U1V6WnFM";
+    "P0KVv6VOkUrT22XAdyjV4DkOm8uVjemNnmgRy8HKx0SkgJcR1KcbmvZS7RW+LpWm";

@@ -1,7 +1,8 @@
 // PxRasterizePdf: renders a page range of one PDF into image files. Pages are rendered and
 // encoded on one worker per core; each worker has its own MuPDF context clone and its own
 // document, so no MuPDF object is ever shared between threads. The calling thread is the
-// watchdog that aborts a page rendering for too long.
+// watchdog that aborts a page rendering for too long, or every page once PxCancelRasterize
+// asks the calls running to stop.
 #include "render/companion/pxcodec.h"
 #include "render/library/outputnames.h"
 #include "render/library/pdfcore.h"
@@ -28,6 +29,7 @@ PxRasterizePdf(const char* pdfPath, const char* targetPath, const char* password
                int32_t xDpi, int32_t yDpi, int32_t bitsPerPixel, int32_t tiffCompression,
                int32_t jpegQuality, int32_t grayscale, int32_t allInOne, int32_t firstPage,
                int32_t lastPage);
+extern "C" __attribute__((visibility("default"))) void PxCancelRasterize(void);
 
 namespace pxraster {
 namespace {
@@ -79,6 +81,8 @@ struct Job {
 
     std::atomic<int> nextPage{1};
     std::atomic<bool> stop{false};
+    std::atomic<bool> cancelled{false};
+    Job* nextRunning = nullptr; // see runningCalls
 
     std::mutex mutex; // guards everything below
     std::condition_variable changed;
@@ -94,7 +98,51 @@ struct Job {
         stop = true;
         changed.notify_all();
     }
+
+    // Wakes the watchdog, which aborts the pages in progress, and any worker waiting for its
+    // turn in the multi-page TIFF.
+    void cancel() {
+        std::lock_guard<std::mutex> lock(mutex);
+        cancelled = true;
+        stop = true;
+        changed.notify_all();
+    }
 };
+
+// The calls in progress, linked through Job::nextRunning: a cancel reaches exactly the calls
+// that run when it is made, never one started after it. No allocation, nothing to destroy at
+// unload.
+std::mutex runningMutex;
+Job* runningCalls = nullptr;
+
+class RunningCall {
+public:
+    explicit RunningCall(Job& job) : job_(job) {
+        std::lock_guard<std::mutex> lock(runningMutex);
+        job_.nextRunning = runningCalls;
+        runningCalls = &job_;
+    }
+    ~RunningCall() {
+        std::lock_guard<std::mutex> lock(runningMutex);
+        for (Job** link = &runningCalls; *link; link = &(*link)->nextRunning) {
+            if (*link == &job_) {
+                *link = job_.nextRunning;
+                break;
+            }
+        }
+    }
+    RunningCall(const RunningCall&) = delete;
+    RunningCall& operator=(const RunningCall&) = delete;
+
+private:
+    Job& job_;
+};
+
+void cancelRunningCalls() {
+    std::lock_guard<std::mutex> lock(runningMutex);
+    for (Job* job = runningCalls; job; job = job->nextRunning)
+        job->cancel();
+}
 
 int errnoForMuPdf(int code) {
     return code == FZ_ERROR_MEMORY ? ENOMEM : EINVAL;
@@ -132,7 +180,10 @@ int renderPage(fz_context* ctx, pdf_document* doc, int pageNumber, const Job& jo
         fz_set_pixmap_resolution(ctx, pix, job.xDpi, job.yDpi);
         fz_clear_pixmap_with_value(ctx, pix, 255);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
-        __atomic_store_n(&slot.cookie.abort, 0, __ATOMIC_RELAXED);
+        __atomic_store_n(&slot.cookie.abort, 0, __ATOMIC_SEQ_CST);
+        // A cancel whose abort the reset above may have wiped out.
+        if (job.cancelled)
+            __atomic_store_n(&slot.cookie.abort, 1, __ATOMIC_SEQ_CST);
         slot.deadline = nowMs() + job.timeoutMs;
         fz_run_page(ctx, page, dev, ctm, &slot.cookie);
         slot.deadline = 0;
@@ -148,7 +199,9 @@ int renderPage(fz_context* ctx, pdf_document* doc, int pageNumber, const Job& jo
     }
 
     int result = 0;
-    if (slot.timedOut)
+    if (job.cancelled)
+        result = ECANCELED; // an aborted page may come back without an error, but unfinished
+    else if (slot.timedOut)
         result = ETIME;
     else if (refused)
         result = refused;
@@ -179,6 +232,8 @@ int writePageFile(const px_image& img, int pageNumber, const Job& job) {
     const std::string finalPath = pageFileName(job.target, pageNumber, job.pageCount);
     const std::string tempPath = temporaryName(finalPath);
     int rc = px_write_image(tempPath.c_str(), job.target.format.c_str(), &img, &job.options);
+    if (rc == 0 && job.cancelled)
+        rc = ECANCELED; // no new final file once the caller asked to stop
     if (rc == 0 && std::rename(tempPath.c_str(), finalPath.c_str()) != 0)
         rc = errno;
     if (rc)
@@ -192,7 +247,7 @@ int addTiffPage(const px_image& img, int pageNumber, Job& job) {
         std::unique_lock<std::mutex> lock(job.mutex);
         job.changed.wait(lock, [&] { return job.nextToWrite == pageNumber || job.stop; });
         if (job.nextToWrite != pageNumber)
-            return 0; // stopped by another worker's failure; that error is reported
+            return 0; // stopped by a failure, which is reported, or by a cancel
     }
     const int rc = px_tiff_add_page(job.tiff, &img);
     std::lock_guard<std::mutex> lock(job.mutex);
@@ -255,13 +310,18 @@ void* workerEntry(void* raw) {
     return nullptr;
 }
 
-// Waits for the workers, aborting any page that renders past its deadline.
+// Waits for the workers, aborting any page that renders past its deadline, or every page once
+// the call is cancelled.
 void watch(Job& job, std::vector<std::unique_ptr<Slot>>& slots, int workers) {
     std::unique_lock<std::mutex> lock(job.mutex);
     while (job.finishedWorkers < workers) {
         job.changed.wait_for(lock, std::chrono::milliseconds(50));
         const long long now = nowMs();
         for (auto& slot : slots) {
+            if (job.cancelled) {
+                __atomic_store_n(&slot->cookie.abort, 1, __ATOMIC_SEQ_CST);
+                continue;
+            }
             const long long deadline = slot->deadline;
             if (deadline != 0 && now > deadline && !slot->timedOut) {
                 slot->timedOut = true;
@@ -352,7 +412,7 @@ int renderRange(Job& job, pdf_document* doc, int firstPage) {
     for (pthread_t thread : threads)
         pthread_join(thread, nullptr);
 
-    int error = job.error;
+    int error = job.cancelled ? ECANCELED : job.error;
     if (job.multiPage) {
         if (error) {
             px_tiff_abort(job.tiff);
@@ -382,6 +442,7 @@ int rasterize(const char* pdfPath, const char* targetPath, const char* password,
         return EINVAL;
 
     auto job = std::make_unique<Job>();
+    const RunningCall running(*job);
     job->target = parseTarget(targetPath);
     if (job->target.format.empty())
         return EINVAL;
@@ -442,4 +503,12 @@ extern "C" int PxRasterizePdf(const char* pdfPath, const char* targetPath, const
     }
     errno = rc;
     return rc == 0 ? 0 : -1;
+}
+
+extern "C" void PxCancelRasterize(void) {
+    try {
+        pxraster::cancelRunningCalls();
+    } catch (...) {
+        // Locking failed: nothing is left to do, and nothing may escape into C code.
+    }
 }

@@ -57,6 +57,7 @@ const HiddenLiteral hiddenLiterals[] = {
     {"HidPackagePassword", HidPackagePassword},
     {"HidInnerPackagePassword", HidInnerPackagePassword},
     {"HidRasterizeName", HidRasterizeName},
+    {"HidCancelName", HidCancelName},
     {"HidHelpFile", HidHelpFile},
     {"HidSupportPage", HidSupportPage},
     {"HidProductPage", HidProductPage},
@@ -179,11 +180,11 @@ TEST(Codec, RoundTripAndRefusals) {
 // cipher identifiers are left out: the codec maps identifiers to ciphers by name.
 TEST(Literals, BinariesHoldNoPlainForm) {
     const auto table = plainTable();
-    const char* secret[] = {"EncSettingsPath",         "EncLibraryDir",
-                            "EncBasePassword",         "EncRenderPackageName",
-                            "EncRenderLibraryName",    "EncRenderCompanionName",
-                            "HidStage2Password",       "HidPackagePassword",
-                            "HidInnerPackagePassword", "HidRasterizeName"};
+    const char* secret[] = {
+        "EncSettingsPath",      "EncLibraryDir",        "EncBasePassword",
+        "EncRenderPackageName", "EncRenderLibraryName", "EncRenderCompanionName",
+        "HidStage2Password",    "HidPackagePassword",   "HidInnerPackagePassword",
+        "HidRasterizeName",     "HidCancelName"};
     QStringList files;
     QFile list(QStringLiteral(SCANNED_FILES));
     ASSERT_TRUE(list.open(QIODevice::ReadOnly));

@@ -77,6 +77,22 @@ def type3_loop():
     return pdf_bytes(objects)
 
 
+def nested_forms(first, levels, fan, w, h):
+    """Form XObjects numbered from `first`, each drawing the next `fan` times: the last one's
+    shape is painted fan**levels times by "/X Do" with the first as /X."""
+    objects = []
+    for level in range(levels):
+        if level + 1 < levels:
+            body = b"q 1 0 0 1 0.01 0 cm /X Do Q " * fan
+            res = b" /Resources << /XObject << /X %d 0 R >> >>" % (first + level + 1)
+        else:
+            body = b"0.5 g 0 0 m %d 0 l %d %d l f 0 0 %d %d re S" % (w, w // 2, h, w, h)
+            res = b""
+        objects.append(stream(body, b" /Type /XObject /Subtype /Form /BBox [0 0 %d %d]%s"
+                              % (w, h, res)))
+    return objects
+
+
 def heavy_page(levels=7, fan=10):
     """A tiny file whose one page paints fan**levels full-page shapes through nested forms:
     minutes of rendering, for the page watchdog."""
@@ -87,16 +103,23 @@ def heavy_page(levels=7, fan=10):
         b"/Resources << /XObject << /X 5 0 R >> >> /Contents 4 0 R >>",
         stream(b"/X Do"),
     ]
-    for level in range(levels):
-        number = 5 + level
-        if level + 1 < levels:
-            body = b"q 1 0 0 1 0.01 0 cm /X Do Q " * fan
-            res = b" /Resources << /XObject << /X %d 0 R >> >>" % (number + 1)
-        else:
-            body = b"0.5 g 0 0 m 612 0 l 306 792 l f 0 0 612 792 re S"
-            res = b""
-        objects.append(stream(body, b" /Type /XObject /Subtype /Form /BBox [0 0 612 792]" + res))
-    return pdf_bytes(objects)
+    return pdf_bytes(objects + nested_forms(5, levels, fan, 612, 792))
+
+
+def eight_with_heavy_fifth(levels=7, fan=10):
+    """Eight small pages; the fifth paints fan**levels shapes like heavy_page and takes minutes,
+    so a call over the document is still busy with it when the other seven are done."""
+    forms = 3 + 2 * 8
+    objects = [b"<< /Type /Catalog /Pages 2 0 R >>",
+               b"<< /Type /Pages /Kids [%s] /Count 8 >>"
+               % b" ".join(b"%d 0 R" % (3 + 2 * i) for i in range(8))]
+    for i in range(8):
+        heavy = i == 4
+        res = b" /Resources << /XObject << /X %d 0 R >> >>" % forms if heavy else b""
+        objects.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 144 72]%s "
+                       b"/Contents %d 0 R >>" % (res, 4 + 2 * i))
+        objects.append(stream(b"/X Do" if heavy else b"0 0 1 rg 10 10 50 30 re f"))
+    return pdf_bytes(objects + nested_forms(forms, levels, fan, 144, 72))
 
 
 def cyclic_tree():
@@ -132,6 +155,7 @@ def main():
     write("type3-loop.pdf", type3_loop())
     write("cyclic-tree.pdf", cyclic_tree())
     write("heavy-page.pdf", heavy_page())
+    write("heavy-fifth.pdf", eight_with_heavy_fifth())
     write("not-a-pdf.pdf", b"This is plain text, not a PDF at all.\n" * 20)
     write("damaged.pdf", b"%PDF-1.7\n1 0 obj\n<< /Type /Catalog /Pages 9 0 R\n" + b"\x00\xff" * 64)
     write("empty.pdf", b"")

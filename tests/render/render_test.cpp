@@ -6,21 +6,28 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
+#include <future>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
 namespace fs = std::filesystem;
 using RasterizePdfProc = int (*)(const char*, const char*, const char*, int32_t, int32_t, int32_t,
                                  int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t);
+using CancelRasterizeProc = void (*)();
+using namespace std::chrono_literals;
 
 struct Frame {
     std::string file, format, mode, colours;
@@ -42,6 +49,8 @@ protected:
         ASSERT_NE(library_, nullptr) << dlerror();
         rasterize_ = reinterpret_cast<RasterizePdfProc>(dlsym(library_, "PxRasterizePdf"));
         ASSERT_NE(rasterize_, nullptr);
+        cancel_ = reinterpret_cast<CancelRasterizeProc>(dlsym(library_, "PxCancelRasterize"));
+        ASSERT_NE(cancel_, nullptr);
     }
     static void TearDownTestSuite() {
         if (library_)
@@ -101,6 +110,13 @@ protected:
         return names;
     }
 
+    // How many files carry their final name; a running call also has ".part" files.
+    static size_t finalFiles(const fs::path& dir) {
+        const std::vector<std::string> names = files(dir);
+        return std::count_if(names.begin(), names.end(),
+                             [](const std::string& n) { return !n.ends_with(".part"); });
+    }
+
     static std::vector<Frame> inspect(const fs::path& dir) {
         std::vector<std::string> args{"/usr/bin/python3", INSPECT_SCRIPT};
         for (const std::string& name : files(dir))
@@ -137,9 +153,39 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
     }
 
+    // A call running on a thread of its own. The thread is detached so that a call that never
+    // returns fails the test instead of hanging it.
+    class Background {
+    public:
+        explicit Background(std::function<int()> action) {
+            auto result = std::make_shared<std::promise<int>>();
+            future_ = result->get_future();
+            std::thread([result, action] { result->set_value(action()); }).detach();
+        }
+        bool returnedWithin(std::chrono::milliseconds limit) {
+            return future_.wait_for(limit) == std::future_status::ready;
+        }
+        int error() { return future_.get(); }
+
+    private:
+        std::future<int> future_;
+    };
+
+    template <typename Condition>
+    static bool waitUntil(Condition condition, std::chrono::seconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            std::this_thread::sleep_for(20ms);
+        }
+        return true;
+    }
+
     static inline fs::path root_;
     static inline void* library_ = nullptr;
     static inline RasterizePdfProc rasterize_ = nullptr;
+    static inline CancelRasterizeProc cancel_ = nullptr;
     static inline int folders_ = 0;
 };
 
@@ -397,6 +443,72 @@ TEST_F(Rasterize, PagesThatNeverFinishAreStopped) {
               ETIME);
     unsetenv("PX_PAGE_TIMEOUT_MS");
     EXPECT_TRUE(files(heavy).empty());
+}
+
+TEST_F(Rasterize, LibraryExportsOnlyItsTwoEntries) {
+    const pxtest::RunResult nm =
+        pxtest::run({"/usr/bin/nm", "-D", "--defined-only", PXRASTER_PATH});
+    ASSERT_EQ(nm.exitCode, 0) << nm.output;
+    std::set<std::string> names;
+    std::istringstream lines(nm.output);
+    std::string address, type, name;
+    while (lines >> address >> type >> name)
+        names.insert(name);
+    EXPECT_EQ(names, (std::set<std::string>{"PxCancelRasterize", "PxRasterizePdf"}));
+}
+
+TEST_F(Rasterize, CancelEndsEveryRunningCallPromptlyAndKeepsFinishedImages) {
+    // With two workers one stays on the heavy fifth page while the other finishes the rest; in
+    // the multi-page TIFF that one then waits for its turn after the heavy page.
+    setenv("PX_RENDER_THREADS", "2", 1);
+    const fs::path pages = outFolder(), whole = outFolder();
+    Background perPage([=] {
+        return call(pdf("heavy-fifth.pdf"), pages / "h.png", nullptr, 72, 24, 5, 0, 0, 1, 8);
+    });
+    Background allInOne([=] {
+        return call(pdf("heavy-fifth.pdf"), whole / "h.tiff", nullptr, 72, 24, 5, 0, 1, 1, 8);
+    });
+    const bool busy =
+        waitUntil([&] { return finalFiles(pages) == 7 && !files(whole).empty(); }, 60s);
+    unsetenv("PX_RENDER_THREADS");
+    ASSERT_TRUE(busy);
+    ASSERT_FALSE(perPage.returnedWithin(0ms));
+    ASSERT_FALSE(allInOne.returnedWithin(0ms));
+
+    cancel_();
+    // The heavy page alone would take minutes.
+    ASSERT_TRUE(perPage.returnedWithin(3s));
+    ASSERT_TRUE(allInOne.returnedWithin(3s));
+    EXPECT_EQ(perPage.error(), ECANCELED);
+    EXPECT_EQ(allInOne.error(), ECANCELED);
+
+    EXPECT_EQ(files(pages), (std::vector<std::string>{"h-1.png", "h-2.png", "h-3.png", "h-4.png",
+                                                      "h-6.png", "h-7.png", "h-8.png"}));
+    for (const Frame& f : inspect(pages)) {
+        SCOPED_TRACE(f.file);
+        EXPECT_EQ(f.format, "PNG");
+        EXPECT_EQ(f.width, 144);
+        EXPECT_EQ(f.height, 72);
+    }
+    EXPECT_TRUE(files(whole).empty()) << "neither the multi-page TIFF nor its temporary file";
+
+    // The cancel is over with the calls it ended: a new call renders normally.
+    ASSERT_EQ(call(pdf("three.pdf"), whole / "three.tiff", nullptr, 100, 24, 5, 0, 1, 1, 3), 0);
+    EXPECT_EQ(files(whole), std::vector<std::string>{"three.tiff"});
+    EXPECT_EQ(inspect(whole).size(), 3u);
+}
+
+TEST_F(Rasterize, CancelWithNoCallRunningLeavesLaterCallsAlone) {
+    cancel_();
+    cancel_();
+    const fs::path dir = outFolder();
+    ASSERT_EQ(call(pdf("three.pdf"), dir / "three.png", nullptr, 100, 24, 5, 0, 0, 1, 3), 0);
+    const std::vector<Frame> frames = inspect(dir);
+    ASSERT_EQ(frames.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(frames[i].width, kThreeAt100[i].width);
+        EXPECT_EQ(frames[i].height, kThreeAt100[i].height);
+    }
 }
 
 } // namespace
