@@ -2,16 +2,25 @@
 
 #include "app/literals/literal_values.h"
 #include "app/literals/literals.h"
+#include "engine/passes.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
 #include "engine/provisioning/provisioning.h"
 #include "platform/errors.h"
 #include "platform/msgbox.h"
 
+#include <cstdlib>
 #include <exception>
 
 using platform::BoxAnswer;
 using platform::BoxKind;
+
+namespace {
+
+// How long shutdown waits for a worker that was asked to stop.
+constexpr int ShutdownWaitMs = 5000;
+
+} // namespace
 
 void SetUpLibraryDirAtStart() {
     QString why;
@@ -51,6 +60,8 @@ bool AskCloseDuringConversion(bool conversionRunning) {
         // then have to wait for.
         if (worker != nullptr)
             worker->Terminate();
+        // The file being rendered is abandoned rather than finished, so the program can end now.
+        CancelRendering();
         return true;
     } catch (const std::exception& e) {
         platform::MessageBox(BoxKind::Error,
@@ -65,7 +76,13 @@ void ReleaseJobsAndPackage() {
     // left. The program is ending, so a worker still at work is asked to stop first.
     if (WorkerThread != nullptr)
         WorkerThread->Terminate();
-    TProcThread::WaitForAll();
+    CancelRendering();
+    if (!TProcThread::WaitForAll(ShutdownWaitMs)) {
+        // A render call that does not come back must not keep the process, and with it the
+        // single-instance lock, alive: the system frees everything else the process holds.
+        DeleteRenderFiles();
+        std::_Exit(0);
+    }
     WaitForPackageChecks();
     if (PdfFileList == nullptr)
         return;

@@ -12,8 +12,12 @@
 #include "platform/text.h"
 #include "platform/winmsg.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -42,17 +46,28 @@ void FatalRendererError(const QString& text) {
 const QString NoLibraryText =
     QStringLiteral("Can't find library!(%1), Please reinstall the program to fix this problem.");
 
+// The library of the running pass, for CancelRendering on the GUI thread: the mutex keeps the
+// library loaded while its cancel entry is called.
+std::mutex loadedMutex;
+void* loadedHandle = nullptr;
+
 // The library is loaded for one pass only; whatever ends the pass unloads it.
 class LoadedLibrary {
 public:
     explicit LoadedLibrary(const QString& path)
-        : m_handle(path.isEmpty() ? nullptr : platform::LoadLibrary(path)) {}
+        : m_handle(path.isEmpty() ? nullptr : platform::LoadLibrary(path)) {
+        std::lock_guard lock(loadedMutex);
+        loadedHandle = m_handle;
+    }
     ~LoadedLibrary() { unload(); }
     LoadedLibrary(const LoadedLibrary&) = delete;
     LoadedLibrary& operator=(const LoadedLibrary&) = delete;
 
     void* handle() const { return m_handle; }
     void unload() {
+        std::lock_guard lock(loadedMutex);
+        if (loadedHandle == m_handle)
+            loadedHandle = nullptr;
         if (m_handle)
             platform::FreeLibrary(m_handle);
         m_handle = nullptr;
@@ -61,6 +76,19 @@ public:
 private:
     void* m_handle;
 };
+
+std::atomic<int> extractionWaitMs{30000};
+
+// The package check only asks the GUI thread to unpack the package. Loading at once would fail
+// whenever the files had vanished (a temporary-folder cleaner, say) although the extraction was
+// about to bring them back, so the pass waits until the extraction has ended, within a limit.
+void WaitForExtraction(const TProcThread& worker, int extractionsBefore) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(extractionWaitMs.load());
+    while (!worker.Terminated() && ExtractionsEnded() == extractionsBefore &&
+           !RenderFilesPresent() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
 
 // RenderFinished is false only while a render call may run; an error raised in between must not
 // leave the GUI's progress polling waiting for ever.
@@ -125,10 +153,26 @@ QString OutputBasePath(const QString& fileName) {
     return WithDelimiter(ConversionOptions.OutputFolder) + base + Delimiter + base;
 }
 
+void CancelRendering() {
+    std::lock_guard lock(loadedMutex);
+    if (loadedHandle == nullptr || CancelProcName.isEmpty())
+        return;
+    const auto cancel = reinterpret_cast<CancelRasterizeProc>(
+        platform::GetProcAddress(loadedHandle, CancelProcName.constData()));
+    if (cancel)
+        cancel();
+}
+
+void SetExtractionWaitLimit(int milliseconds) {
+    extractionWaitMs.store(milliseconds);
+}
+
 void ConvertPass(TProcThread& worker) {
-    // Asks the GUI thread to unpack the package and goes on without waiting for it.
-    if (!RenderFilesPresent())
+    if (!RenderFilesPresent()) {
+        const int extractionsBefore = ExtractionsEnded();
         RunPackageCheck();
+        WaitForExtraction(worker, extractionsBefore);
+    }
 
     LoadedLibrary library(RenderLibraryPath());
     if (!library.handle()) {
@@ -188,7 +232,8 @@ void ConvertPass(TProcThread& worker) {
                                args.dpi, args.dpi, args.bitsPerPixel, args.tiffCompression,
                                args.jpegQuality, args.grayscale, args.allInOne, args.firstPage,
                                args.lastPage);
-            renderErrno = errno;
+            // A failure must never read as "Success".
+            renderErrno = result != 0 && errno == 0 ? EIO : errno;
             if (worker.Terminated())
                 return;
         }

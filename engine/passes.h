@@ -10,6 +10,15 @@ void ProbeAllPass(TProcThread& worker);
 void UnlockPass(TProcThread& worker);
 void ConvertPass(TProcThread& worker);
 
+// Asks a render call of a running conversion pass to stop at once (the close question's Yes and
+// shutdown); the pass then ends without posting anything, as it does for a terminate request.
+// Does nothing when no library is loaded or it lacks the entry. GUI thread.
+void CancelRendering();
+
+// How long a conversion pass waits for the package to be unpacked before it loads the library
+// (30 s unless changed; tests shorten it).
+void SetExtractionWaitLimit(int milliseconds);
+
 // What one run of the information tool says about a file.
 enum class ProbeOutcome { Readable, Protected, NotReadable };
 

@@ -5,6 +5,7 @@
 #include "platform/msgbox.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 
 #include <exception>
 #include <vector>
@@ -120,21 +121,33 @@ void TProcThread::CheckPause() {
     m_pauseChanged.wait(lock, [this] { return !m_paused; });
 }
 
-void TProcThread::WaitForAll() {
+bool TProcThread::WaitForAll(int timeoutMs) {
     std::vector<TProcThread*> live;
     {
         std::lock_guard lock(registryMutex);
         live = registry;
     }
+    const QDeadlineTimer deadline(qMax(0, timeoutMs));
     for (TProcThread* worker : live) {
-        if (IsRegistered(worker) && worker->m_started)
+        if (!IsRegistered(worker) || !worker->m_started)
+            continue;
+        if (timeoutMs < 0) {
             worker->WaitFor();
+            continue;
+        }
+        const bool ended =
+            platform::WaitServicingGui([worker] { return worker->wait(QDeadlineTimer(0)); },
+                                       int(qMax<qint64>(0, deadline.remainingTime())));
+        if (!ended)
+            return false;
+        (void)worker->m_ended.load(std::memory_order_acquire);
     }
     // Their deleteLater may never run once the event loop has ended.
     for (TProcThread* worker : live) {
         if (IsRegistered(worker) && worker->m_freeOnTerminate)
             delete worker;
     }
+    return true;
 }
 
 bool TProcThread::AnyAtWork() {

@@ -46,8 +46,9 @@ public:
     void CheckPause();
 
     // Shutdown: waits for every live worker, then deletes the self-freeing ones still alive.
+    // With timeoutMs >= 0 it gives up after that long and returns false, deleting nothing.
     // GUI thread only.
-    static void WaitForAll();
+    static bool WaitForAll(int timeoutMs = -1);
 
     // Whether any worker has been started and has not yet ended.
     static bool AnyAtWork();

@@ -5,6 +5,7 @@
 #include "platform/text.h"
 
 QByteArray RasterizeProcName;
+QByteArray CancelProcName;
 TConversionOptions ConversionOptions;
 
 namespace {

@@ -13,8 +13,14 @@ using RasterizePdfProc = int (*)(const char* pdfPath, const char* targetPath, co
                                  int32_t tiffCompression, int32_t jpegQuality, int32_t grayscale,
                                  int32_t allInOne, int32_t firstPage, int32_t lastPage);
 
-// The exported name of the entry point. The GUI thread reveals it before it starts a conversion.
+// Second entry of the rendering library: makes every running RasterizePdf call abort its pages,
+// remove its partial files and return (errno ECANCELED) within about a second.
+using CancelRasterizeProc = void (*)();
+
+// The exported names of the two entries. The GUI thread reveals them before it starts a
+// conversion.
 extern QByteArray RasterizeProcName;
+extern QByteArray CancelProcName;
 
 // Command line of the information tool asking about one file.
 QString ProbeCommandLine(const QString& filePath);

@@ -27,3 +27,7 @@ void StartPackageCheck() {
 void RunPackageCheck() {
     PackageCheck();
 }
+
+int ExtractionsEnded() {
+    return ExtractionCount();
+}

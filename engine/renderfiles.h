@@ -15,3 +15,6 @@ void StartPackageCheck();
 // Runs the package check on this thread (conversion pass); it returns once it has asked the GUI
 // thread to unpack the package.
 void RunPackageCheck();
+
+// How many extractions of the package have ended, successfully or not.
+int ExtractionsEnded();

@@ -1,5 +1,9 @@
 #include "ui/infoform.h"
 
+#include "app/outputfolder.h"
+#include "engine/conversionoptions.h"
+#include "platform/msgbox.h"
+#include "platform/shell.h"
 #include "ui/look.h"
 
 #include <QLabel>
@@ -54,7 +58,14 @@ void TInfoForm::FormShow() {
 }
 
 void TInfoForm::sBitBtn1Click() {
-    // Opening the output folder arrives with the conversion commands.
+    // The root output folder of the run, not a file's subfolder.
+    const QString folder = ConversionOptions.OutputFolder;
+    if (!CheckOutputFolder(folder)) {
+        platform::MessageBox(platform::BoxKind::Error, QStringLiteral("Invalid directory!"));
+        return;
+    }
+    platform::ShellOpen(folder);
+    close();
 }
 
 void TInfoForm::sButton1Click() {

@@ -24,6 +24,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTableWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
 
@@ -73,6 +74,9 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
         OptionControls{cmbFormat, sLabel9, txtQuality, sLabel10, cmbTiffFmt, txtDpi, cmbColor,
                        chkEachpage, radAll, radRange, txtFirstPage, txtLastPage, sEdit1});
     m_options->SetBuiltInState();
+    m_gaugeTimer = new QTimer(this);
+    m_gaugeTimer->setInterval(300);
+    connect(m_gaugeTimer, &QTimer::timeout, this, &TMainForm::PollRowGauge);
     ConnectHandlers();
     qApp->installEventFilter(new WheelWatcher(this));
     FormCreate();
@@ -274,10 +278,6 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* e) {
 
 // --- Window messages --------------------------------------------------------------------------
 
-void TMainForm::setEndConvert(const platform::WindowMessage& /*message*/) {}
-
-void TMainForm::setProgressInListView(const platform::WindowMessage& /*message*/) {}
-
 void TMainForm::createTempLib() {
     CreateTempLib();
 }
@@ -293,8 +293,6 @@ void TMainForm::termApp() {
 void TMainForm::sBitBtn6Click() {
     pm1->popup(sBitBtn6->mapToGlobal(QPoint(0, sBitBtn6->height())));
 }
-
-void TMainForm::sBitBtn1Click() {}
 
 void TMainForm::Help1Click() {}
 

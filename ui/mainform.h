@@ -18,6 +18,7 @@ class QMenu;
 class QPushButton;
 class QRadioButton;
 class QTableWidget;
+class QTimer;
 class QToolButton;
 class TPdffile;
 class TSpinEdit;
@@ -82,6 +83,9 @@ public:
     // Centres an auxiliary window on this one (outer sizes, halves truncated toward zero).
     void CentreOnMe(QWidget* window) const;
 
+    // The row whose Status cell carries the progress bar, or -1.
+    int RowGauge() const { return m_gaugeRow; }
+
     // The balloon tip of the file list, when one is shown.
     TBalloonTip* balloonTip() const { return BalloonTip.data(); }
 
@@ -106,6 +110,9 @@ public slots:
     // The probe worker has ended; when it ended without WM_SETLISTVIEW (an error box ended the
     // pass), the probe window closes and the entries probed so far are listed.
     void ProbeWorkerEnded();
+    // A conversion worker has ended; when its pass ended without WM_SETENDCONVERT (an error box
+    // ended it), the window returns to idle without the finished window.
+    void ConversionWorkerEnded(int run);
 
     // Commands.
     void sBitBtn2Click();
@@ -151,7 +158,30 @@ private:
     // Asks for the password of a protected row until it unlocks or the user gives up.
     void UnlockRow(int row, TPdffile* entry);
 
+    // The controls that feed a conversion, in the order they are disabled and enabled again.
+    QList<QWidget*> RunControls() const;
+    void SetRunControlsEnabled(bool enabled);
+    void StartConversion();
+    // Caption, buttons and controls back to idle (the end of a run).
+    void ReturnToIdle();
+    // The progress bar over a row's Status cell, polled from the images that appear.
+    void CreateRowGauge(int row, const TPdffile& entry);
+    void AdvanceRowGauge(int position);
+    void DestroyRowGauge();
+    void PollRowGauge();
+
     std::unique_ptr<OptionPanel> m_options;
+    int m_gaugeRow = -1;
+    QTimer* m_gaugeTimer = nullptr;
+    struct {
+        QString folder;
+        QString nameFilter;
+        QString extension;
+        int expected = 0;
+        int shown = 0;
+    } m_gaugePoll;
+    int m_run = 0;          // numbers the conversion runs
+    bool m_runEnded = true; // WM_SETENDCONVERT of the current run has arrived
     bool m_shown = false;
     bool m_destroyed = false;
     QString m_hint; // the file list's hint at the mouse position

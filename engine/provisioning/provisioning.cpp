@@ -35,6 +35,7 @@ QByteArray InnerPackagePassword;
 namespace {
 
 std::atomic<int> runningChecks{0};
+std::atomic<int> extractionsEnded{0};
 
 QString decipheredName(const char* literal) {
     return platform::fromAnsi(DecipherName(literal));
@@ -257,7 +258,15 @@ void ExtractArchive(const QString& zipPath, const QByteArray& password, const QS
     }
 }
 
+int ExtractionCount() {
+    return extractionsEnded.load();
+}
+
 void CreateTempLibFiles() {
+    // Counted however the extraction ends: a conversion pass waits for this.
+    struct Ended {
+        ~Ended() { ++extractionsEnded; }
+    } ended;
     if (LibraryDir.isEmpty())
         raise(QStringLiteral("The working folder of the renderer is not available"));
     QString package = platform::fromAnsi(RenderPackagePath.get());

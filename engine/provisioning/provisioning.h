@@ -57,6 +57,9 @@ void ExtractArchive(const QString& zipPath, const QByteArray& password, const QS
 // with the inner password, and deletes the inner archive. Throws like ExtractArchive.
 void CreateTempLibFiles();
 
+// How many runs of CreateTempLibFiles have ended, successfully or with an error. Any thread.
+int ExtractionCount();
+
 // Shutdown: deletes the rendering library and its companion from LibraryDir, each only if it
 // is there; failures are ignored.
 void DeleteRenderFiles();

@@ -1,6 +1,6 @@
 // Stand-in for the rendering library: records the 13 arguments it was called with in
 // "<target>.args" and writes the target file. The PDF it is given is a text file that may say
-//   fail=N       set errno to N and return 1 without writing anything
+//   fail=N       set errno to N and return 1 without writing anything (N = 0: errno left 0)
 //   gate=PATH    read this FIFO to its end before answering, so a test can hold the call
 #include "gate.h"
 
@@ -17,7 +17,7 @@ FakeRasterizePdf(const char* pdfPath, const char* targetPath, const char* passwo
                  int32_t xDpi, int32_t yDpi, int32_t bitsPerPixel, int32_t tiffCompression,
                  int32_t jpegQuality, int32_t grayscale, int32_t allInOne, int32_t firstPage,
                  int32_t lastPage) {
-    int failure = 0;
+    int failure = -1;
     std::ifstream in(pdfPath);
     std::string line;
     while (std::getline(in, line)) {
@@ -26,7 +26,7 @@ FakeRasterizePdf(const char* pdfPath, const char* targetPath, const char* passwo
         else if (line.rfind("gate=", 0) == 0)
             WaitForGate(line.substr(5));
     }
-    if (failure != 0) {
+    if (failure >= 0) {
         errno = failure;
         return 1;
     }

@@ -1,6 +1,7 @@
 // The conversion pass against a stand-in rendering library (FAKE_RENDER_LIB) that records the
 // 13 arguments of every call in "<target>.args" and writes the target file.
 #include "engine/conversionoptions.h"
+#include "engine/passes.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
 #include "engine/provisioning/provisioning.h"
@@ -12,6 +13,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -97,6 +99,7 @@ private slots:
         Pdf("lib/" + RenderCompanionName.get(), "companion");
         platform::SetMainWindow(&m_window);
         m_boxes.install();
+        SetExtractionWaitLimit(300);
     }
 
     void init() {
@@ -316,6 +319,13 @@ private slots:
             << "3"
             << "plain: Error opening a PDF file.(No space left on device)"
             << (upToCall + QList<Message>{TermApp});
+        // A failure that leaves errno alone still reads as a failure.
+        QTest::newRow("renderer fails, errno 0")
+            << QByteArray("fail=0\n") << "FakeRasterizePdf"
+            << "150"
+            << "3"
+            << "plain: Error opening a PDF file.(Input/output error)"
+            << (upToCall + QList<Message>{TermApp});
         QTest::newRow("resolution not a number")
             << QByteArray() << "FakeRasterizePdf"
             << "15O"
@@ -353,6 +363,25 @@ private slots:
         QVERIFY(QFile::rename(library + ".away", library));
         QCOMPARE(m_boxes.take(), QStringList{NoLibrary.arg(1)});
         QCOMPARE(m_window.take(), QList<Message>({{WM_CREATETEMPLIB, 0, 0}, TermApp}));
+    }
+
+    // The files come back while the pass waits for the extraction it asked for.
+    void libraryArrivesLate() {
+        SetExtractionWaitLimit(20000);
+        const QString library = LibraryDir + RenderLibraryName.get();
+        QVERIFY(QFile::rename(library, library + ".away"));
+        Append(Pdf("a.pdf"), StateTrue);
+        std::thread extraction([library] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            QFile::rename(library + ".away", library);
+        });
+        Convert();
+        extraction.join();
+        SetExtractionWaitLimit(300);
+        QCOMPARE(m_boxes.take(), QStringList());
+        const QList<Message> expected = QList<Message>{{WM_CREATETEMPLIB, 0, 0}} +
+                                        Progress(0, {0, 95, 100}) + QList<Message>{EndConvert};
+        QCOMPARE(m_window.take(), expected);
     }
 };
 

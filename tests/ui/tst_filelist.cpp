@@ -27,61 +27,6 @@
 
 #include <memory>
 
-namespace {
-
-// The main window with its probe window, on a throw-away user.
-struct Windows {
-    Sandbox sandbox;
-    Recorder recorder;
-    std::unique_ptr<TMainForm> main = std::make_unique<TMainForm>();
-    std::unique_ptr<TLoadFileForm> probe = std::make_unique<TLoadFileForm>();
-
-    ~Windows() {
-        SetChoosePdfFilesHook({});
-        probe.reset();
-        main.reset();
-    }
-
-    // Add Files with the dialog answering `paths`; returns when the probe window has closed.
-    void add(const QStringList& paths) {
-        SetChoosePdfFilesHook([paths] { return paths; });
-        main->sBitBtn2Click();
-    }
-    QString cell(int row, int column) const {
-        const QTableWidgetItem* item = main->ListView1->item(row, column);
-        return item ? item->text() : QStringLiteral("<none>");
-    }
-    QStringList column(int column) const {
-        QStringList texts;
-        for (int row = 0; row < main->ListView1->rowCount(); ++row)
-            texts << cell(row, column);
-        return texts;
-    }
-    QStringList states() const {
-        QStringList all;
-        for (int i = 0; i < PdfFileList->count(); ++i)
-            all << PdfFileList->at(i)->State();
-        return all;
-    }
-    // Centre of a cell in viewport coordinates.
-    QPoint centre(int row, int column) const {
-        return main->ListView1->visualRect(main->ListView1->model()->index(row, column)).center();
-    }
-    // Entries appended already listed, as if an earlier probe pass had shown them.
-    void listed(const QStringList& states) {
-        for (const QString& state : states) {
-            const QString name = QStringLiteral("%1.pdf").arg(PdfFileList->count());
-            auto entry = std::make_unique<TPdffile>("/in/" + name, name, "1.00 KB ", "", "", false);
-            entry->setProbeResult(state == StateProtected || state == StateFalse ? "" : "2", state,
-                                  "");
-            PdfFileList->append(std::move(entry));
-        }
-        main->setListView(platform::WindowMessage(WM_SETLISTVIEW, 0, 0));
-    }
-};
-
-} // namespace
-
 class TestFileList : public QObject {
     Q_OBJECT
 

@@ -1,0 +1,250 @@
+// The main window's conversion: Start and Stop, the end of a run, and the progress bar laid
+// over the Status cell of the file being rendered.
+#include "app/literals/literal_values.h"
+#include "app/literals/literals.h"
+#include "app/optionpanel.h"
+#include "app/outputfolder.h"
+#include "app/spinedit.h"
+#include "engine/conversionoptions.h"
+#include "engine/passes.h"
+#include "engine/pdffile.h"
+#include "engine/procthread.h"
+#include "engine/renderapi.h"
+#include "platform/msgbox.h"
+#include "platform/winmsg.h"
+#include "ui/filelist.h"
+#include "ui/infoform.h"
+#include "ui/look.h"
+#include "ui/mainform.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+const QString StartCaption = QStringLiteral("Start Convert");
+const QString StopCaption = QStringLiteral("Stop");
+
+// A page number of the range; 0 when the text is not a number.
+int PageNumber(const QString& text) {
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    return ok ? value : 0;
+}
+
+// The number of images a file gives with the run's page range.
+int ExpectedImages(const TPdffile& entry) {
+    const TConversionOptions& options = ConversionOptions;
+    int first = 1;
+    int last = PageNumber(entry.Pages());
+    if (options.Range != QStringLiteral("0")) {
+        if (!options.FirstPage.isEmpty())
+            first = PageNumber(options.FirstPage);
+        if (!options.LastPage.isEmpty())
+            last = PageNumber(options.LastPage);
+    }
+    return last - first + 1;
+}
+
+} // namespace
+
+QList<QWidget*> TMainForm::RunControls() const {
+    return {sEdit1,   sButton1,    cmbFormat, cmbTiffFmt, txtQuality,   txtDpi,
+            cmbColor, chkEachpage, radAll,    radRange,   txtFirstPage, txtLastPage};
+}
+
+void TMainForm::SetRunControlsEnabled(bool enabled) {
+    for (QWidget* control : RunControls())
+        control->setEnabled(enabled);
+}
+
+// --- Start and Stop ---------------------------------------------------------------------------
+
+void TMainForm::sBitBtn1Click() {
+    if (ListView1->rowCount() == 0) {
+        platform::MessageBox(platform::BoxKind::Information,
+                             QStringLiteral("Please add files before converting."));
+        sBitBtn2->setFocus();
+        return;
+    }
+    if (!CheckOutputFolder(sEdit1->text())) {
+        platform::MessageBox(platform::BoxKind::Error, QStringLiteral("Invalid directory!"));
+        sEdit1->setFocus();
+        return;
+    }
+    CloseBalloonTip();
+    if (sBitBtn1->text() == StartCaption) {
+        StartConversion();
+    } else if (sBitBtn1->text() == StopCaption) {
+        // The file being rendered is finished first; the pass looks at this between files.
+        StopRequested = true;
+        sBitBtn1->setEnabled(false);
+    }
+}
+
+void TMainForm::StartConversion() {
+    const QList<QByteArray> names = RevealHiddenTexts({HidRasterizeName, HidCancelName});
+    RasterizeProcName = names.value(0);
+    CancelProcName = names.value(1);
+
+    if (sBitBtn3->isEnabled())
+        sBitBtn3->setEnabled(false);
+    if (sBitBtn4->isEnabled())
+        sBitBtn4->setEnabled(false);
+
+    int convertible = 0;
+    const int n = PdfFileList->count();
+    for (int i = 0; i < n; ++i) {
+        TPdffile* entry = PdfFileList->at(i);
+        if (entry == nullptr || !IsConvertible(entry->State()))
+            continue;
+        ++convertible;
+        entry->setStatusText(QString());
+        entry->setOutputDir(QString());
+        entry->setOutputName(QString());
+        if (i < ListView1->rowCount())
+            SetCellText(ListView1, i, ColumnStatus, QString());
+    }
+    ConversionOptions.OutputFolder = sEdit1->text();
+    if (convertible == 0)
+        return;
+
+    SetRunControlsEnabled(false);
+    StopRequested = false;
+    m_options->FillConversionOptions(ConversionOptions);
+
+    auto* worker = new TProcThread(ModeConvert);
+    worker->setFreeOnTerminate(true);
+    const int run = ++m_run;
+    m_runEnded = false;
+    // Queued behind the pass's own messages, so WM_SETENDCONVERT is always handled first.
+    connect(
+        worker, &QThread::finished, this, [this, run] { ConversionWorkerEnded(run); },
+        Qt::QueuedConnection);
+    WorkerThread = worker;
+    worker->Resume();
+    sBitBtn1->setText(StopCaption);
+    sBitBtn1->setIcon(LookIcon(QStringLiteral("stop")));
+}
+
+// --- End of a run -----------------------------------------------------------------------------
+
+void TMainForm::setEndConvert(const platform::WindowMessage& /*message*/) {
+    m_runEnded = true;
+    if (!StopRequested && InfoForm != nullptr) {
+        CentreOnMe(InfoForm);
+        InfoForm->exec();
+    }
+    ReturnToIdle();
+}
+
+void TMainForm::ConversionWorkerEnded(int run) {
+    if (run != m_run || m_runEnded || sBitBtn1->text() != StopCaption)
+        return;
+    // The pass was ended by an error box: the run is over all the same.
+    m_runEnded = true;
+    DestroyRowGauge();
+    ReturnToIdle();
+}
+
+void TMainForm::ReturnToIdle() {
+    sBitBtn1->setText(StartCaption);
+    sBitBtn1->setIcon(LookIcon(QStringLiteral("start")));
+    sBitBtn1->setEnabled(true);
+    ChangeBitBtnStatus();
+    // All of them, whatever the option rules would say.
+    SetRunControlsEnabled(true);
+}
+
+// --- Per-file progress ------------------------------------------------------------------------
+
+void TMainForm::setProgressInListView(const platform::WindowMessage& message) {
+    if (ListView1->rowCount() == 0)
+        return;
+    const int percent = platform::ProgressPercent(message.lParam());
+    const int row = platform::ProgressPosition(message.lParam()) - 1;
+    const TPdffile* entry = PdfFileList ? PdfFileList->at(row) : nullptr;
+    if (row < 0 || row >= ListView1->rowCount() || entry == nullptr)
+        return;
+    ListView1->scrollTo(ListView1->model()->index(row, 0), QAbstractItemView::EnsureVisible);
+
+    if (percent == 0) {
+        SetCellText(ListView1, row, ColumnStatus, QStringLiteral("Processing..."));
+        return;
+    }
+    SetCellText(ListView1, row, ColumnStatus, QString());
+    if (percent == 95) {
+        CreateRowGauge(row, *entry);
+        return;
+    }
+    if (m_gaugeRow >= 0)
+        AdvanceRowGauge(percent);
+    if (percent == 100) {
+        SetCellText(ListView1, row, ColumnStatus, entry->StatusText());
+        DestroyRowGauge();
+    }
+}
+
+void TMainForm::CreateRowGauge(int row, const TPdffile& entry) {
+    DestroyRowGauge();
+    m_gaugeRow = row;
+    ListView1->item(row, ColumnStatus)->setData(GaugeRole, 0);
+    const QString format = ConversionOptions.FormatName;
+    const QString base = StripExtension(entry.FileName());
+    m_gaugePoll.expected = ExpectedImages(entry);
+    m_gaugePoll.folder = ConversionOptions.OutputFolder;
+    if (!m_gaugePoll.folder.endsWith(QLatin1Char('/')))
+        m_gaugePoll.folder += QLatin1Char('/');
+    m_gaugePoll.folder += base;
+    m_gaugePoll.nameFilter = base + QStringLiteral("*.") + format.toLower();
+    m_gaugePoll.extension = format;
+    m_gaugePoll.shown = 0;
+    m_gaugeTimer->start();
+}
+
+void TMainForm::PollRowGauge() {
+    if (m_gaugeRow < 0 || RenderFinished) {
+        m_gaugeTimer->stop();
+        return;
+    }
+    // Finished images only: one being written still carries its temporary name.
+    int count = 0;
+    const QStringList names =
+        QDir(m_gaugePoll.folder).entryList({m_gaugePoll.nameFilter}, QDir::Files);
+    for (const QString& name : names) {
+        if (name.endsWith(m_gaugePoll.extension, Qt::CaseInsensitive))
+            ++count;
+    }
+    if (count <= 0 || m_gaugePoll.expected <= 0)
+        return;
+    const int position = int(95.0 / m_gaugePoll.expected * count + 0.5);
+    if (position > m_gaugePoll.shown) {
+        AdvanceRowGauge(position);
+        m_gaugePoll.shown = position;
+    }
+}
+
+void TMainForm::AdvanceRowGauge(int position) {
+    QTableWidgetItem* cell = m_gaugeRow >= 0 ? ListView1->item(m_gaugeRow, ColumnStatus) : nullptr;
+    if (cell == nullptr)
+        return;
+    const int target = qBound(0, position, 100);
+    for (int value = cell->data(GaugeRole).toInt() + 1; value <= target; ++value)
+        cell->setData(GaugeRole, value);
+}
+
+void TMainForm::DestroyRowGauge() {
+    m_gaugeTimer->stop();
+    if (m_gaugeRow >= 0 && m_gaugeRow < ListView1->rowCount()) {
+        if (QTableWidgetItem* cell = ListView1->item(m_gaugeRow, ColumnStatus))
+            cell->setData(GaugeRole, QVariant());
+    }
+    m_gaugeRow = -1;
+}
