@@ -1,5 +1,7 @@
 #include "platform/shell.h"
 
+#include "platform/folders.h"
+
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -15,9 +17,27 @@ std::function<void(const QString&)> shellHandler;
 
 } // namespace
 
-QUrl ShellUrl(const QString& target) {
+namespace {
+
+bool HasScheme(const QString& target) {
     static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
-    if (!target.startsWith(u'/') && scheme.match(target).hasMatch())
+    return !target.startsWith(u'/') && scheme.match(target).hasMatch();
+}
+
+} // namespace
+
+QString ShippedTarget(const QString& target) {
+    if (target.isEmpty() || target.startsWith(u'/') || HasScheme(target))
+        return target;
+    const qsizetype hash = target.indexOf(u'#');
+    QUrl url = QUrl::fromLocalFile(ProgramFolder() + target.left(hash < 0 ? target.size() : hash));
+    if (hash >= 0)
+        url.setFragment(target.mid(hash + 1));
+    return url.toString(QUrl::FullyEncoded);
+}
+
+QUrl ShellUrl(const QString& target) {
+    if (HasScheme(target))
         return QUrl(target, QUrl::TolerantMode);
     // fromLocalFile, not QUrl(path): "#" and "?" are part of a file name here.
     return QUrl::fromLocalFile(QFileInfo(target).absoluteFilePath());

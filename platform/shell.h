@@ -19,6 +19,11 @@ void SetShellOpenHandler(std::function<void(const QString&)> handler);
 // local path.
 QUrl ShellUrl(const QString& target);
 
+// A target without a scheme names a file shipped beside the program, optionally with a
+// "#fragment" (for example "help.html#support"): gives its file URL in the program's folder.
+// Targets with a scheme and absolute paths come back unchanged.
+QString ShippedTarget(const QString& target);
+
 // Makes MessageBox show real QMessageBoxes titled "Pixolund": Information, Error and Plain with
 // OK, Warning with Yes and No.
 void InstallQtMessageBoxes();

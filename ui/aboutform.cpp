@@ -80,7 +80,6 @@ TAboutForm::TAboutForm(QWidget* parent)
     sLabel2 = GreyLabel(sPanel1, "sLabel2", QStringLiteral("Pixolund"), 30, 10);
     QFont nameFont = sLabel2->font();
     nameFont.setPixelSize(13);
-    nameFont.setBold(true);
     sLabel2->setFont(nameFont);
     sLabel2->adjustSize();
     sLabel3 = GreyLabel(sPanel1, "sLabel3", QStringLiteral("Version: 1.0.0"), 225, 12);
@@ -109,11 +108,11 @@ TAboutForm::~TAboutForm() {
 }
 
 void TAboutForm::sLabel5Click() {
-    platform::ShellOpen(sLabel5->text());
+    platform::ShellOpen(platform::ShippedTarget(sLabel5->text()));
 }
 
 void TAboutForm::sLabel7Click() {
-    platform::ShellOpen(sLabel7->text());
+    platform::ShellOpen(platform::ShippedTarget(sLabel7->text()));
 }
 
 void TAboutForm::sLabel9Click() {

@@ -288,22 +288,6 @@ void TMainForm::termApp() {
     QCoreApplication::exit(0);
 }
 
-// --- Commands that arrive with conversion and unlocking -------------------------------------
-
-void TMainForm::sBitBtn6Click() {
-    pm1->popup(sBitBtn6->mapToGlobal(QPoint(0, sBitBtn6->height())));
-}
-
-void TMainForm::Help1Click() {}
-
-void TMainForm::Support1Click() {}
-
-void TMainForm::ProductPage1Click() {}
-
-void TMainForm::About1Click() {}
-
-void TMainForm::UnlockRow(int /*row*/, TPdffile* /*entry*/) {}
-
 // --- Output folder ---------------------------------------------------------------------------
 
 void TMainForm::sButton1Click() {

@@ -13,25 +13,25 @@ inline constexpr char EncRenderPackageName[] = "2ABB65EB45900CA274A776FA";
 inline constexpr char EncRenderLibraryName[] = "36AA75FE538608A32EA665A0589B";
 inline constexpr char EncRenderCompanionName[] = "36AA75FE539706B43FA039FD44";
 inline constexpr char HidStage2CipherId[] =
-    "9jXU6AJenIMrpaFdT/VxVvlZEf9szBHr6N+dC5z+yCflSWr9VhO+iBfAuIQRukwJ";
+    "sOoAVqP7VbsOPXH4DETdSS+F1LSdCoEGGU3p48TZqUgGtBqkHZ5aUVlhCdxOOKCL";
 inline constexpr char HidStage2Password[] =
-    "yoxscuNfUXkNjN3atqpNgHrjwy/GzhkoRW92OLy7UEHYn8dtEoZFIxK/fAZCYd/C";
-inline constexpr char HidPackagePassword[] = "UHuRB4wGyZtQQ81YwoS7YW8bbpxTMRX6VGnheWsx82k=";
-inline constexpr char HidInnerPackagePassword[] = "yddwqGub++QrsZuo1wo7SwgV5+rTtNwY8QPv/05VhK8=";
-inline constexpr char HidRasterizeName[] = "98wqes4bBD8QtIInyAUK6KxykGbERPUvHCtWaV3uARo=";
+    "U8DXEOsXYZQrIKX2MUGO26A65bZjaOaTe5OFPqxUVrhWbu0M/5W1mYf2L149W/hC";
+inline constexpr char HidPackagePassword[] = "anmL03KcBr4THqYjG+ZbVQq9SKgfl1EP4NFUg+oHjMo=";
+inline constexpr char HidInnerPackagePassword[] = "R/U4XY2AveeTKQ0N2yK4nywsEMwo+vlavXxTxqOnPKo=";
+inline constexpr char HidRasterizeName[] = "nKbS97VK8K94NuMc4MaE6+E0wW0sMzOifzCZmsRKvq4=";
 inline constexpr char HidCancelName[] =
-    "B7d5KusDOq0ih4Li9GKUOtwiAlER0P4Wf9Po+9zoJOyaAWuK8Ehp3VQNv2QIm0Ev";
+    "MIXDwPlrckuRmlOfRAziC/a55vnHLCa9cYmOICO1UITmJlQsY86XMYrS5ftp3oQB";
 inline constexpr char HidHelpFile[] =
-    "fxjBRTYhrDljKHTufqgGm+oq9+MRM1H9Tuj0DRkewsraG7ykFrikF2tcaf929YvW";
+    "8HSAUdFTM//9Zz+uoCEiAX6Jy4iDhxbg9tGq1714UDN9Ca6OY69V3YiMa3GBw2Xp";
 inline constexpr char HidSupportPage[] =
-    "gwlyxLoYlsDYYIZWqfzfjBqJ/C4JvYNjxdnmpCavmQmDAsz/vGKMDEi+CNxMsZkqcfkFKK8xy+F09DCLJ+ze9Q==";
+    "W2Du96iNAgx7ZBNUdk9kgHAd6jEta3EnBJcjXgjSUr/eM465+PP++GTj9lWKkDWG";
 inline constexpr char HidProductPage[] =
-    "ovXzNhH3FlC3VDmBP+dsQ3lE91cBenUjD+AYQNhlfLYhhqHc0HKGA677cPdvwV9cawkAG6zm4N+jhDOS+jhjRQ==";
+    "i8y7eWjEn58BIeNNNqrYyQEkLJNqKkS9+MFRmZcu4cYBeMMzAyEe2z+5eAX7YURv";
 inline constexpr char HidHomePage[] =
-    "JydnAHSGhhXdRvvbT3FiqVlwYwjeVNUQysky15eEuh/gRDMhkv/WCfab0U2/d3Qz";
-inline constexpr char HidProductName[] = "+ZYuVGf/zduKvbWNFzhs7zcVVpuenZ+nAlcH9npfH9E=";
-inline constexpr char HidVersionLine[] = "zje1k831Ys72f5QqglpmoG9MjJP9Wgo1JJrT3Ft/DcI=";
+    "WOtnn1U8X+IQnQQjmLym7x0LV1cagqwc/daMyar9/lay9QYh/5KnW3MeleDzurNI";
+inline constexpr char HidProductName[] = "UKT5iZNvkVoZBpGfKfr139fjpeFI3GsQF2twfJxMYb4=";
+inline constexpr char HidVersionLine[] = "Mz/DiBi52nuS/rSMyHxqbrU5eysgKQ8/eCfW0LgTz8U=";
 inline constexpr char HidNoticeLine[] =
-    "IeoMuxRXV7FVL0OvDh5orUJ0L4uagzEKQGF/9alVDSVo0k3PKWxX1BpTKUs5j0l8DzsH/219Sw0YggfVCymRzQ==";
+    "tjDi2hUS8+G1aV24qLq6mXii9tuKdkgKwo9pvZQe/VzzNDj2B5ApAB6Zt/nArtLpEsmpbpT/rpUxCDkpZAuAfQ==";
 inline constexpr char HidSupportEmail[] =
-    "P0KVv6VOkUrT22XAdyjV4DkOm8uVjemNnmgRy8HKx0SkgJcR1KcbmvZS7RW+LpWm";
+    "HtL31JBvHIDUc6rv+cZg4YP21PzoiHiqq0wYmhuyk3Fq4CtbDUqR10PxVHtrLAv6";

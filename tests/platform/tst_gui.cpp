@@ -1,5 +1,6 @@
 // The widget side: real message boxes (closed by the test) and the desktop hand-off (recorded,
 // never launched).
+#include "platform/folders.h"
 #include "platform/msgbox.h"
 #include "platform/shell.h"
 
@@ -64,6 +65,8 @@ private slots:
     void workerGetsRealBox();
     void shellUrl_data();
     void shellUrl();
+    void shippedTarget_data();
+    void shippedTarget();
     void shellOpenGoesToRecorder();
 };
 
@@ -132,6 +135,30 @@ void GuiTest::shellUrl() {
     QFETCH(QString, target);
     QFETCH(QUrl, url);
     QCOMPARE(ShellUrl(target), url);
+}
+
+void GuiTest::shippedTarget_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("resolved");
+    const QString folder = QUrl::fromLocalFile(ProgramFolder()).toString();
+    QTest::newRow("file beside the program") << "help.html" << folder + "help.html";
+    QTest::newRow("section") << "help.html#support" << folder + "help.html#support";
+    QTest::newRow("blank in name") << "my help.html#a b" << folder + "my%20help.html#a%20b";
+    QTest::newRow("web page") << "https://x.example/s"
+                              << "https://x.example/s";
+    QTest::newRow("mail") << "mailto:a@b.example"
+                          << "mailto:a@b.example";
+    QTest::newRow("absolute") << "/tmp/a#b"
+                              << "/tmp/a#b";
+}
+
+void GuiTest::shippedTarget() {
+    QFETCH(QString, target);
+    QFETCH(QString, resolved);
+    QCOMPARE(ShippedTarget(target), resolved);
+    // What the desktop is handed opens the same file and section.
+    if (resolved.startsWith("file:"))
+        QCOMPARE(ShellUrl(resolved).fragment(), QUrl(resolved).fragment());
 }
 
 void GuiTest::shellOpenGoesToRecorder() {
