@@ -44,7 +44,8 @@ TBalloonTip::TBalloonTip(QWidget* parent, const QString& text, const QIcon& icon
     m_text = new QLabel(text, this);
     m_text->setObjectName(QStringLiteral("BalloonText"));
     m_text->setWordWrap(true);
-    m_text->setMaximumWidth(MaxTextWidth);
+    // Wide enough for a short text on one line; longer ones wrap at the maximum.
+    m_text->setFixedWidth(qMin(m_text->fontMetrics().horizontalAdvance(text) + 2, MaxTextWidth));
     m_close = new QToolButton(this);
     m_close->setObjectName(QStringLiteral("BalloonClose"));
     m_close->setText(QStringLiteral("\u2715"));

@@ -3,7 +3,6 @@
 #include "engine/pdffile.h"
 #include "ui/look.h"
 
-#include <QApplication>
 #include <QHeaderView>
 #include <QPainter>
 #include <QTableWidget>
@@ -134,17 +133,21 @@ void FileListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
         return;
     }
     // The progress bar covers exactly the Status cell while the file is rendered.
-    QStyleOptionProgressBar bar;
-    bar.rect = option.rect.adjusted(1, 1, -1, -1);
-    bar.state = QStyle::State_Enabled | QStyle::State_Horizontal;
-    bar.direction = option.direction;
-    bar.fontMetrics = option.fontMetrics;
-    bar.palette = option.palette;
-    bar.minimum = 0;
-    bar.maximum = 100;
-    bar.progress = qBound(0, gauge.toInt(), 100);
-    bar.textVisible = false;
-    const QWidget* widget = option.widget;
-    QStyle* style = widget ? widget->style() : QApplication::style();
-    style->drawControl(QStyle::CE_ProgressBar, &bar, painter, widget);
+    const QRectF cell = QRectF(option.rect).adjusted(1.5, 2.5, -1.5, -2.5);
+    const double filled = (cell.width() - 2) * qBound(0, gauge.toInt(), 100) / 100.0;
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setPen(QColor(0xa9, 0xb6, 0xc6));
+    painter->setBrush(Qt::white);
+    painter->drawRoundedRect(cell, 3, 3);
+    if (filled > 0) {
+        const QRectF chunk(cell.left() + 1, cell.top() + 1, filled, cell.height() - 2);
+        QLinearGradient blue(chunk.topLeft(), chunk.bottomLeft());
+        blue.setColorAt(0, QColor(0x4a, 0x93, 0xe3));
+        blue.setColorAt(1, QColor(0x24, 0x68, 0xbd));
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(blue);
+        painter->drawRoundedRect(chunk, 2, 2);
+    }
+    painter->restore();
 }

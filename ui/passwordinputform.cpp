@@ -30,7 +30,9 @@ TPasswordInputForm::TPasswordInputForm(QWidget* parent)
     sEdit1->setObjectName(QStringLiteral("sEdit1"));
     sEdit1->setGeometry(24, 56, 273, 21);
     sEdit1->setEchoMode(QLineEdit::Password);
-    // Every typed character shows as "*", whatever mask the desktop theme prefers.
+    // Every typed character shows as "*", whatever mask the desktop theme prefers. Polished
+    // first: under the program's style sheet only a polished box re-reads its mask character.
+    sEdit1->ensurePolished();
     sEdit1->setStyleSheet(
         QStringLiteral("background: white; color: black; lineedit-password-character: 42;"));
 
