@@ -20,7 +20,7 @@ PACKAGES=(
   # reference tools used by tests and benchmarks
   mupdf-tools poppler-utils qpdf libtiff-tools python3 python3-pil time gnuplot-doc libtasn1-doc
   # looking at the windows
-  xvfb xauth imagemagick xdotool x11-apps
+  xvfb xauth imagemagick xdotool x11-apps python3-xlib
   # fonts so the windows have a Tahoma-like face
   fonts-dejavu-core fonts-liberation
 )
