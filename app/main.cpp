@@ -1,5 +1,9 @@
-// Program entry: one instance per user, the five windows in their order, the message loop.
+// Program entry: "pixolund convert ..." converts without a window; otherwise one instance per
+// user, the five windows in their order, the message loop. Files named on the command line, or
+// handed over by a later start, are added as Add Files adds them.
 
+#include "app/batch.h"
+#include "platform/handover.h"
 #include "platform/instance.h"
 #include "platform/shell.h"
 #include "ui/aboutform.h"
@@ -10,16 +14,62 @@
 #include "ui/passwordinputform.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const QString Title = QStringLiteral("Pixolund");
+
+// The paths among the arguments, made absolute (a running instance has another current folder).
+QStringList PathArguments(int argc, char* argv[]) {
+    QStringList paths;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (!optionsEnded && argument == QStringLiteral("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        // Options are Qt's own (-platform, -style ...) and taken by the application object.
+        if (!optionsEnded && argument.startsWith(QLatin1Char('-')))
+            continue;
+        paths.append(QFileInfo(argument).absoluteFilePath());
+    }
+    return paths;
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
-    // A second start shows nothing and ends at once; the running instance is not disturbed.
-    // Tested before the application object exists, so it needs no display either.
-    const platform::SingleInstance instance(QStringLiteral("Pixolund"));
-    if (!instance.isFirst())
+    if (argc >= 2 && std::strcmp(argv[1], "convert") == 0) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(Title);
+        return RunBatch(QCoreApplication::arguments().mid(2));
+    }
+    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("Usage: pixolund [FILE|FOLDER...]\n"
+                    "       pixolund convert [options] FILE|FOLDER...   (see --help there)\n"
+                    "Opens the window and adds the PDF files given; a folder adds the PDFs "
+                    "below it.\nWhen Pixolund runs already, the files go to its window.\n");
         return 0;
+    }
+    const QStringList paths = PathArguments(argc, argv);
+
+    // A second start hands its files to the running window and ends at once. Tested before the
+    // application object exists, so it needs no display either.
+    const platform::SingleInstance instance(Title);
+    if (!instance.isFirst()) {
+        QCoreApplication app(argc, argv);
+        platform::SendToRunningInstance(Title, paths);
+        return 0;
+    }
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Pixolund"));
+    QApplication::setApplicationName(Title);
     ApplyLook(app);
     platform::InstallQtMessageBoxes();
 
@@ -30,6 +80,13 @@ int main(int argc, char* argv[]) {
     TPasswordInputForm passwordInputForm;
     TAboutForm aboutForm;
 
+    platform::HandoverServer handover(Title);
+    QObject::connect(&handover, &platform::HandoverServer::received, &mainForm,
+                     &TMainForm::AddFilesFromOutside);
+
     mainForm.show();
+    if (!paths.isEmpty())
+        QTimer::singleShot(0, &mainForm,
+                           [&mainForm, paths] { mainForm.AddFilesFromOutside(paths); });
     return QApplication::exec();
 }

@@ -35,6 +35,10 @@ ProbeClassification ClassifyProbe(quint32 exitCode, const QString& output);
 // not readable (120 s unless changed; tests shorten it).
 void SetProbeTimeLimit(int milliseconds);
 
+// Runs the information tool once (probe or unlock command line) under the time limit above and
+// classifies the run; a tool that overran counts as not readable. Throws when it cannot start.
+ProbeClassification RunInfoTool(const QString& commandLine);
+
 // The file name without its extension (the last "." and what follows, unless a "/" follows it).
 QString StripExtension(const QString& fileName);
 

@@ -18,14 +18,6 @@ const QString NotValidText = QStringLiteral("File Format is not Valid.");
 // window cannot stay up for ever.
 std::atomic<int> probeTimeLimitMs{120000};
 
-ProbeClassification RunProbe(const QString& commandLine) {
-    const platform::CaptureResult run =
-        platform::RunAndCapture(commandLine, probeTimeLimitMs.load());
-    if (run.timedOut)
-        return {};
-    return ClassifyProbe(run.exitCode, run.output);
-}
-
 // Writes one classified run into the entry; readable becomes readableState ("True" when
 // probing, "Unprotected" when unlocking).
 void StoreResult(TPdffile& entry, const ProbeClassification& result, const QString& readableState) {
@@ -59,6 +51,14 @@ QString PageCount(const QString& output) {
 
 } // namespace
 
+ProbeClassification RunInfoTool(const QString& commandLine) {
+    const platform::CaptureResult run =
+        platform::RunAndCapture(commandLine, probeTimeLimitMs.load());
+    if (run.timedOut)
+        return {};
+    return ClassifyProbe(run.exitCode, run.output);
+}
+
 void SetProbeTimeLimit(int milliseconds) {
     probeTimeLimitMs.store(milliseconds);
 }
@@ -90,7 +90,7 @@ void ProbeAllPass(TProcThread& worker) {
         if (!entry || entry->Listed())
             continue;
         ++probed;
-        StoreResult(*entry, RunProbe(ProbeCommandLine(entry->FilePath())), StateTrue);
+        StoreResult(*entry, RunInfoTool(ProbeCommandLine(entry->FilePath())), StateTrue);
         platform::PostMessage(WM_SETPROGRESS, i, platform::PackProgress(probed, 100));
     }
     platform::PostMessage(WM_SETLISTVIEW, 0, 0);
@@ -101,6 +101,6 @@ void UnlockPass(TProcThread& worker) {
     TPdffile* entry = CurrentPdf;
     if (!entry || entry->State() != StateProtected)
         return;
-    StoreResult(*entry, RunProbe(UnlockCommandLine(entry->Password(), entry->FilePath())),
+    StoreResult(*entry, RunInfoTool(UnlockCommandLine(entry->Password(), entry->FilePath())),
                 StateUnprotected);
 }

@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -115,7 +116,9 @@ void TMainForm::ConnectHandlers() {
     connect(sButton1, &QPushButton::clicked, this, &TMainForm::sButton1Click);
     connect(sBitBtn7, &QToolButton::clicked, this, &TMainForm::sBitBtn7Click);
 
-    // The file list: clicks, hover and hints on its viewport; every change of rows or selection.
+    // The file list: clicks, hover, hints and drops on its viewport; every change of rows or
+    // selection.
+    ListView1->setAcceptDrops(true);
     ListView1->viewport()->installEventFilter(this);
     connect(ListView1, &QTableWidget::itemSelectionChanged, this, &TMainForm::ListView1Change);
     connect(ListView1->model(), &QAbstractItemModel::rowsInserted, this,
@@ -254,6 +257,33 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* e) {
         case QEvent::Leave:
             m_hint.clear();
             break;
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDragMoveEvent*>(e);
+            const bool taken = !DroppedPaths(drag->mimeData()).isEmpty();
+            if (taken)
+                drag->acceptProposedAction();
+            else
+                drag->ignore();
+            ShowDropTarget(taken);
+            return true;
+        }
+        case QEvent::DragLeave:
+            ShowDropTarget(false);
+            return true;
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(e);
+            ShowDropTarget(false);
+            const QStringList paths = DroppedPaths(drop->mimeData());
+            if (paths.isEmpty()) {
+                drop->ignore();
+                return true;
+            }
+            drop->acceptProposedAction();
+            // After the drag has ended: Add Files shows modal windows.
+            QTimer::singleShot(0, this, [this, paths] { AddFilesFromOutside(paths); });
+            return true;
+        }
         default:
             break;
         }

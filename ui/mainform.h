@@ -15,6 +15,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QMimeData;
 class QPushButton;
 class QRadioButton;
 class QTableWidget;
@@ -114,6 +115,10 @@ public slots:
     // ended it), the window returns to idle without the finished window.
     void ConversionWorkerEnded(int run);
 
+    // Paths from outside (the command line, another start, a drop): shows the window and adds
+    // them as Add Files does, folders giving the PDFs below them, once no modal window is up.
+    void AddFilesFromOutside(const QStringList& paths);
+
     // Commands.
     void sBitBtn2Click();
     void sBitBtn3Click();
@@ -155,6 +160,12 @@ private:
     // The screen point 15 pixels right of and 20 below a row's top-left corner, after the row
     // was scrolled into view.
     QPoint BalloonPointOfRow(int row);
+    // Add Files after the dialog: the checks, one box for every refusal, the probe window.
+    void AddFiles(const QStringList& paths, const QStringList& missing = {});
+    void AddHandedOverFiles();
+    // Drops on the file list: whether they hold a PDF or a folder, and the list's look meanwhile.
+    static QStringList DroppedPaths(const QMimeData* data);
+    void ShowDropTarget(bool shown);
     // Asks for the password of a protected row until it unlocks or the user gives up.
     void UnlockRow(int row, TPdffile* entry);
 
@@ -184,7 +195,8 @@ private:
     bool m_runEnded = true; // WM_SETENDCONVERT of the current run has arrived
     bool m_shown = false;
     bool m_destroyed = false;
-    QString m_hint; // the file list's hint at the mouse position
+    QString m_hint;           // the file list's hint at the mouse position
+    QStringList m_handedOver; // paths waiting for the modal windows to close
 };
 
 // The program's windows, set while each exists (the main window's commands reach the others

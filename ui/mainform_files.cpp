@@ -1,5 +1,6 @@
 // The main window's file list: adding, probing, listing, removing and clearing files, the
 // hover hints, the balloon tip and the clicks on rows.
+#include "app/pdfpaths.h"
 #include "engine/messages.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
@@ -17,14 +18,17 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
 #include <QTableWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -45,24 +49,17 @@ bool PathListed(const QString& path) {
     return false;
 }
 
-// The extension test is exact: ".pdf" and ".PDF" only.
-bool HasPdfExtension(const QString& path) {
-    const QString name = QFileInfo(path).fileName();
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot < 0)
-        return false;
-    const QString extension = name.mid(dot);
-    return extension == QStringLiteral(".pdf") || extension == QStringLiteral(".PDF");
-}
-
 } // namespace
 
 // --- Adding files -----------------------------------------------------------------------------
 
 void TMainForm::sBitBtn2Click() {
     const QStringList chosen = ChoosePdfFiles(this);
-    if (chosen.isEmpty())
-        return;
+    if (!chosen.isEmpty())
+        AddFiles(chosen);
+}
+
+void TMainForm::AddFiles(const QStringList& paths, const QStringList& missing) {
     QString messages;
     bool added = false;
     const auto report = [&messages](const QString& message) {
@@ -70,7 +67,9 @@ void TMainForm::sBitBtn2Click() {
             messages += QLatin1Char('\r');
         messages += message;
     };
-    for (const QString& path : chosen) {
+    for (const QString& path : missing)
+        report(QStringLiteral("%1 cannot be found.").arg(path));
+    for (const QString& path : paths) {
         const QString fileName = QFileInfo(path).fileName();
         if (!HasPdfExtension(path)) {
             report(QStringLiteral("%1 is not a valid PDF file.").arg(fileName));
@@ -90,6 +89,28 @@ void TMainForm::sBitBtn2Click() {
         CentreOnMe(LoadFileForm);
         LoadFileForm->exec();
     }
+}
+
+void TMainForm::AddFilesFromOutside(const QStringList& paths) {
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+    m_handedOver.append(paths);
+    AddHandedOverFiles();
+}
+
+void TMainForm::AddHandedOverFiles() {
+    if (m_handedOver.isEmpty())
+        return;
+    // Never while a window of ours is modal: the probe window, for one, owns the job list then.
+    if (QApplication::activeModalWidget() != nullptr || QApplication::activePopupWidget()) {
+        QTimer::singleShot(300, this, &TMainForm::AddHandedOverFiles);
+        return;
+    }
+    QStringList missing;
+    const QStringList files = ExpandPdfPaths(std::exchange(m_handedOver, {}), &missing);
+    AddFiles(files, missing);
 }
 
 void TMainForm::setProgress(const platform::WindowMessage& message) {
@@ -145,6 +166,33 @@ void TMainForm::ProbeWorkerEnded() {
             PdfFileList->removeAt(i);
     }
     setListView(platform::WindowMessage(WM_SETLISTVIEW, 0, 0));
+}
+
+// --- Drops on the list --------------------------------------------------------------------------
+
+QStringList TMainForm::DroppedPaths(const QMimeData* data) {
+    QStringList paths;
+    if (data == nullptr || !data->hasUrls())
+        return paths;
+    bool usable = false;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        const QString path = url.toLocalFile();
+        paths.append(path);
+        const QFileInfo info(path);
+        usable = usable || info.isDir() || HasPdfExtension(path);
+    }
+    // Taken when something in it can be added; the rest then meets the usual refusals.
+    return usable ? paths : QStringList();
+}
+
+void TMainForm::ShowDropTarget(bool shown) {
+    const QString look = shown ? QStringLiteral("QTableWidget#ListView1 { border: 2px solid "
+                                                "#2468bd; background: #eef5fd; }")
+                               : QString();
+    if (ListView1->styleSheet() != look)
+        ListView1->setStyleSheet(look);
 }
 
 // --- Removing and clearing --------------------------------------------------------------------
