@@ -2,6 +2,7 @@
 # Times the rendering library (through a driver that loads it like the program does) against
 # `mutool draw` and `pdftoppm` on the same PDFs, pages, resolution and format, and prints
 # pages per second, the ratio to each, output bytes and peak memory.
+# bench/run_pass.sh times the program's conversion pass against direct calls of the library.
 #
 #   bench/run.sh [build-dir]        (default: build)
 #
