@@ -1,10 +1,53 @@
 #include "app/pdfpaths.h"
 
-#include <QCollator>
 #include <QDirIterator>
 #include <QFileInfo>
 
 #include <algorithm>
+
+namespace {
+
+// Name order as a file manager shows it, in any locale: runs of digits compare as numbers
+// ("b9" before "b10"), everything else without regard to letter case, then exactly.
+bool NaturalLess(const QString& a, const QString& b) {
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a.at(i).isDigit() && b.at(j).isDigit()) {
+            qsizetype ei = i;
+            qsizetype ej = j;
+            while (ei < a.size() && a.at(ei).isDigit())
+                ++ei;
+            while (ej < b.size() && b.at(ej).isDigit())
+                ++ej;
+            // Compare the digit runs as numbers of any length: leading zeros off, then length.
+            QStringView x = QStringView(a).mid(i, ei - i);
+            QStringView y = QStringView(b).mid(j, ej - j);
+            while (x.size() > 1 && x.front() == u'0')
+                x = x.mid(1);
+            while (y.size() > 1 && y.front() == u'0')
+                y = y.mid(1);
+            if (x.size() != y.size())
+                return x.size() < y.size();
+            if (const int c = x.compare(y); c != 0)
+                return c < 0;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        const QChar ca = a.at(i).toCaseFolded();
+        const QChar cb = b.at(j).toCaseFolded();
+        if (ca != cb)
+            return ca < cb;
+        ++i;
+        ++j;
+    }
+    if ((a.size() - i) != (b.size() - j))
+        return (a.size() - i) < (b.size() - j);
+    return a < b;
+}
+
+} // namespace
 
 bool HasPdfExtension(const QString& path) {
     const QString name = QFileInfo(path).fileName();
@@ -36,11 +79,7 @@ QStringList ExpandPdfPaths(const QStringList& paths, QStringList* missing) {
             if (HasPdfExtension(file))
                 found.append(file);
         }
-        // Name order as a file manager shows it: numbers in names compare as numbers.
-        QCollator collator;
-        collator.setNumericMode(true);
-        std::sort(found.begin(), found.end(),
-                  [&](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
+        std::sort(found.begin(), found.end(), NaturalLess);
         expanded.append(found);
     }
     return expanded;

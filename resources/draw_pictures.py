@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Draws Pixolund's own pictures (the information icon, the About banner, the program icon).
+"""Draws Pixolund's own pictures (the information icon, the About banner, the program icon in
+the program and in the desktop's icon theme).
 
 Run with Debian's python3 (python3-pil) from the repository root; the PNGs are committed, so this
 is only needed when the artwork changes.
@@ -8,6 +9,7 @@ from PIL import Image, ImageDraw, ImageFont
 
 OUT = "resources/pictures/"
 ICONS = "resources/icons/"
+HICOLOR = "resources/desktop/icons/"
 FONT_BOLD = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 ACCENT = (38, 110, 196)
@@ -72,3 +74,6 @@ if __name__ == "__main__":
     for s in (64, 32, 16):
         app_icon(s).save(ICONS + "pixolund-%d.png" % s)
     banner().save(OUT + "about-banner.png")
+    # The desktop's menu and "Open with" take the program icon from the hicolor theme.
+    for s in (16, 24, 32, 48, 64, 128, 256):
+        app_icon(s).save(HICOLOR + "pixolund-%d.png" % s)

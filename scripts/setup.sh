@@ -21,6 +21,8 @@ PACKAGES=(
   mupdf-tools poppler-utils qpdf libtiff-tools python3 python3-pil time gnuplot-doc libtasn1-doc
   # looking at the windows
   xvfb xauth imagemagick xdotool x11-apps python3-xlib
+  # packaging and its checks
+  dpkg-dev file desktop-file-utils
   # fonts so the windows have a Tahoma-like face
   fonts-dejavu-core fonts-liberation
 )

@@ -1,0 +1,218 @@
+// "pixolund convert" as a shell user runs it: no display, real PDFs, the images checked with
+// Pillow, the exit status and the failure lines.
+
+#include <QDir>
+#include <QDirIterator>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+class TestConvertCommand : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QString pdf(const QString& name) const { return m_dir.filePath("pdf/" + name); }
+    QString path(const QString& sub) const { return m_dir.filePath(sub); }
+
+    // The program with a throw-away user and no display.
+    Run run(const QStringList& arguments, const QByteArray& input = {}) const {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.insert("QT_QPA_PLATFORM", "");
+        env.insert("HOME", path("home"));
+        env.insert("XDG_DATA_HOME", path("data"));
+        env.insert("XDG_CONFIG_HOME", path("config"));
+        env.insert("TMPDIR", path("tmp"));
+        env.remove("XDG_RUNTIME_DIR");
+        process.setProcessEnvironment(env);
+        process.start(PIXOLUND, QStringList{"convert"} + arguments);
+        process.write(input);
+        process.closeWriteChannel();
+        Run result;
+        if (!process.waitForFinished(300000))
+            return result;
+        result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        result.err = QString::fromLocal8Bit(process.readAllStandardError());
+        return result;
+    }
+
+    // One line per image frame below a folder: "relative/path FORMAT W H MODE DPI COMPRESSION
+    // COLOURS" (see inspect_image.py), sorted.
+    QStringList images(const QString& folder) const {
+        QStringList files;
+        QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << it.next();
+        files.sort();
+        if (files.isEmpty())
+            return {};
+        QProcess inspect;
+        inspect.start("/usr/bin/python3", QStringList{INSPECT_SCRIPT} + files);
+        inspect.waitForFinished(120000);
+        QStringList lines;
+        const QStringList described =
+            QString::fromUtf8(inspect.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        for (const QString& line : described) {
+            QStringList f = line.split(' ');
+            f.removeAt(6); // y resolution: always the x one
+            lines << f.join(' ');
+        }
+        return lines;
+    }
+
+private slots:
+    void initTestCase() {
+        for (const char* sub : {"home/Documents", "data", "config", "tmp"})
+            QDir().mkpath(path(sub));
+        QProcess script;
+        script.start("/usr/bin/python3", {FIXTURE_SCRIPT, path("pdf")});
+        QVERIFY(script.waitForFinished(120000) && script.exitCode() == 0);
+        QDir().mkpath(path("folder/sub"));
+        QFile::copy(pdf("three.pdf"), path("folder/sub/b10.pdf"));
+        QFile::copy(pdf("three.pdf"), path("folder/b9.pdf"));
+        QFile::copy(pdf("three.pdf"), path("folder/notes.txt"));
+    }
+
+    void options_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("png, 72 dpi, pages 2-3")
+            << QStringList{"--format", "png", "--dpi", "72", "--pages", "2-3", pdf("three.pdf")}
+            << QStringList{"three-2.png PNG 792 612 RGB 72 0 colour",
+                           "three-3.png PNG 288 216 RGB 72 0 colour"};
+        QTest::newRow("grey jpeg, one page")
+            << QStringList{"--format=jpg", "--gray",  "--quality", "40",
+                           "--dpi=36",     "--pages", "3",         pdf("three.pdf")}
+            << QStringList{"three-3.jpg JPEG 144 108 L 36 0 grey"};
+        QTest::newRow("multi-page lzw tiff")
+            << QStringList{"--format", "tiff", "--tiff",  "lzw", "--multipage",
+                           "--dpi",    "36",   "--pages", "-2",  pdf("three.pdf")}
+            << QStringList{"three.tiff TIFF 306 396 RGB 36 5 colour",
+                           "three.tiff TIFF 396 306 RGB 36 5 colour"};
+        QTest::newRow("mono is fax g4")
+            << QStringList{"--mono", "--dpi", "72", "--pages", "3-", pdf("three.pdf")}
+            << QStringList{"three-3.tiff TIFF 288 216 1 72 4 bw"};
+        QTest::newRow("a folder: the PDFs below it")
+            << QStringList{"--format", "bmp", "--dpi", "18", "--pages", "1", path("folder")}
+            << QStringList{"b10-1.bmp BMP 153 198 RGB 18 0 colour",
+                           "b9-1.bmp BMP 153 198 RGB 18 0 colour"};
+    }
+
+    void options() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, expected);
+        const QString out = path("out");
+        QDir(out).removeRecursively();
+        const Run r = run(QStringList{"--output", out} + arguments);
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.out, QString()); // quiet: not a terminal
+        QCOMPARE(r.status, 0);
+        QCOMPARE(images(out), expected);
+    }
+
+    // A bad file among good ones: it is reported, the others are converted, exit status 1.
+    void failuresGoOn() {
+        const QString out = path("out-mixed");
+        const Run r =
+            run({"--output", out, "--format", "png", "--dpi", "18", pdf("three.pdf"),
+                 pdf("damaged.pdf"), pdf("aes-256.pdf"), path("missing.pdf"), pdf("twelve.pdf")});
+        QCOMPARE(r.status, 1);
+        const QStringList lines = r.err.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.contains(pdf("damaged.pdf") + ": File Format is not Valid."));
+        QVERIFY(lines.contains(path("missing.pdf") + ": No such file or directory"));
+        QVERIFY(r.err.contains(pdf("aes-256.pdf") + ": The file is password protected."));
+        QCOMPARE(QDir(out + "/three").count() - 2, 3u);
+        QCOMPARE(QDir(out + "/twelve").count() - 2, 12u);
+    }
+
+    void passwordFromStdin_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("images");
+        QTest::newRow("right") << QByteArray("secret\n") << 0 << 3;
+        QTest::newRow("right, CRLF") << QByteArray("secret\r\n") << 0 << 3;
+        QTest::newRow("wrong") << QByteArray("guess\n") << 1 << 0;
+    }
+
+    void passwordFromStdin() {
+        QFETCH(QByteArray, input);
+        QFETCH(int, status);
+        QFETCH(int, images);
+        const QString out = path("out-pw");
+        QDir(out).removeRecursively();
+        const Run r = run({"--output", out, "--password-stdin", "--dpi", "18", pdf("aes-256.pdf"),
+                           pdf("three.pdf")},
+                          input);
+        QCOMPARE(r.status, status);
+        QCOMPARE(int(QDir(out + "/aes-256").entryList(QDir::Files).size()), images);
+        QCOMPARE(int(QDir(out + "/three").entryList(QDir::Files).size()), 3);
+        if (status != 0)
+            QCOMPARE(r.err, pdf("aes-256.pdf") + ": wrong password\n");
+    }
+
+    void usageErrors_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no files") << QStringList{"--dpi", "72"} << "no PDF files or folders given";
+        QTest::newRow("password argument")
+            << QStringList{"--password", "x", "a.pdf"} << "use --password-stdin";
+        QTest::newRow("unknown option")
+            << QStringList{"--fast", "a.pdf"} << "unknown option --fast";
+        QTest::newRow("dpi 0") << QStringList{"--dpi", "0", "a.pdf"} << "--dpi must be";
+        QTest::newRow("quality 101") << QStringList{"--quality=101", "a.pdf"} << "--quality must";
+        QTest::newRow("format") << QStringList{"--format", "webp", "a.pdf"} << "unknown format";
+        QTest::newRow("pages backwards") << QStringList{"--pages", "5-2", "a.pdf"} << "--pages";
+        QTest::newRow("missing value") << QStringList{"a.pdf", "--output"} << "needs a value";
+        QTest::newRow("mono png") << QStringList{"--mono", "--format", "png", "a.pdf"}
+                                  << "--mono writes TIFF";
+        QTest::newRow("unusable output")
+            << QStringList{"--output", "/proc/no-such/x", pdf("three.pdf")} << "cannot be used";
+    }
+
+    void usageErrors() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        const Run r = run(arguments);
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    }
+
+    // Defaults come from the stored options; --save-options stores the ones used.
+    void storedOptions() {
+        const QString out = path("out-stored");
+        Run r = run({"--save-options", "--output", out, "--format", "gif", "--dpi", "18", "--pages",
+                     "1-1", pdf("twelve.pdf")});
+        QCOMPARE(r.status, 0);
+        QDir(out).removeRecursively();
+        r = run({pdf("three.pdf")});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(images(out), QStringList{"three-1.gif GIF 153 198 P 0 0 colour"});
+    }
+
+    void helpAndVersion() {
+        Run r = run({"--help"});
+        QCOMPARE(r.status, 0);
+        QVERIFY(r.out.contains("--password-stdin"));
+        r = run({"--version"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, QStringLiteral("Pixolund 1.0.0\n"));
+    }
+};
+
+} // namespace
+
+QTEST_GUILESS_MAIN(TestConvertCommand)
+#include "tst_convertcmd.moc"
