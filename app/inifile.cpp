@@ -193,7 +193,8 @@ bool LoadFile(const QString& path, QByteArray* content, Encoding* encoding, QStr
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        if (errno == ENOENT)
+        // No file there (its folder may be missing or be a file): nothing to read.
+        if (errno == ENOENT || errno == ENOTDIR)
             return true;
         return fail(QString::fromLocal8Bit(std::strerror(errno)));
     }
