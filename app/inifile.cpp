@@ -2,8 +2,15 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ini {
 namespace {
@@ -160,29 +167,102 @@ bool SetValue(const QByteArray& content, const QString& section, const QString& 
     return true;
 }
 
+namespace {
+
+QByteArray Encode(const QByteArray& utf8, Encoding encoding) {
+    if (encoding == Encoding::Utf8)
+        return utf8;
+    if (encoding == Encoding::Utf8Bom)
+        return QByteArray("\xEF\xBB\xBF") + utf8;
+    QStringEncoder encoder(encoding == Encoding::Utf16LE ? QStringEncoder::Utf16LE
+                                                         : QStringEncoder::Utf16BE,
+                           QStringEncoder::Flag::WriteBom);
+    return encoder.encode(QString::fromUtf8(utf8));
+}
+
+} // namespace
+
+bool LoadFile(const QString& path, QByteArray* content, Encoding* encoding, QString* error) {
+    const auto fail = [&](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    content->clear();
+    *encoding = Encoding::Utf8;
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        // No file there (its folder may be missing or be a file): nothing to read.
+        if (errno == ENOENT || errno == ENOTDIR)
+            return true;
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISREG(st.st_mode))
+        return fail(QStringLiteral("it is not a regular file"));
+    const QString tooLarge = QStringLiteral("it is larger than %1 KB").arg(MaxFileSize / 1024);
+    if (st.st_size > MaxFileSize)
+        return fail(tooLarge);
+    // The size may change while we read, so the limit holds for what is read as well.
+    QByteArray raw;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return fail(QString::fromLocal8Bit(std::strerror(errno)));
+        if (n == 0)
+            break;
+        raw.append(buffer, n);
+        if (raw.size() > MaxFileSize)
+            return fail(tooLarge);
+    }
+
+    if (raw.startsWith("\xEF\xBB\xBF")) {
+        *encoding = Encoding::Utf8Bom;
+        *content = raw.sliced(3);
+        return true;
+    }
+    const bool le = raw.startsWith("\xFF\xFE");
+    if (!le && !raw.startsWith("\xFE\xFF")) {
+        *content = raw;
+        return true;
+    }
+    QStringDecoder decoder(le ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+    const QString text = decoder.decode(raw.sliced(2));
+    // Damaged text would be written back damaged further: better left alone.
+    if (decoder.hasError() || raw.size() % 2 != 0)
+        return fail(QStringLiteral("its UTF-16 text is damaged"));
+    *encoding = le ? Encoding::Utf16LE : Encoding::Utf16BE;
+    *content = text.toUtf8();
+    return true;
+}
+
 QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    QByteArray content;
+    Encoding encoding;
+    return LoadFile(path, &content, &encoding, nullptr) ? content : QByteArray();
 }
 
 bool WriteValue(const QString& path, const QString& section, const QString& key,
                 const QString& value) {
-    QFile existing(path);
+    // A file that cannot be read must not be replaced by one holding only our key.
     QByteArray content;
-    if (existing.exists()) {
-        // An existing file that cannot be read must not be replaced by one holding only our key.
-        if (!existing.open(QIODevice::ReadOnly))
-            return false;
-        content = existing.readAll();
-        if (existing.error() != QFileDevice::NoError)
-            return false;
-        existing.close();
-    }
+    Encoding encoding;
+    if (!LoadFile(path, &content, &encoding, nullptr))
+        return false;
     QByteArray updated;
     if (!SetValue(content, section, key, value, &updated))
         return false;
+    updated = Encode(updated, encoding);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;

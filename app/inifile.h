@@ -22,13 +22,25 @@ QString ReadValue(const QByteArray& content, const QString& section, const QStri
 bool SetValue(const QByteArray& content, const QString& section, const QString& key,
               const QString& value, QByteArray* result);
 
-// Reads the file (a missing file counts as empty), applies SetValue and replaces the file
-// atomically: a temporary file in the same folder is written, flushed and renamed over it, so
-// a crash or a full disk never leaves a truncated file. False when any step fails.
+// The largest file LoadFile reads.
+inline constexpr qint64 MaxFileSize = 1024 * 1024;
+
+// How a file's text was stored; a write keeps it.
+enum class Encoding { Utf8, Utf8Bom, Utf16LE, Utf16BE };
+
+// The file's text as UTF-8 without a byte order mark (UTF-8 with one and UTF-16 with one are
+// converted), and how it was stored. A missing file is empty UTF-8. Only a regular file (a
+// link to one is followed) of at most MaxFileSize is read, and the open never waits, so a FIFO
+// or a device cannot hold up or flood the caller. Otherwise false with the reason in *error.
+bool LoadFile(const QString& path, QByteArray* content, Encoding* encoding, QString* error);
+
+// Loads the file like LoadFile, applies SetValue and replaces the file atomically in the
+// encoding it was found in: a temporary file in the same folder is written, flushed and renamed
+// over it, so a crash or a full disk never leaves a truncated file. False when any step fails.
 bool WriteValue(const QString& path, const QString& section, const QString& key,
                 const QString& value);
 
-// The whole file, or an empty array when it is missing or unreadable.
+// LoadFile's content, or an empty array when the file is missing or refused.
 QByteArray ReadFile(const QString& path);
 
 } // namespace ini

@@ -4,10 +4,9 @@
 
 // The main window's start-up and shutdown steps that do not touch its widgets.
 
-// LibraryDir set-up at start-up: the temporary folder plus the deciphered relative path, made
-// private. A folder another user could write to (or that cannot be made) is refused with an
-// error box naming the reason; LibraryDir then stays empty and the program runs on without a
-// renderer.
+// LibraryDir set-up at start-up (SetUpLibraryDir): the user's private working folder. Only when
+// no private folder can be made at all is there an error box naming the reason; LibraryDir then
+// stays empty and the program runs on without a renderer.
 void SetUpLibraryDirAtStart();
 
 // First showing: reveals the two package passwords in one go.

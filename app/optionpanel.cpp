@@ -118,7 +118,7 @@ void OptionPanel::SetBuiltInState() {
 }
 
 void OptionPanel::LoadSettings() {
-    const QByteArray content = ini::ReadFile(SettingsFilePath());
+    const QByteArray content = LoadSettingsFile();
     const auto stored = [&](Setting id) { return StoredSetting(content, id); };
 
     const QString folder = stored(Setting::OutputFolder);
@@ -152,9 +152,11 @@ void OptionPanel::LoadSettings() {
         WriteSetting(Setting::Dpi, DefaultDpi);
     }
 
+    // Shown as stored ("075" stays "075"); only text that is no such number is replaced.
+    const QString storedQuality = stored(Setting::JPEGQuality);
     qint32 quality = 0;
-    if (ParseInt32(stored(Setting::JPEGQuality), &quality) && quality >= 0)
-        m_c.txtQuality->setText(QString::number(quality));
+    if (ParseInt32(storedQuality, &quality) && quality >= 0)
+        m_c.txtQuality->setText(storedQuality);
     else
         m_c.txtQuality->setText(DefaultQuality);
 

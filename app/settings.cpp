@@ -27,6 +27,9 @@ bool PrepareSettingsFolder() {
 
 namespace {
 
+// Set when this session's settings file was refused at start-up: it is then never written.
+bool settingsRefused = false;
+
 constexpr SettingKey Keys[] = {
     {Setting::OutputFolder, "OutputFolder", nullptr, true},
     {Setting::OutputFormat, "OutputFormat", "0", false},
@@ -54,9 +57,28 @@ QString StoredSetting(const QByteArray& content, Setting id) {
     return ini::ReadValue(content, SettingsSection, QString::fromLatin1(SettingRow(id).key));
 }
 
-bool WriteSetting(Setting id, const QString& value) {
+QByteArray LoadSettingsFile() {
+    settingsRefused = false;
     const QString path = SettingsFilePath();
     if (path.isEmpty())
+        return {};
+    QByteArray content;
+    ini::Encoding encoding;
+    QString why;
+    if (ini::LoadFile(path, &content, &encoding, &why))
+        return content;
+    settingsRefused = true;
+    platform::MessageBox(platform::BoxKind::Error,
+                         QStringLiteral("The settings file %1 cannot be used: %2.\n\n"
+                                        "Pixolund starts with the default settings and leaves the "
+                                        "file as it is; changes are not saved in this session.")
+                             .arg(path, why));
+    return {};
+}
+
+bool WriteSetting(Setting id, const QString& value) {
+    const QString path = SettingsFilePath();
+    if (path.isEmpty() || settingsRefused)
         return true;
     PrepareSettingsFolder(); // a failure shows up as a failed write below
     const QString key = QString::fromLatin1(SettingRow(id).key);

@@ -45,8 +45,15 @@ QString SettingsFilePath();
 // application data folder or when the folder cannot be made.
 bool PrepareSettingsFolder();
 
+// Reads the settings file at start-up (empty without a common application data folder or a
+// file). A file that cannot be read safely (not a regular file, too large, unreadable, damaged
+// text) gives empty content and an error box naming the file and the reason, and no setting is
+// written to it until the next call.
+QByteArray LoadSettingsFile();
+
 // Writes one key of section "System"; every other line of the file stays as it was. Without a
-// common application data folder it does nothing (and returns true: there is nothing to report).
+// common application data folder, or after LoadSettingsFile refused the file, it does nothing
+// (and returns true: there is nothing to report).
 // A failed write shows "Unable to write to <path>" in an error box and returns false.
 bool WriteSetting(Setting id, const QString& value);
 

@@ -160,12 +160,17 @@ int usage() {
 
 int main(int argc, char** argv) {
     armTimeLimit();
+    // Other local users can read a command line in /proc while we run: the password is copied
+    // and wiped from the argument memory before anything else happens.
+    static std::string passwordCopy;
     const char* password = nullptr;
     const char* path = nullptr;
     if (argc == 2 && std::strcmp(argv[1], "-upw") != 0)
         path = argv[1];
     else if (argc == 4 && std::strcmp(argv[1], "-upw") == 0) {
-        password = argv[2];
+        passwordCopy = argv[2];
+        std::memset(argv[2], 'x', passwordCopy.size());
+        password = passwordCopy.c_str();
         path = argv[3];
     } else
         return usage();

@@ -178,4 +178,35 @@ bool EnsurePrivateFolder(const QString& path, QString* error) {
     return true;
 }
 
+QString PrivateRuntimeFolder() {
+    const QString runtime = envText("XDG_RUNTIME_DIR");
+    struct stat st;
+    if (!runtime.startsWith(u'/') || ::stat(toAnsi(runtime).constData(), &st) != 0 ||
+        !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & (S_IRWXG | S_IRWXO)))
+        return QString();
+    return withoutTrailingSlashes(runtime) + u'/';
+}
+
+QString UserFolder(const QString& name, bool* fresh, QString* error) {
+    if (fresh)
+        *fresh = false;
+    const QString uid = QString::number(::geteuid());
+    const QString runtime = PrivateRuntimeFolder();
+    const QString wanted = runtime.isEmpty() ? TempFolder() + name + u'-' + uid : runtime + name;
+    QString why;
+    if (EnsurePrivateFolder(wanted, &why))
+        return wanted + u'/';
+    // mkdtemp makes the folder with mode 0700 under a name nobody could have guessed.
+    QByteArray pattern = toAnsi(TempFolder() + name + u'-' + uid + QStringLiteral("-XXXXXX"));
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        if (error)
+            *error = QStringLiteral("%1\nCannot create a private folder in %2 either: %3.")
+                         .arg(why, TempFolder(), lastErrorText());
+        return QString();
+    }
+    if (fresh)
+        *fresh = true;
+    return fromAnsi(pattern) + u'/';
+}
+
 } // namespace platform

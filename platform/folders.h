@@ -39,4 +39,16 @@ void SetHiddenAttribute(const QString& path);
 // users cannot rename it in. Otherwise returns false with an English message in *error.
 bool EnsurePrivateFolder(const QString& path, QString* error);
 
+// $XDG_RUNTIME_DIR, ending with "/", when it names a folder of the current user that nobody
+// else can enter (owner only, as the XDG rules demand); otherwise empty.
+QString PrivateRuntimeFolder();
+
+// A private folder of the current user for files called `name`, ending with "/": `name` in
+// PrivateRuntimeFolder() when there is one, else "<temp folder><name>-<user id>", accepted by
+// EnsurePrivateFolder. When another user holds that place (or it is unsafe otherwise), a fresh
+// folder "<temp folder><name>-<user id>-XXXXXX" is made instead and *fresh is set: the program
+// must not be kept from working by a name someone else took first. Empty, with the reasons in
+// *error, when not even that is possible.
+QString UserFolder(const QString& name, bool* fresh, QString* error);
+
 } // namespace platform

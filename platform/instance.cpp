@@ -4,7 +4,6 @@
 #include "platform/text.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -12,27 +11,59 @@
 
 namespace platform {
 
-QString SingleInstance::lockPath(const QString& title) {
+namespace {
+
+// The lock file at `path` when it is a regular file of ours; -1 otherwise. A file planted by
+// another user must not decide whether we start, so it is never used.
+int openOwnLock(const QString& path) {
+    // O_NOFOLLOW: a link planted in a shared folder must not make us create files elsewhere.
+    // O_NONBLOCK: a planted FIFO must not hold up the start. O_CLOEXEC: children must not
+    // inherit (and so prolong) the lock.
+    const int fd = ::open(toAnsi(path).constData(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+QString safeName(const QString& title) {
     QString name = title;
     name.replace(u'/', u'_');
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && runtime[0] == '/' && DirectoryExists(fromAnsi(runtime))) {
-        QString folder = fromAnsi(runtime);
-        if (!folder.endsWith(u'/'))
-            folder += u'/';
-        return folder + name + QStringLiteral(".lock");
-    }
+    return name;
+}
+
+} // namespace
+
+QString SingleInstance::lockPath(const QString& title) {
+    const QString runtime = PrivateRuntimeFolder();
+    if (!runtime.isEmpty())
+        return runtime + safeName(title) + QStringLiteral(".lock");
     // The temporary folder is shared by all users, so the user id goes into the name.
-    return TempFolder() + name + QStringLiteral("-%1.lock").arg(::geteuid());
+    return TempFolder() + safeName(title) + QStringLiteral("-%1.lock").arg(::geteuid());
 }
 
 SingleInstance::SingleInstance(const QString& title) {
-    const QByteArray path = toAnsi(lockPath(title));
-    // O_NOFOLLOW: a link planted in a shared folder must not make us create files elsewhere.
-    // O_CLOEXEC: children must not inherit (and so prolong) the lock.
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
+    m_path = lockPath(title);
+    int fd = openOwnLock(m_path);
+    if (fd < 0) {
+        // Every instance of this user takes the same way, so they still meet at one lock.
+        QString ignored;
+        const QString folder =
+            TempFolder() + safeName(title) + QStringLiteral("-%1.d").arg(::geteuid());
+        m_path = EnsurePrivateFolder(folder, &ignored)
+                     ? folder + u'/' + safeName(title) + QStringLiteral(".lock")
+                     : QString();
+        fd = m_path.isEmpty() ? -1 : openOwnLock(m_path);
+    }
+    if (fd < 0) {
+        m_path.clear();
         return;
+    }
     int rc;
     do {
         rc = ::flock(fd, LOCK_EX | LOCK_NB);

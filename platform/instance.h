@@ -4,9 +4,11 @@
 
 namespace platform {
 
-// A per-user lock named after the application title: an flock'ed file in $XDG_RUNTIME_DIR (or
-// the temporary folder). The lock is deliberately held until the process ends, whatever happens
-// to this object, and the system drops it then, even after a crash.
+// A per-user lock named after the application title: an flock'ed file in a private
+// $XDG_RUNTIME_DIR, else in the temporary folder with the user id in its name. A file there that
+// is not the user's own is never trusted: a private folder in the temporary folder is used then.
+// The lock is deliberately held until the process ends, whatever happens to this object, and the
+// system drops it then, even after a crash.
 class SingleInstance {
 public:
     explicit SingleInstance(const QString& title);
@@ -14,11 +16,14 @@ public:
     // opened at all the answer is true: nobody else can lock us out of starting.
     bool isFirst() const { return m_first; }
 
-    // Where the lock lives for this title (for diagnostics and tests).
+    // Where the lock is looked for first for this title.
     static QString lockPath(const QString& title);
+    // The lock file actually used; empty when none could be had.
+    QString path() const { return m_path; }
 
 private:
     bool m_first = true;
+    QString m_path;
 };
 
 } // namespace platform

@@ -133,13 +133,11 @@ void TMainForm::ConnectHandlers() {
 // --- Life cycle -------------------------------------------------------------------------------
 
 void TMainForm::FormCreate() {
-    // Without a common application data folder nothing is read or written and there is no
-    // renderer folder; the controls keep their built-in state.
-    if (!SettingsFilePath().isEmpty()) {
+    // Without an application data folder nothing is stored, but the program works all the same.
+    if (!SettingsFilePath().isEmpty())
         PrepareSettingsFolder();
-        SetUpLibraryDirAtStart();
-        m_options->LoadSettings();
-    }
+    SetUpLibraryDirAtStart();
+    m_options->LoadSettings();
 
     PdfFileList = new TPdfList;
 

@@ -12,16 +12,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <zip.h>
 
 #include <atomic>
 #include <cerrno>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
+#include <utility>
 
 using platform::SystemError;
 
@@ -36,6 +39,8 @@ namespace {
 
 std::atomic<int> runningChecks{0};
 std::atomic<int> extractionsEnded{0};
+// A folder made for this run alone goes at shutdown; nobody else would ever use it again.
+bool libraryDirIsFresh = false;
 
 QString decipheredName(const char* literal) {
     return platform::fromAnsi(DecipherName(literal));
@@ -118,13 +123,44 @@ bool insideFolder(const QString& path, const QString& canonicalBase) {
            (canonical == canonicalBase || canonical.startsWith(canonicalBase + u'/'));
 }
 
-// Copies one entry to a temporary file beside its target and renames it when complete.
-void extractEntry(zip_t* za, zip_uint64_t index, const QString& target, const QString& zipPath) {
-    zip_stat_t st;
-    zip_stat_init(&st);
-    const bool encrypted = zip_stat_index(za, index, 0, &st) == 0 &&
-                           (st.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
-                           st.encryption_method != ZIP_EM_NONE;
+// A new file for the entry beside its target, under a name nobody else knows; -1 with errno.
+int createTempFile(const QString& target, QString* path) {
+    const QFileInfo info(target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *path = info.path() + QStringLiteral("/.") + info.fileName() + u'.' +
+                QString::number(QRandomGenerator::global()->generate64(), 36) +
+                QStringLiteral(".tmp");
+        const int fd = ::open(platform::toAnsi(*path).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+bool writeAll(int fd, const char* data, qint64 size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+QString sizeLimitText(qint64 limit) {
+    return limit >= (1 << 20) ? QStringLiteral("%1 MB").arg(limit >> 20)
+                              : QStringLiteral("%1 bytes").arg(limit);
+}
+
+// Copies one entry to a temporary file beside its target and renames it when complete. The
+// rename replaces whatever stands at the target, a planted link included, instead of writing
+// through it.
+void extractEntry(zip_t* za, zip_uint64_t index, const QString& target, const QString& zipPath,
+                  const QString& name, qint64 maxEntrySize) {
     zip_file_t* entry = zip_fopen_index(za, index, 0);
     if (!entry) {
         const int code = zip_error_code_zip(zip_get_error(za));
@@ -138,55 +174,73 @@ void extractEntry(zip_t* za, zip_uint64_t index, const QString& target, const QS
         ~Closer() { zip_fclose(f); }
     } closer{entry};
 
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly))
-        raise(QStringLiteral("Cannot write %1: %2").arg(target, out.errorString()));
+    struct Temp {
+        QString path;
+        int fd = -1;
+        ~Temp() {
+            if (fd >= 0)
+                ::close(fd);
+            if (!path.isEmpty())
+                ::unlink(platform::toAnsi(path).constData());
+        }
+    } temp;
+    temp.fd = createTempFile(target, &temp.path);
+    if (temp.fd < 0) {
+        const QString why = platform::lastErrorText();
+        temp.path.clear();
+        raise(QStringLiteral("Cannot write %1: %2").arg(target, why));
+    }
     static constexpr qint64 chunk = 1 << 16;
     QByteArray buffer(chunk, Qt::Uninitialized);
+    qint64 written = 0;
     for (;;) {
         const zip_int64_t n = zip_fread(entry, buffer.data(), chunk);
         if (n < 0) {
-            out.cancelWriting();
             const int code = zip_error_code_zip(zip_file_get_error(entry));
             const QString text = QString::fromUtf8(zip_file_strerror(entry));
-            if (encrypted &&
-                (code == ZIP_ER_CRC || code == ZIP_ER_ZLIB || code == ZIP_ER_COMPRESSED_DATA))
+            if (code == ZIP_ER_CRC || code == ZIP_ER_ZLIB || code == ZIP_ER_COMPRESSED_DATA)
                 raise(
                     QStringLiteral("Wrong password or damaged package %1: %2").arg(zipPath, text));
             raise(QStringLiteral("Damaged package %1: %2").arg(zipPath, text));
         }
         if (n == 0)
             break;
-        if (out.write(buffer.constData(), n) != n) {
-            const QString why = out.errorString();
-            out.cancelWriting();
-            raise(QStringLiteral("Cannot write %1: %2").arg(target, why));
-        }
+        // The header's size was checked already; the data itself may still say otherwise.
+        written += n;
+        if (written > maxEntrySize)
+            raise(QStringLiteral("Refused entry \"%1\" in package %2: larger than %3")
+                      .arg(name, zipPath, sizeLimitText(maxEntrySize)));
+        if (!writeAll(temp.fd, buffer.constData(), n))
+            raise(QStringLiteral("Cannot write %1: %2").arg(target, platform::lastErrorText()));
     }
     // Owner only; execute kept when the archive says so (the libraries are mapped executable).
-    QFileDevice::Permissions permissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    mode_t mode = 0600;
     zip_uint8_t system = 0;
     zip_uint32_t attributes = 0;
     if (zip_file_get_external_attributes(za, index, 0, &system, &attributes) == 0 &&
         system == ZIP_OPSYS_UNIX && ((attributes >> 16) & S_IXUSR))
-        permissions |= QFileDevice::ExeOwner;
-    out.setPermissions(permissions);
-    if (!out.commit())
-        raise(QStringLiteral("Cannot write %1: %2").arg(target, out.errorString()));
+        mode |= S_IXUSR;
+    const int fd = std::exchange(temp.fd, -1);
+    if (::fchmod(fd, mode) != 0 || ::close(fd) != 0)
+        raise(QStringLiteral("Cannot write %1: %2").arg(target, platform::lastErrorText()));
+    if (::rename(platform::toAnsi(temp.path).constData(), platform::toAnsi(target).constData()) !=
+        0)
+        raise(QStringLiteral("Cannot write %1: %2").arg(target, platform::lastErrorText()));
+    temp.path.clear();
 }
 
 } // namespace
 
 bool SetUpLibraryDir(QString* error) {
     LibraryDir.clear();
-    const QString dir = platform::TempFolder() + decipheredName(EncLibraryDir);
-    QString why;
-    if (!platform::EnsurePrivateFolder(dir.endsWith(u'/') ? dir.chopped(1) : dir, &why)) {
-        if (error)
-            *error = why;
+    libraryDirIsFresh = false;
+    QString name = decipheredName(EncLibraryDir);
+    while (name.endsWith(u'/'))
+        name.chop(1);
+    const QString dir = platform::UserFolder(name, &libraryDirIsFresh, error);
+    if (dir.isEmpty())
         return false;
-    }
-    LibraryDir = dir.endsWith(u'/') ? dir : dir + u'/';
+    LibraryDir = dir;
     return true;
 }
 
@@ -223,7 +277,8 @@ void WaitForPackageChecks() {
     platform::WaitServicingGui([] { return runningChecks.load() == 0; });
 }
 
-void ExtractArchive(const QString& zipPath, const QByteArray& password, const QString& baseDir) {
+void ExtractArchive(const QString& zipPath, const QByteArray& password, const QString& baseDir,
+                    qint64 maxEntrySize) {
     if (baseDir.isEmpty())
         raise(QStringLiteral("The working folder of the renderer is not available"));
     const QString canonicalBase = QFileInfo(baseDir).canonicalFilePath();
@@ -235,26 +290,53 @@ void ExtractArchive(const QString& zipPath, const QByteArray& password, const QS
     const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
     if (count < 0)
         raise(QStringLiteral("Damaged package %1").arg(zipPath));
-    // Every name is checked before anything is written, so a refused archive leaves no trace.
+    // Every entry is checked before anything is written, so a refused archive leaves no trace.
     QStringList names;
-    for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i)
-        names.append(checkedEntryName(archive.get(), i, zipPath));
-
     for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i) {
-        const QString& name = names[qsizetype(i)];
-        const QString target = base + name;
-        const bool folder = name.endsWith(u'/');
-        const QString parent = folder ? target : QFileInfo(target).absolutePath();
-        if (!QDir().mkpath(parent))
-            raise(QStringLiteral("Cannot create folder %1: %2")
-                      .arg(parent, platform::lastErrorText()));
-        // A folder that is really a link elsewhere must not receive the entry.
-        if (!insideFolder(parent, canonicalBase))
-            raise(QStringLiteral(
-                      "Refused entry \"%1\" in package %2: the path leaves the target folder")
-                      .arg(name, zipPath));
-        if (!folder)
-            extractEntry(archive.get(), i, target, zipPath);
+        const QString name = checkedEntryName(archive.get(), i, zipPath);
+        names.append(name);
+        if (name.endsWith(u'/'))
+            continue;
+        const auto refuse = [&](const QString& why) {
+            raise(QStringLiteral("Refused entry \"%1\" in package %2: %3").arg(name, zipPath, why));
+        };
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat_index(archive.get(), i, 0, &st) != 0)
+            raise(QStringLiteral("Damaged package %1: %2")
+                      .arg(zipPath, QString::fromUtf8(zip_strerror(archive.get()))));
+        // Whoever can put a package beside the program must not get code loaded without the key.
+        if (!(st.valid & ZIP_STAT_ENCRYPTION_METHOD) || st.encryption_method == ZIP_EM_NONE)
+            refuse(QStringLiteral("the entry is not encrypted"));
+        if (!(st.valid & ZIP_STAT_SIZE) || st.size > zip_uint64_t(maxEntrySize))
+            refuse(QStringLiteral("larger than %1").arg(sizeLimitText(maxEntrySize)));
+    }
+
+    // A failure part way leaves none of this run's files behind.
+    QStringList written;
+    try {
+        for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i) {
+            const QString& name = names[qsizetype(i)];
+            const QString target = base + name;
+            const bool folder = name.endsWith(u'/');
+            const QString parent = folder ? target : QFileInfo(target).absolutePath();
+            if (!QDir().mkpath(parent))
+                raise(QStringLiteral("Cannot create folder %1: %2")
+                          .arg(parent, platform::lastErrorText()));
+            // A folder that is really a link elsewhere must not receive the entry.
+            if (!insideFolder(parent, canonicalBase))
+                raise(QStringLiteral(
+                          "Refused entry \"%1\" in package %2: the path leaves the target folder")
+                          .arg(name, zipPath));
+            if (!folder) {
+                extractEntry(archive.get(), i, target, zipPath, name, maxEntrySize);
+                written.append(target);
+            }
+        }
+    } catch (...) {
+        for (const QString& path : std::as_const(written))
+            ::unlink(platform::toAnsi(path).constData());
+        throw;
     }
 }
 
@@ -309,4 +391,6 @@ void DeleteRenderFiles() {
         if (file.isFile() || file.isSymLink())
             QFile::remove(file.filePath());
     }
+    if (libraryDirIsFresh)
+        ::rmdir(platform::toAnsi(LibraryDir).constData());
 }

@@ -27,9 +27,10 @@ extern SharedBytes RenderPackagePath;
 // (CreateTempLibFiles reveals them itself when that has not happened yet).
 extern QByteArray PackagePassword, InnerPackagePassword;
 
-// LibraryDir = temporary folder + the enciphered relative path, created private (mode 0700)
-// and refused when another user could write to it. On refusal LibraryDir stays empty and
-// *error holds the reason. GUI thread, at start-up.
+// LibraryDir = the user's private folder named by the enciphered relative path (see
+// platform::UserFolder: in the runtime folder, else in the temporary folder with the user id;
+// a fresh private folder when another user took that place). Only when no private folder can be
+// had at all does LibraryDir stay empty, with the reason in *error. GUI thread, at start-up.
 bool SetUpLibraryDir(QString* error);
 
 // Deciphers the three package names, stores the two file names, and when either file is
@@ -44,13 +45,19 @@ void PackageCheckThread();
 // servicing their message boxes meanwhile.
 void WaitForPackageChecks();
 
+// The largest entry ExtractArchive writes.
+inline constexpr qint64 MaxPackageEntrySize = qint64(512) << 20;
+
 // Extracts every entry of the ZIP archive at zipPath, deciphered with password (traditional
-// PKWARE encryption; empty = none), into baseDir. Each entry is written under a temporary name
-// in its folder and renamed when complete, so no truncated file ever carries a final name.
-// Entries that would land outside baseDir (absolute names, "..", symbolic links) are refused.
-// Throws platform::SystemError with a clear message: archive missing, wrong password, damaged
-// archive, refused entry, write failure.
-void ExtractArchive(const QString& zipPath, const QByteArray& password, const QString& baseDir);
+// PKWARE encryption), into baseDir. Each entry is written under a fresh temporary name in its
+// folder and renamed over its final name when complete: no truncated file ever carries a final
+// name, and a link standing at that name is replaced, never written through. Refused: entries
+// that would land outside baseDir (absolute names, "..", symbolic links), files that are not
+// encrypted, and entries larger than maxEntrySize. On any failure the files of this run are
+// removed again. Throws platform::SystemError with a clear message: archive missing, wrong
+// password, damaged archive, refused entry, write failure.
+void ExtractArchive(const QString& zipPath, const QByteArray& password, const QString& baseDir,
+                    qint64 maxEntrySize = MaxPackageEntrySize);
 
 // The body of the main window's WM_CREATETEMPLIB handler: extracts the package into
 // LibraryDir, then the inner archive (named after the package's extension without its dot)
@@ -61,5 +68,5 @@ void CreateTempLibFiles();
 int ExtractionCount();
 
 // Shutdown: deletes the rendering library and its companion from LibraryDir, each only if it
-// is there; failures are ignored.
+// is there, and a folder made for this run alone; failures are ignored.
 void DeleteRenderFiles();

@@ -2,9 +2,13 @@
 
 #include "app/inifile.h"
 
+#include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 class TestIniFile : public QObject {
     Q_OBJECT
@@ -17,7 +21,40 @@ private slots:
     void refusesWhatALineCannotHold();
     void writeValueReplacesTheFile();
     void writeValueFailsWithoutFolder();
+    void writeValueKeepsTheEncoding_data();
+    void writeValueKeepsTheEncoding();
+    void unsafeFilesAreLeftAlone_data();
+    void unsafeFilesAreLeftAlone();
 };
+
+namespace {
+
+QByteArray Encoded(const QString& text, ini::Encoding encoding) {
+    switch (encoding) {
+    case ini::Encoding::Utf8:
+        return text.toUtf8();
+    case ini::Encoding::Utf8Bom:
+        return "\xEF\xBB\xBF" + text.toUtf8();
+    case ini::Encoding::Utf16LE:
+    case ini::Encoding::Utf16BE: {
+        QStringEncoder encoder(encoding == ini::Encoding::Utf16LE ? QStringEncoder::Utf16LE
+                                                                  : QStringEncoder::Utf16BE,
+                               QStringEncoder::Flag::WriteBom);
+        return encoder.encode(text);
+    }
+    }
+    return {};
+}
+
+void Write(const QString& path, const QByteArray& content) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(content), content.size());
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(ini::Encoding)
 
 void TestIniFile::setValue_data() {
     QTest::addColumn<QByteArray>("before");
@@ -119,6 +156,94 @@ void TestIniFile::writeValueReplacesTheFile() {
 void TestIniFile::writeValueFailsWithoutFolder() {
     QTemporaryDir dir;
     QVERIFY(!ini::WriteValue(dir.filePath("missing/settings.ini"), "System", "Dpi", "96"));
+}
+
+void TestIniFile::writeValueKeepsTheEncoding_data() {
+    QTest::addColumn<ini::Encoding>("encoding");
+    QTest::newRow("UTF-8") << ini::Encoding::Utf8;
+    QTest::newRow("UTF-8 with BOM") << ini::Encoding::Utf8Bom;
+    QTest::newRow("UTF-16 LE") << ini::Encoding::Utf16LE;
+    QTest::newRow("UTF-16 BE") << ini::Encoding::Utf16BE;
+}
+
+// Settings saved by an editor with a byte order mark are read, and written back as they came.
+void TestIniFile::writeValueKeepsTheEncoding() {
+    QFETCH(ini::Encoding, encoding);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("settings.ini");
+    Write(path, Encoded("[System]\r\nOutputFolder=/Bilder/Übersicht\r\nDpi=150\r\n", encoding));
+
+    QByteArray content;
+    ini::Encoding found = ini::Encoding::Utf8;
+    QVERIFY(ini::LoadFile(path, &content, &found, nullptr));
+    QCOMPARE(found, encoding);
+    QCOMPARE(ini::ReadValue(content, "System", "OutputFolder"), QString("/Bilder/Übersicht"));
+
+    QVERIFY(ini::WriteValue(path, "System", "Dpi", "300"));
+    QVERIFY(ini::WriteValue(path, "System", "EachPage", "0"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(),
+             Encoded("[System]\r\nOutputFolder=/Bilder/Übersicht\r\nDpi=300\r\nEachPage=0\r\n",
+                     encoding));
+}
+
+void TestIniFile::unsafeFilesAreLeftAlone_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("FIFO") << "fifo"
+                          << "not a regular file";
+    QTest::newRow("link to /dev/zero") << "zero"
+                                       << "not a regular file";
+    QTest::newRow("folder") << "folder"
+                            << "not a regular file";
+    QTest::newRow("over the size limit") << "large"
+                                         << "larger than 1024 KB";
+    QTest::newRow("damaged UTF-16") << "odd"
+                                    << "UTF-16";
+}
+
+// Whatever stands at the file's name, reading neither waits nor grows without bound, and
+// writing leaves it as it was.
+void TestIniFile::unsafeFilesAreLeftAlone() {
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("settings.ini");
+    const QByteArray native = QFile::encodeName(path);
+    QByteArray before;
+    if (kind == "fifo") {
+        QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+    } else if (kind == "zero") {
+        QVERIFY(QFile::link("/dev/zero", path));
+    } else if (kind == "folder") {
+        QVERIFY(QDir().mkdir(path));
+    } else if (kind == "large") {
+        before = "[System]\nDpi=150\n" + QByteArray(ini::MaxFileSize, ';');
+        Write(path, before);
+    } else {
+        before = "\xFF\xFE[\0S\0]";
+        Write(path, before);
+    }
+
+    QByteArray content = "stale";
+    ini::Encoding encoding;
+    QString error;
+    QVERIFY(!ini::LoadFile(path, &content, &encoding, &error));
+    QVERIFY2(error.contains(reason), qPrintable(error));
+    QVERIFY(ini::ReadFile(path).isEmpty());
+    QVERIFY(!ini::WriteValue(path, "System", "Dpi", "300"));
+
+    const QFileInfo after(path);
+    QCOMPARE(after.isSymLink(), kind == "zero");
+    if (!before.isEmpty()) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+    }
+    QCOMPARE(QDir(dir.path())
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList{"settings.ini"});
 }
 
 QTEST_GUILESS_MAIN(TestIniFile)

@@ -6,7 +6,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -125,6 +130,56 @@ TEST_F(InfoTool, UnreadableFilesFailWithOneLineAndNoPasswordText) {
     const pxtest::RunResult result = pi("incorrect password.pdf");
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_EQ(upper(result.output).find("INCORRECT PASSWORD"), std::string::npos);
+}
+
+std::string procText(pid_t pid, const char* entry) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/" + entry, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// pi writes its report into a pipe that is already full, so it waits there, past its start-up,
+// while its command line is read the way any other local user could read it.
+TEST_F(InfoTool, PasswordIsWipedFromTheCommandLine) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    const std::string filler(4096, '.');
+    while (write(fds[1], filler.data(), filler.size()) > 0) {
+    }
+    fcntl(fds[1], F_SETFL, 0);
+    const std::string path = (root_ / "pdf" / "aes-256.pdf").string();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        close(fds[0]);
+        close(fds[1]);
+        execl(PI_PATH, PI_PATH, "-upw", "secret", path.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    close(fds[1]);
+    bool blocked = false;
+    for (int i = 0; i < 3000 && !blocked; ++i) {
+        blocked = procText(pid, "wchan").find("pipe_write") != std::string::npos;
+        if (!blocked)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const std::string cmdline = procText(pid, "cmdline");
+    std::string output;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
+        output.append(buffer, static_cast<size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+
+    ASSERT_TRUE(blocked) << "pi never waited on its output";
+    EXPECT_EQ(cmdline.find("secret"), std::string::npos) << cmdline;
+    EXPECT_NE(cmdline.find(path), std::string::npos) << cmdline;
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(probePageCount(output), "3") << output;
 }
 
 TEST_F(InfoTool, BadCommandLinesAreErrors) {

@@ -10,6 +10,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -46,6 +49,10 @@ private slots:
 
     void singleInstanceAcrossProcesses();
     void lockPathFallsBackToTempFolder();
+    void runtimeFolderOfOthersIsNotUsed_data();
+    void runtimeFolderOfOthersIsNotUsed();
+    void plantedLockIsNotTrusted_data();
+    void plantedLockIsNotTrusted();
 
 private:
     QTemporaryDir m_runtime;
@@ -334,6 +341,95 @@ void ProcessTest::lockPathFallsBackToTempFolder() {
     else
         qputenv("TMPDIR", tmp);
     QCOMPARE(path, QStringLiteral("/var/tmp/Pixolund-%1.lock").arg(::geteuid()));
+}
+
+// Sets the two variables the lock place depends on for one test; the old values come back after.
+class LockEnvironment {
+public:
+    LockEnvironment(const QByteArray& runtime, const QByteArray& tmp)
+        : m_runtime(qgetenv("XDG_RUNTIME_DIR")), m_tmp(qgetenv("TMPDIR")) {
+        set("XDG_RUNTIME_DIR", runtime);
+        set("TMPDIR", tmp);
+    }
+    ~LockEnvironment() {
+        set("XDG_RUNTIME_DIR", m_runtime);
+        set("TMPDIR", m_tmp);
+    }
+
+private:
+    static void set(const char* name, const QByteArray& value) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    QByteArray m_runtime, m_tmp;
+};
+
+void ProcessTest::runtimeFolderOfOthersIsNotUsed_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("foreign");
+    QTest::newRow("open to others") << 0755 << false;
+    QTest::newRow("another user's") << 0700 << true;
+}
+
+void ProcessTest::runtimeFolderOfOthersIsNotUsed() {
+    QFETCH(int, mode);
+    QFETCH(bool, foreign);
+    if (foreign && ::geteuid() != 0)
+        QSKIP("needs root to give a folder to another user");
+    QTemporaryDir runtime, tmp;
+    const QByteArray native = runtime.path().toUtf8();
+    QCOMPARE(::chmod(native.constData(), mode_t(mode)), 0);
+    if (foreign)
+        QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+    const LockEnvironment environment(native, tmp.path().toUtf8());
+    QCOMPARE(platform::SingleInstance::lockPath("Pixolund"),
+             tmp.filePath(QStringLiteral("Pixolund-%1.lock").arg(::geteuid())));
+}
+
+void ProcessTest::plantedLockIsNotTrusted_data() {
+    QTest::addColumn<QString>("planted");
+    QTest::newRow("another user's locked file") << "foreign";
+    QTest::newRow("symbolic link") << "link";
+    QTest::newRow("FIFO") << "fifo";
+}
+
+// Without a runtime folder the lock's name in the shared temporary folder can be taken by
+// anyone first. The program must start all the same, and its instances must still meet.
+void ProcessTest::plantedLockIsNotTrusted() {
+    QFETCH(QString, planted);
+    if (planted == "foreign" && ::geteuid() != 0)
+        QSKIP("needs root to give a file to another user");
+    QTemporaryDir tmp;
+    const LockEnvironment environment(QByteArray(), tmp.path().toUtf8());
+    const QString title = QStringLiteral("Planted%1").arg(QTest::currentDataTag()).remove(u' ');
+    const QString path = platform::SingleInstance::lockPath(title);
+    QVERIFY(path.startsWith(tmp.path()));
+    const QByteArray native = path.toUtf8();
+    int held = -1;
+    if (planted == "foreign") {
+        // World-writable, so the open succeeds, and locked by its owner.
+        held = ::open(native.constData(), O_RDWR | O_CREAT, 0666);
+        QVERIFY(held >= 0);
+        QCOMPARE(::fchmod(held, 0666), 0);
+        QCOMPARE(::fchown(held, 65534, 65534), 0);
+        QCOMPARE(::flock(held, LOCK_EX | LOCK_NB), 0);
+    } else if (planted == "link") {
+        QVERIFY(QFile::link(tmp.filePath("elsewhere"), path));
+    } else {
+        QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+    }
+
+    const platform::SingleInstance first(title);
+    QVERIFY(first.isFirst());
+    QVERIFY(!first.path().isEmpty());
+    QVERIFY(first.path() != path);
+    QVERIFY(first.path().startsWith(tmp.path()));
+    QVERIFY(!platform::SingleInstance(title).isFirst());
+    QVERIFY(!QFile::exists(tmp.filePath("elsewhere")));
+    if (held >= 0)
+        ::close(held);
 }
 
 QTEST_GUILESS_MAIN(ProcessTest)

@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -211,6 +212,7 @@ TEST_F(Provisioning, ExtractArchiveCases) {
         QByteArray password;
         const char* error; // nullptr: succeeds
         QStringList files; // in the library folder afterwards
+        qint64 limit = MaxPackageEntrySize;
     };
     const QString ok1 = QStringLiteral("one.so"), ok2 = QStringLiteral("two.so");
     const auto good = [&](const QString& p) {
@@ -237,7 +239,7 @@ TEST_F(Provisioning, ExtractArchiveCases) {
          {}},
         {"garbled data",
          [&](const QString& p) {
-             writeZip(p, {{"one.so", "first"}, {"two.so", big}}, {});
+             good(p);
              // Spoil the middle of the second entry's stored bytes; the directory stays valid.
              QByteArray bytes = readFile(p);
              const qsizetype at = bytes.indexOf("two.so") + 200;
@@ -245,9 +247,17 @@ TEST_F(Provisioning, ExtractArchiveCases) {
                  bytes[i] = char(bytes[i] ^ 0x5A);
              writeFile(p, bytes);
          },
-         {},
-         "Damaged package",
-         {ok1}},
+         pw,
+         "damaged package",
+         {}},
+        {"not encrypted",
+         [&](const QString& p) {
+             writeZip(p, {{"one.so", "first"}}, {});
+         },
+         pw,
+         "not encrypted",
+         {}},
+        {"entry over the size limit", good, pw, "larger than 1000 bytes", {}, 1000},
         {"parent escape",
          [&](const QString& p) {
              writeZip(p, {{"one.so", "first"}, {"../evil.so", "x"}}, pw);
@@ -286,19 +296,137 @@ TEST_F(Provisioning, ExtractArchiveCases) {
         c.make(zipPath);
         if (c.error) {
             try {
-                ExtractArchive(zipPath, c.password, libDir);
+                ExtractArchive(zipPath, c.password, libDir, c.limit);
                 ADD_FAILURE() << "no error";
             } catch (const platform::SystemError& e) {
                 EXPECT_TRUE(e.text().contains(QLatin1String(c.error))) << e.what();
             }
         } else {
-            EXPECT_NO_THROW(ExtractArchive(zipPath, c.password, libDir));
+            EXPECT_NO_THROW(ExtractArchive(zipPath, c.password, libDir, c.limit));
             EXPECT_EQ(readFile(libDir + ok1), "first");
             EXPECT_EQ(readFile(libDir + ok2), big);
         }
         // No temporary or truncated leftovers, nothing outside the folder.
         EXPECT_EQ(libDirFiles(), c.files);
         EXPECT_FALSE(QFileInfo::exists(outer.filePath(QStringLiteral("evil.so"))));
+        EXPECT_EQ(QDir(outer.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                  QStringList{QStringLiteral("lib")});
+    }
+}
+
+// Links planted at the extracted names are replaced; what they point to stays untouched.
+TEST_F(Provisioning, ExtractionReplacesPlantedLinks) {
+    const QString victim = outer.filePath(QStringLiteral("victim"));
+    const QString created = outer.filePath(QStringLiteral("created"));
+    writeFile(victim, "victim");
+    ASSERT_TRUE(QFile::link(victim, libDir + "one.so"));
+    ASSERT_TRUE(QFile::link(created, libDir + "two.so"));
+    const QString zipPath = work.filePath(QStringLiteral("links.zip"));
+    writeZip(zipPath, {{"one.so", "first"}, {"two.so", "second"}}, "pw");
+    ASSERT_NO_THROW(ExtractArchive(zipPath, "pw", libDir));
+    EXPECT_EQ(readFile(victim), "victim");
+    EXPECT_FALSE(QFileInfo::exists(created));
+    for (const char* file : {"one.so", "two.so"}) {
+        const QFileInfo info(libDir + file);
+        EXPECT_TRUE(info.isFile() && !info.isSymLink()) << file;
+    }
+    EXPECT_EQ(readFile(libDir + "two.so"), "second");
+    EXPECT_EQ(libDirFiles(), QStringList({"one.so", "two.so"}));
+}
+
+// Sets the variables the working folder's place depends on; the old values come back after.
+class FolderEnvironment {
+public:
+    FolderEnvironment(const QByteArray& runtime, const QByteArray& tmp)
+        : m_runtime(qgetenv("XDG_RUNTIME_DIR")), m_tmp(qgetenv("TMPDIR")) {
+        set("XDG_RUNTIME_DIR", runtime);
+        set("TMPDIR", tmp);
+    }
+    ~FolderEnvironment() {
+        set("XDG_RUNTIME_DIR", m_runtime);
+        set("TMPDIR", m_tmp);
+    }
+
+private:
+    static void set(const char* name, const QByteArray& value) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    QByteArray m_runtime, m_tmp;
+};
+
+mode_t modeOf(const QString& path) {
+    struct stat st {};
+    ::lstat(QFile::encodeName(path).constData(), &st);
+    return st.st_mode;
+}
+
+// Another local user who takes the working folder's name first must not keep this user from
+// converting: a fresh private folder is used then, and it goes at shutdown.
+TEST_F(Provisioning, LibraryDirIsTheUsersOwn) {
+    const QString folderName = name(EncLibraryDir).remove(u'/');
+    const QString uid = QString::number(::geteuid());
+    struct Case {
+        const char* what;
+        bool runtime;      // a private XDG_RUNTIME_DIR is set
+        const char* plant; // what stands at the usual place beforehand
+        bool fresh;        // a fresh folder is expected instead
+    };
+    const Case cases[] = {
+        {"runtime folder", true, "", false},
+        {"temporary folder", false, "", false},
+        {"own folder left from before", false, "own", false},
+        {"another user's folder", false, "foreign", true},
+        {"another user's file", false, "foreign file", true},
+        {"symbolic link", false, "link", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const bool needsRoot = QByteArray(c.plant).startsWith("foreign");
+        if (needsRoot && ::geteuid() != 0)
+            continue; // giving a folder to another user needs root
+        QTemporaryDir runtime, tmp;
+        const FolderEnvironment environment(c.runtime ? runtime.path().toUtf8() : QByteArray(),
+                                            tmp.path().toUtf8());
+        const QString usual =
+            c.runtime ? runtime.filePath(folderName) : tmp.filePath(folderName + u'-' + uid);
+        const QByteArray native = QFile::encodeName(usual);
+        const QString plant = QString::fromLatin1(c.plant);
+        if (plant == "own" || plant == "foreign") {
+            ASSERT_EQ(::mkdir(native.constData(), 0700), 0);
+        }
+        if (plant == "foreign file")
+            writeFile(usual, "x");
+        if (plant.startsWith("foreign")) {
+            ASSERT_EQ(::chown(native.constData(), 65534, 65534), 0);
+        }
+        if (plant == "link") {
+            ASSERT_TRUE(QFile::link(outer.path(), usual));
+        }
+
+        QString error;
+        ASSERT_TRUE(SetUpLibraryDir(&error)) << error.toStdString();
+        if (c.fresh) {
+            EXPECT_TRUE(LibraryDir.startsWith(usual + u'-')) << LibraryDir.toStdString();
+        } else {
+            EXPECT_EQ(LibraryDir, usual + u'/');
+        }
+        EXPECT_EQ(modeOf(LibraryDir.chopped(1)), mode_t(S_IFDIR | 0700));
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(LibraryDir).constData(), &st), 0);
+        EXPECT_EQ(st.st_uid, ::geteuid());
+
+        // The folder taken works for an extraction, and a fresh one is gone after shutdown.
+        const QString zipPath = work.filePath(QStringLiteral("lib.zip"));
+        writeZip(zipPath, {{"one.so", "first"}}, "pw");
+        ASSERT_NO_THROW(ExtractArchive(zipPath, "pw", LibraryDir));
+        EXPECT_EQ(readFile(LibraryDir + "one.so"), "first");
+        QFile::remove(LibraryDir + "one.so");
+        const QString used = LibraryDir;
+        DeleteRenderFiles();
+        EXPECT_EQ(QFileInfo::exists(used), !c.fresh);
         EXPECT_EQ(QDir(outer.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                   QStringList{QStringLiteral("lib")});
     }

@@ -23,10 +23,12 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QRadioButton>
+#include <QStringEncoder>
 #include <QStyle>
 #include <QTest>
 
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using platform::BoxKind;
@@ -52,6 +54,17 @@ QString Name(const char* enciphered) {
     return QString::fromUtf8(DecipherName(enciphered));
 }
 
+QByteArray Utf16(const char* text, QStringEncoder::Encoding encoding) {
+    QStringEncoder encoder(encoding, QStringEncoder::Flag::WriteBom);
+    return encoder.encode(QString::fromUtf8(text));
+}
+QByteArray Utf16Le(const char* text) {
+    return Utf16(text, QStringEncoder::Utf16LE);
+}
+QByteArray Utf16Be(const char* text) {
+    return Utf16(text, QStringEncoder::Utf16BE);
+}
+
 QStringList Items(const QComboBox* list) {
     QStringList items;
     for (int i = 0; i < list->count(); ++i)
@@ -73,7 +86,11 @@ private slots:
     void startupTable();
     void settingsWriteFailure_data();
     void settingsWriteFailure();
-    void libraryDirRefused();
+    void settingsFileRefused_data();
+    void settingsFileRefused();
+    void withoutAppDataFolder();
+    void libraryDirElsewhere_data();
+    void libraryDirElsewhere();
     void secondInstanceEndsAtOnce();
     void formDestroyDeletesPackageFiles();
     void createTempLib_data();
@@ -108,8 +125,8 @@ void TestStartup::firstStart() {
     QVERIFY(form.chkEachpage->isChecked());
     QVERIFY(recorder.boxes.isEmpty());
 
-    // The renderer's folder: private, under the temporary folder.
-    QCOMPARE(LibraryDir, sandbox.path("tmp/") + Name(EncLibraryDir));
+    // The renderer's folder: private, in the runtime folder.
+    QCOMPARE(LibraryDir, sandbox.path("run/") + Name(EncLibraryDir));
     QCOMPARE(QFileInfo(LibraryDir).permissions() & 0x0077, QFileDevice::Permissions());
     QVERIFY(PdfFileList != nullptr && PdfFileList->count() == 0);
 
@@ -147,6 +164,16 @@ void TestStartup::startupTable_data() {
                                         "[System]\nOutputFolder=/out\nEachPage=1\nDpi=150\n");
     QTest::newRow("JPEGQuality 500")
         << file("JPEGQuality=500\n") << Shown{.quality = "500"} << QByteArray();
+    QTest::newRow("JPEGQuality as stored")
+        << file("JPEGQuality=075\n") << Shown{.quality = "075"} << QByteArray();
+    QTest::newRow("UTF-8 with BOM")
+        << "\xEF\xBB\xBF" + file("OutputFormat=2\n") << Shown{.format = 2} << QByteArray();
+    QTest::newRow("UTF-16 LE read")
+        << Utf16Le("[System]\r\nOutputFolder=/out\r\nEachPage=1\r\nDpi=72\r\n")
+        << Shown{.dpi = "72"} << QByteArray();
+    QTest::newRow("UTF-16 BE, a missing key added in UTF-16 BE")
+        << Utf16Be("[System]\nOutputFolder=/out\nEachPage=1\n") << Shown{}
+        << Utf16Be("[System]\nOutputFolder=/out\nEachPage=1\nDpi=150\n");
     QTest::newRow("JPEGQuality negative") << file("JPEGQuality=-3\n") << Shown{} << QByteArray();
     QTest::newRow("JPEGQuality no number") << file("JPEGQuality=high\n") << Shown{} << QByteArray();
     QTest::newRow("EachPage 2") << QByteArray("[System]\nOutputFolder=/out\nDpi=150\nEachPage=2\n")
@@ -249,20 +276,122 @@ void TestStartup::settingsWriteFailure() {
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
-void TestStartup::libraryDirRefused() {
+void TestStartup::settingsFileRefused_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("FIFO") << "fifo"
+                          << "not a regular file";
+    QTest::newRow("link to /dev/zero") << "zero"
+                                       << "not a regular file";
+    QTest::newRow("over the size limit") << "large"
+                                         << "larger than 1024 KB";
+}
+
+// A settings file that cannot be read safely neither holds up the start nor gets written: the
+// defaults are used, and one box names the file and the reason.
+void TestStartup::settingsFileRefused() {
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
     Sandbox sandbox;
     Recorder recorder;
-    // A renderer folder that other users could write to must not be used.
-    const QString dir = sandbox.path("tmp/") + Name(EncLibraryDir);
-    QVERIFY(QDir().mkpath(dir));
-    QVERIFY(QFile::setPermissions(dir, QFileDevice::Permissions(0x7777)));
+    const QString path = SettingsFilePath();
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    const QByteArray large = "[System]\nDpi=300\n" + QByteArray(2 << 20, ';');
+    if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (kind == "zero")
+        QVERIFY(QFile::link("/dev/zero", path));
+    else
+        WriteAll(path, large);
 
-    TMainForm form;
-    QCOMPARE(LibraryDir, QString());
+    auto form = std::make_unique<TMainForm>();
     QCOMPARE(recorder.boxes.size(), 1);
     QCOMPARE(recorder.boxes.first().kind, BoxKind::Error);
-    QVERIFY2(recorder.boxes.first().text.contains("working folder cannot be used"),
-             qPrintable(recorder.boxes.first().text));
+    const QString text = recorder.boxes.first().text;
+    QVERIFY2(text.contains(path) && text.contains(reason), qPrintable(text));
+    QCOMPARE(form->txtDpi->text(), QString("150"));
+    QCOMPARE(form->sEdit1->text(), DefaultOutputFolder());
+    QVERIFY(form->chkEachpage->isChecked());
+
+    // A change later in the session is not saved either, and asks nothing.
+    form->cmbFormat->setCurrentIndex(2);
+    emit form->cmbFormat->activated(2);
+    form.reset();
+    QCOMPARE(recorder.boxes.size(), 1);
+    const QFileInfo after(path);
+    if (kind == "fifo") {
+        struct stat st {};
+        QCOMPARE(::lstat(QFile::encodeName(path).constData(), &st), 0);
+        QVERIFY(S_ISFIFO(st.st_mode));
+    } else if (kind == "zero") {
+        QCOMPARE(after.symLinkTarget(), QString("/dev/zero"));
+    } else {
+        QCOMPARE(ReadAll(path), large);
+    }
+    QCOMPARE(QDir(after.path())
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList{after.fileName()});
+}
+
+// Without a place for settings, nothing is stored, yet the options and the renderer's folder
+// are set up as on any start.
+void TestStartup::withoutAppDataFolder() {
+    Sandbox sandbox;
+    Recorder recorder;
+    ::unsetenv("XDG_DATA_HOME");
+    ::unsetenv("HOME");
+    QCOMPARE(SettingsFilePath(), QString());
+
+    TMainForm form;
+    QCOMPARE(recorder.texts(), QStringList());
+    QCOMPARE(LibraryDir, sandbox.path("run/") + Name(EncLibraryDir));
+    QCOMPARE(form.sEdit1->text(), DefaultOutputFolder());
+    QCOMPARE(form.cmbFormat->currentText(), QString("JPG"));
+    QCOMPARE(form.txtDpi->text(), QString("150"));
+    QCOMPARE(form.txtQuality->text(), QString("75"));
+    QCOMPARE(form.cmbTiffFmt->currentText(), QString("JPEG"));
+    QCOMPARE(form.cmbColor->currentText(), QString("Color"));
+    QVERIFY(form.chkEachpage->isChecked());
+    QCOMPARE(QDir(sandbox.path("data")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList());
+    QCOMPARE(QDir(sandbox.path("home")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{"Documents"});
+}
+
+void TestStartup::libraryDirElsewhere_data() {
+    QTest::addColumn<bool>("tempUsable");
+    QTest::newRow("usual place taken: a fresh folder") << true;
+    QTest::newRow("no private folder at all: a box") << false;
+}
+
+void TestStartup::libraryDirElsewhere() {
+    QFETCH(bool, tempUsable);
+    Sandbox sandbox;
+    Recorder recorder;
+    // The usual place is open to other users, so it must not be used.
+    const QString usual = sandbox.path("run/") + Name(EncLibraryDir);
+    QVERIFY(QDir().mkpath(usual));
+    QVERIFY(QFile::setPermissions(usual, QFileDevice::Permissions(0x7777)));
+    if (!tempUsable) {
+        // Not even root can make a folder below a file.
+        WriteAll(sandbox.path("file"), "x");
+        ::setenv("TMPDIR", QFile::encodeName(sandbox.path("file/tmp")).constData(), 1);
+    }
+
+    TMainForm form;
+    if (tempUsable) {
+        QVERIFY2(LibraryDir.startsWith(sandbox.path("tmp/") + Name(EncLibraryDir).remove(u'/') +
+                                       QStringLiteral("-%1-").arg(::geteuid())),
+                 qPrintable(LibraryDir));
+        QCOMPARE(QFileInfo(LibraryDir).permissions() & 0x0077, QFileDevice::Permissions());
+        QCOMPARE(recorder.boxes.size(), 0);
+    } else {
+        QCOMPARE(LibraryDir, QString());
+        QCOMPARE(recorder.boxes.size(), 1);
+        QCOMPARE(recorder.boxes.first().kind, BoxKind::Error);
+        QVERIFY2(recorder.boxes.first().text.contains("working folder cannot be used"),
+                 qPrintable(recorder.boxes.first().text));
+    }
     // The program runs on: settings read and written, job list ready.
     QCOMPARE(SettingsLines().size(), 4);
     QVERIFY(PdfFileList != nullptr);
