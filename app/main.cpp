@@ -64,7 +64,7 @@ int main(int argc, char* argv[]) {
     const platform::SingleInstance instance(Title);
     if (!instance.isFirst()) {
         QCoreApplication app(argc, argv);
-        platform::SendToRunningInstance(Title, paths);
+        platform::SendToRunningInstance(platform::HandoverSocketPath(instance.path()), paths);
         return 0;
     }
 
@@ -80,7 +80,7 @@ int main(int argc, char* argv[]) {
     TPasswordInputForm passwordInputForm;
     TAboutForm aboutForm;
 
-    platform::HandoverServer handover(Title);
+    platform::HandoverServer handover(platform::HandoverSocketPath(instance.path()));
     QObject::connect(&handover, &platform::HandoverServer::received, &mainForm,
                      &TMainForm::AddFilesFromOutside);
 

@@ -1,7 +1,5 @@
 #include "platform/handover.h"
 
-#include "platform/instance.h"
-
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -28,18 +26,27 @@ long PeerUid(const QLocalSocket& socket) {
 
 } // namespace
 
-QString HandoverSocketPath(const QString& title) {
-    QString path = SingleInstance::lockPath(title);
+QString HandoverSocketPath(const QString& lockPath) {
+    if (lockPath.isEmpty())
+        return QString();
+    QString path = lockPath;
     if (path.endsWith(QStringLiteral(".lock")))
         path.chop(5);
     return path + QStringLiteral(".sock");
 }
 
-bool SendToRunningInstance(const QString& title, const QStringList& paths) {
+bool SendToRunningInstance(const QString& socketPath, const QStringList& paths) {
+    if (socketPath.isEmpty())
+        return false;
     QLocalSocket socket;
-    socket.connectToServer(HandoverSocketPath(title));
+    socket.connectToServer(socketPath);
     if (!socket.waitForConnected(WaitMs))
         return false;
+    // The paths a user opens are nobody else's business.
+    if (PeerUid(socket) != long(::geteuid())) {
+        socket.abort();
+        return false;
+    }
     // One path a line; an empty message only raises the window.
     socket.write(paths.join(QLatin1Char('\n')).toUtf8());
     socket.flush();
@@ -49,9 +56,11 @@ bool SendToRunningInstance(const QString& title, const QStringList& paths) {
     return true;
 }
 
-HandoverServer::HandoverServer(const QString& title, QObject* parent)
+HandoverServer::HandoverServer(const QString& socketPath, QObject* parent)
     : QObject(parent), m_server(new QLocalServer(this)) {
-    const QString path = HandoverSocketPath(title);
+    if (socketPath.isEmpty())
+        return;
+    const QString path = socketPath;
     QLocalServer::removeServer(path);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (m_server->listen(path))

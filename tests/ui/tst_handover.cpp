@@ -53,7 +53,7 @@ private slots:
         Windows w;
         const platform::SingleInstance lock(Title);
         QVERIFY(lock.isFirst());
-        platform::HandoverServer server(Title);
+        platform::HandoverServer server(platform::HandoverSocketPath(lock.path()));
         QVERIFY(server.isListening());
         connect(&server, &platform::HandoverServer::received, w.main.get(),
                 &TMainForm::AddFilesFromOutside);
