@@ -60,6 +60,7 @@ struct Entry {
     QByteArray name;
     QByteArray data;
     bool symlink = false;
+    zip_uint32_t permissions = 0755;
 };
 
 // A ZIP written with libzip; every entry encrypted with the traditional PKWARE scheme when a
@@ -76,7 +77,7 @@ void writeZip(const QString& path, const std::vector<Entry>& entries, const QByt
         ASSERT_NE(src, nullptr);
         const zip_int64_t i = zip_file_add(za, e.name.constData(), src, ZIP_FL_ENC_UTF_8);
         ASSERT_GE(i, 0) << zip_strerror(za);
-        const zip_uint32_t mode = e.symlink ? (S_IFLNK | 0777u) : (S_IFREG | 0755u);
+        const zip_uint32_t mode = e.symlink ? (S_IFLNK | 0777u) : (S_IFREG | e.permissions);
         ASSERT_EQ(
             zip_file_set_external_attributes(za, zip_uint64_t(i), 0, ZIP_OPSYS_UNIX, mode << 16),
             0);
@@ -319,6 +320,16 @@ TEST_F(Provisioning, CreateTempLibFilesUnpacksBothLevels) {
                  (QFileDevice::WriteGroup | QFileDevice::WriteOther));
 }
 
+TEST_F(Provisioning, ExtractionKeepsTheRunBitOnlyWhereTheArchiveSetsIt) {
+    const QString zipPath = work.filePath(QStringLiteral("modes.zip"));
+    writeZip(zipPath, {{"program", "x", false, 0755}, {"data", "y", false, 0644}}, "pw");
+    ASSERT_NO_THROW(ExtractArchive(zipPath, "pw", libDir));
+    EXPECT_TRUE(QFileInfo(libDir + QStringLiteral("program")).permissions() &
+                QFileDevice::ExeOwner);
+    EXPECT_FALSE(QFileInfo(libDir + QStringLiteral("data")).permissions() &
+                 (QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther));
+}
+
 TEST_F(Provisioning, CreateTempLibFilesWithoutLibraryDir) {
     LibraryDir.clear();
     EXPECT_THROW(CreateTempLibFiles(), platform::SystemError);
@@ -366,6 +377,9 @@ TEST_F(Provisioning, ShippedPackageRendersAPage) {
     ASSERT_NO_THROW(CreateTempLibFiles());
     EXPECT_EQ(libDirFiles(),
               QStringList({name(EncRenderCompanionName), name(EncRenderLibraryName)}));
+    // The companion is a program the library starts: it must come out executable.
+    EXPECT_TRUE(QFileInfo(libDir + name(EncRenderCompanionName)).permissions() &
+                QFileDevice::ExeOwner);
 
     const QString pdf = work.filePath(QStringLiteral("page.pdf"));
     writeFile(pdf, smallPdf());
