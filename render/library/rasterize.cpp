@@ -68,6 +68,7 @@ long envNumber(const char* name, long fallback) {
     return (*end == '\0' && value > 0) ? value : fallback;
 }
 
+#ifndef PX_SANITIZED
 // RLIMIT_AS of the companion: half the physical memory, at most a few GB, so one document
 // cannot drive the machine into swapping; PX_MEMORY_LIMIT_MB sets it exactly.
 long long memoryLimit() {
@@ -78,6 +79,18 @@ long long memoryLimit() {
         pages > 0 && pageSize > 0 ? static_cast<long long>(pages) * pageSize / 2 : kMaxMemoryBytes;
     half = std::min(half, kMaxMemoryBytes);
     return half + kPerWorkerBytes * std::max(1u, std::thread::hardware_concurrency());
+}
+#endif
+
+// Set before the companion reads its request, so before it allocates for the document.
+void limitMemory(pid_t pid) {
+#ifdef PX_SANITIZED
+    (void)pid; // the sanitizers reserve terabytes of address space up front
+#else
+    const long long limit = memoryLimit();
+    const rlimit memory{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+    prlimit(pid, RLIMIT_AS, &memory, nullptr);
+#endif
 }
 
 // A call in progress; PxCancelRasterize reaches exactly the calls that run when it is made.
@@ -276,11 +289,7 @@ int supervise(const Request& request, const Call& call) {
     if (const int rc = spawnCompanion(companion, childEnd.get(), &pid))
         return rc;
     childEnd.reset();
-#ifndef PX_SANITIZED // the sanitizers reserve terabytes of address space up front
-    const long long limit = memoryLimit();
-    const rlimit memory{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
-    prlimit(pid, RLIMIT_AS, &memory, nullptr);
-#endif
+    limitMemory(pid);
 
     Progress progress;
     int killedFor = 0;
