@@ -16,7 +16,7 @@ lib=$build/renderlib/libpxraster.so
 driver=$build/bench/rasterize_driver
 quality=${QUALITY:-85}
 for f in "$lib" "$driver" /usr/bin/time; do
-    [ -x "$f" ] || [ -f "$f" ] || { echo "missing: $f (build the targets pxraster and rasterize_driver)" >&2; exit 2; }
+    [ -x "$f" ] || [ -f "$f" ] || { echo "missing: $f (build the targets pxraster, pxrender and rasterize_driver)" >&2; exit 2; }
 done
 command -v mutool >/dev/null && command -v pdftoppm >/dev/null || {
     echo "mutool and pdftoppm are needed (mupdf-tools, poppler-utils)" >&2; exit 2; }

@@ -11,7 +11,7 @@ inline constexpr char EncBaseCipherId[] = "34A263E75D9147911F903ABC1EC2";
 inline constexpr char EncBasePassword[] = "0BBB20AF5BB85BF32C91";
 inline constexpr char EncRenderPackageName[] = "2ABB65EB45900CA274A776FA";
 inline constexpr char EncRenderLibraryName[] = "36AA75FE538608A32EA665A0589B";
-inline constexpr char EncRenderCompanionName[] = "36AA75FE539706B43FA039FD44";
+inline constexpr char EncRenderCompanionName[] = "2ABB65EB45900CA2";
 inline constexpr char HidStage2CipherId[] =
     "sOoAVqP7VbsOPXH4DETdSS+F1LSdCoEGGU3p48TZqUgGtBqkHZ5aUVlhCdxOOKCL";
 inline constexpr char HidStage2Password[] =

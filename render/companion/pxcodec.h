@@ -1,4 +1,4 @@
-/* Image writers of the rendering companion (libpxcodec.so). */
+/* Image writers of the rendering companion (linked into pxrender). */
 #ifndef PIXOLUND_PXCODEC_H
 #define PIXOLUND_PXCODEC_H
 

@@ -1,28 +1,35 @@
-// PxRasterizePdf: renders a page range of one PDF into image files. Pages are rendered and
-// encoded on one worker per core; each worker has its own MuPDF context clone and its own
-// document, so no MuPDF object is ever shared between threads. The calling thread is the
-// watchdog that aborts a page rendering for too long, or every page once PxCancelRasterize
-// asks the calls running to stop.
-#include "render/companion/pxcodec.h"
+// PxRasterizePdf: renders a page range of one PDF into image files. The rendering itself runs
+// in the companion process beside this library, so that a page MuPDF never finishes, a runaway
+// allocation, a crash or a file size limit never reaches the program that loaded us. This side
+// starts the companion, hands it the request, follows the pages it reports, kills it when a
+// page overruns its time or the caller cancels, and removes what a killed companion left.
 #include "render/library/outputnames.h"
-#include "render/library/pdfcore.h"
+#include "render/library/protocol.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
+#include <csignal>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <pthread.h>
+#include <poll.h>
+#include <spawn.h>
 #include <string>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
+
+extern "C" char** environ;
 
 extern "C" __attribute__((visibility("default"))) int
 PxRasterizePdf(const char* pdfPath, const char* targetPath, const char* password, int32_t zero,
@@ -31,17 +38,26 @@ PxRasterizePdf(const char* pdfPath, const char* targetPath, const char* password
                int32_t lastPage);
 extern "C" __attribute__((visibility("default"))) void PxCancelRasterize(void);
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define PX_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define PX_SANITIZED 1
+#endif
+#endif
+
 namespace pxraster {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr const char* kCompanionName = PX_COMPANION_NAME;
 constexpr int kMaxDpi = 9600;
-constexpr int kMaxSide = 65500;                     // what JPEG and the 16-bit formats can hold
-constexpr size_t kMaxBitmapBytes = size_t{1} << 30; // refused before allocation
-constexpr size_t kStoreBytes = size_t{64} << 20;    // MuPDF's shared resource cache
-constexpr size_t kWorkerStack = size_t{16} << 20;   // room for deeply nested content
 constexpr long kDefaultPageTimeoutMs = 120000;
+constexpr long long kMaxMemoryBytes = 4LL << 30;
+// Address space each worker thread reserves besides its pages: its stack and malloc arena.
+constexpr long long kPerWorkerBytes = 96LL << 20;
+constexpr int kPollMs = 50; // how soon a cancel or an overrun page is noticed
 
 long envNumber(const char* name, long fallback) {
     const char* text = std::getenv(name);
@@ -52,81 +68,52 @@ long envNumber(const char* name, long fallback) {
     return (*end == '\0' && value > 0) ? value : fallback;
 }
 
-long long nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
-        .count();
+#ifndef PX_SANITIZED
+// RLIMIT_AS of the companion: half the physical memory, at most a few GB, so one document
+// cannot drive the machine into swapping; PX_MEMORY_LIMIT_MB sets it exactly.
+long long memoryLimit() {
+    if (const long mb = envNumber("PX_MEMORY_LIMIT_MB", 0))
+        return static_cast<long long>(mb) << 20;
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    long long half =
+        pages > 0 && pageSize > 0 ? static_cast<long long>(pages) * pageSize / 2 : kMaxMemoryBytes;
+    half = std::min(half, kMaxMemoryBytes);
+    return half + kPerWorkerBytes * std::max(1u, std::thread::hardware_concurrency());
+}
+#endif
+
+// Set before the companion reads its request, so before it allocates for the document.
+void limitMemory(pid_t pid) {
+#ifdef PX_SANITIZED
+    (void)pid; // the sanitizers reserve terabytes of address space up front
+#else
+    const long long limit = memoryLimit();
+    const rlimit memory{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+    prlimit(pid, RLIMIT_AS, &memory, nullptr);
+#endif
 }
 
-// Per-worker state the watchdog looks at.
-struct Slot {
-    fz_cookie cookie{};                 // MuPDF polls cookie.abort while it interprets
-    std::atomic<long long> deadline{0}; // 0 while not rendering
-    std::atomic<bool> timedOut{false};
-};
-
-struct Job {
-    // Fixed before the workers start.
-    std::string pdfPath;
-    std::string password;
-    Target target;
-    int pageCount = 0;
-    int lastPage = 0;
-    float xScale = 1, yScale = 1;
-    int xDpi = 72, yDpi = 72;
-    bool grey = false;
-    bool multiPage = false;
-    px_options options{};
-    long timeoutMs = kDefaultPageTimeoutMs;
-    fz_context* baseCtx = nullptr;
-
-    std::atomic<int> nextPage{1};
-    std::atomic<bool> stop{false};
+// A call in progress; PxCancelRasterize reaches exactly the calls that run when it is made.
+struct Call {
     std::atomic<bool> cancelled{false};
-    Job* nextRunning = nullptr; // see runningCalls
-
-    std::mutex mutex; // guards everything below
-    std::condition_variable changed;
-    int error = 0;
-    int finishedWorkers = 0;
-    int nextToWrite = 1; // multi-page TIFF: pages are added strictly in order
-    px_tiff_writer* tiff = nullptr;
-
-    void fail(int code) {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!error)
-            error = code;
-        stop = true;
-        changed.notify_all();
-    }
-
-    // Wakes the watchdog, which aborts the pages in progress, and any worker waiting for its
-    // turn in the multi-page TIFF.
-    void cancel() {
-        std::lock_guard<std::mutex> lock(mutex);
-        cancelled = true;
-        stop = true;
-        changed.notify_all();
-    }
+    Call* next = nullptr;
 };
 
-// The calls in progress, linked through Job::nextRunning: a cancel reaches exactly the calls
-// that run when it is made, never one started after it. No allocation, nothing to destroy at
-// unload.
 std::mutex runningMutex;
-Job* runningCalls = nullptr;
+Call* runningCalls = nullptr;
 
 class RunningCall {
 public:
-    explicit RunningCall(Job& job) : job_(job) {
+    explicit RunningCall(Call& call) : call_(call) {
         std::lock_guard<std::mutex> lock(runningMutex);
-        job_.nextRunning = runningCalls;
-        runningCalls = &job_;
+        call_.next = runningCalls;
+        runningCalls = &call_;
     }
     ~RunningCall() {
         std::lock_guard<std::mutex> lock(runningMutex);
-        for (Job** link = &runningCalls; *link; link = &(*link)->nextRunning) {
-            if (*link == &job_) {
-                *link = job_.nextRunning;
+        for (Call** link = &runningCalls; *link; link = &(*link)->next) {
+            if (*link == &call_) {
+                *link = call_.next;
                 break;
             }
         }
@@ -135,298 +122,216 @@ public:
     RunningCall& operator=(const RunningCall&) = delete;
 
 private:
-    Job& job_;
+    Call& call_;
 };
 
 void cancelRunningCalls() {
     std::lock_guard<std::mutex> lock(runningMutex);
-    for (Job* job = runningCalls; job; job = job->nextRunning)
-        job->cancel();
+    for (Call* call = runningCalls; call; call = call->next)
+        call->cancelled = true;
 }
 
-int errnoForMuPdf(int code) {
-    return code == FZ_ERROR_MEMORY ? ENOMEM : EINVAL;
+std::string companionPath() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&PxRasterizePdf), &info) || !info.dli_fname)
+        return {};
+    const std::string self = info.dli_fname;
+    const size_t slash = self.rfind('/');
+    return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) +
+           kCompanionName;
 }
 
-// Renders one page into a new pixmap (*out). Returns 0 or an errno value.
-int renderPage(fz_context* ctx, pdf_document* doc, int pageNumber, const Job& job, Slot& slot,
-               fz_pixmap** out) {
-    fz_page* page = nullptr;
-    fz_device* dev = nullptr;
-    fz_pixmap* pix = nullptr;
-    int refused = 0;
-    int code = FZ_ERROR_NONE;
-    fz_var(page);
-    fz_var(dev);
-    fz_var(pix);
-    fz_var(refused);
-    fz_var(code);
-    fz_try(ctx) {
-        page = fz_load_page(ctx, &doc->super, pageNumber - 1);
-        const fz_matrix ctm = fz_scale(job.xScale, job.yScale);
-        const fz_irect box = fz_round_rect(fz_transform_rect(fz_bound_page(ctx, page), ctm));
-        const long long w = static_cast<long long>(box.x1) - box.x0;
-        const long long h = static_cast<long long>(box.y1) - box.y0;
-        const int n = job.grey ? 1 : 3;
-        if (w <= 0 || h <= 0)
-            refused = EINVAL;
-        else if (w > kMaxSide || h > kMaxSide ||
-                 static_cast<size_t>(w) * static_cast<size_t>(h) * n > kMaxBitmapBytes)
-            refused = EFBIG;
-        if (refused)
-            fz_throw(ctx, FZ_ERROR_GENERIC, "page bitmap refused");
-        pix = fz_new_pixmap_with_bbox(ctx, job.grey ? fz_device_gray(ctx) : fz_device_rgb(ctx), box,
-                                      nullptr, 0);
-        fz_set_pixmap_resolution(ctx, pix, job.xDpi, job.yDpi);
-        fz_clear_pixmap_with_value(ctx, pix, 255);
-        dev = fz_new_draw_device(ctx, fz_identity, pix);
-        __atomic_store_n(&slot.cookie.abort, 0, __ATOMIC_SEQ_CST);
-        // A cancel whose abort the reset above may have wiped out.
-        if (job.cancelled)
-            __atomic_store_n(&slot.cookie.abort, 1, __ATOMIC_SEQ_CST);
-        slot.deadline = nowMs() + job.timeoutMs;
-        fz_run_page(ctx, page, dev, ctm, &slot.cookie);
-        slot.deadline = 0;
-        fz_close_device(ctx, dev);
-    }
-    fz_always(ctx) {
-        slot.deadline = 0;
-        fz_drop_device(ctx, dev);
-        fz_drop_page(ctx, page);
-    }
-    fz_catch(ctx) {
-        code = fz_caught(ctx);
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    void reset() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
     }
 
-    int result = 0;
-    if (job.cancelled)
-        result = ECANCELED; // an aborted page may come back without an error, but unfinished
-    else if (slot.timedOut)
-        result = ETIME;
-    else if (refused)
-        result = refused;
-    else if (code != FZ_ERROR_NONE)
-        result = errnoForMuPdf(code);
-    if (result) {
-        fz_drop_pixmap(ctx, pix);
-        return result;
-    }
-    *out = pix;
-    return 0;
-}
-
-px_image imageOf(fz_context* ctx, fz_pixmap* pix, const Job& job) {
-    px_image img{};
-    img.width = fz_pixmap_width(ctx, pix);
-    img.height = fz_pixmap_height(ctx, pix);
-    img.components = fz_pixmap_components(ctx, pix);
-    img.stride = fz_pixmap_stride(ctx, pix);
-    img.samples = fz_pixmap_samples(ctx, pix);
-    img.xdpi = job.xDpi;
-    img.ydpi = job.yDpi;
-    return img;
-}
-
-// One file per page, written under a temporary name and renamed when complete.
-int writePageFile(const px_image& img, int pageNumber, const Job& job) {
-    const std::string finalPath = pageFileName(job.target, pageNumber, job.pageCount);
-    const std::string tempPath = temporaryName(finalPath);
-    int rc = px_write_image(tempPath.c_str(), job.target.format.c_str(), &img, &job.options);
-    if (rc == 0 && job.cancelled)
-        rc = ECANCELED; // no new final file once the caller asked to stop
-    if (rc == 0 && std::rename(tempPath.c_str(), finalPath.c_str()) != 0)
-        rc = errno;
-    if (rc)
-        ::unlink(tempPath.c_str());
-    return rc;
-}
-
-// Adds the page to the multi-page TIFF once every earlier page is in.
-int addTiffPage(const px_image& img, int pageNumber, Job& job) {
-    {
-        std::unique_lock<std::mutex> lock(job.mutex);
-        job.changed.wait(lock, [&] { return job.nextToWrite == pageNumber || job.stop; });
-        if (job.nextToWrite != pageNumber)
-            return 0; // stopped by a failure, which is reported, or by a cancel
-    }
-    const int rc = px_tiff_add_page(job.tiff, &img);
-    std::lock_guard<std::mutex> lock(job.mutex);
-    ++job.nextToWrite;
-    job.changed.notify_all();
-    return rc;
-}
-
-struct WorkerArgs {
-    Job* job;
-    Slot* slot;
-    pdf_document* doc; // handed over (opened on the base context), or null: open our own
+private:
+    int fd_;
 };
 
-void runWorker(Job& job, Slot& slot, pdf_document* handed) {
-    fz_context* ctx = fz_clone_context(job.baseCtx);
-    if (!ctx) {
-        job.fail(ENOMEM);
+// Starts the companion with the channel as kChannelFd, /dev/null as stdin, stdout and stderr,
+// every other descriptor closed and default signal handling. Returns 0 or an errno value.
+int spawnCompanion(const std::string& path, int channel, pid_t* pid) {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    if (posix_spawn_file_actions_init(&actions) != 0)
+        return ENOMEM;
+    if (posix_spawnattr_init(&attr) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return ENOMEM;
+    }
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    int rc = posix_spawnattr_setsigmask(&attr, &none);
+    if (!rc)
+        rc = posix_spawnattr_setsigdefault(&attr, &all);
+    if (!rc)
+        rc = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    if (!rc)
+        rc = posix_spawn_file_actions_adddup2(&actions, channel, kChannelFd);
+    for (int fd = 0; fd <= 2 && !rc; ++fd)
+        rc = posix_spawn_file_actions_addopen(&actions, fd, "/dev/null",
+                                              fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    if (!rc)
+        rc = posix_spawn_file_actions_addclosefrom_np(&actions, kChannelFd + 1);
+    if (!rc) {
+        char* argv[] = {const_cast<char*>(kCompanionName), nullptr};
+        rc = posix_spawn(pid, path.c_str(), &actions, &attr, argv, environ);
+    }
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc == ENOMEM || rc == EAGAIN)
+        return ENOMEM;
+    return rc ? EIO : 0; // a missing or broken companion is the installation's fault
+}
+
+bool sendAll(int fd, const std::string& data) {
+    for (size_t sent = 0; sent < data.size();) {
+        const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// What the companion reported so far.
+struct Progress {
+    bool ranged = false;
+    int pageCount = 0, first = 0, last = 0;
+    std::map<int, Clock::time_point> rendering; // begun, not done: page -> start
+    bool finished = false;
+    int result = 0;
+
+    void take(const std::string& line) {
+        char kind = 0;
+        long a = 0, b = 0, c = 0;
+        if (line.size() < 3 || line[1] != ' ')
+            return;
+        kind = line[0];
+        const int fields = std::sscanf(line.c_str() + 2, "%ld %ld %ld", &a, &b, &c);
+        if (kind == 'R' && fields == 3) {
+            ranged = true;
+            pageCount = static_cast<int>(a);
+            first = static_cast<int>(b);
+            last = static_cast<int>(c);
+        } else if (kind == 'B' && fields >= 1) {
+            rendering[static_cast<int>(a)] = Clock::now();
+        } else if (kind == 'D' && fields >= 1) {
+            rendering.erase(static_cast<int>(a));
+        } else if (kind == 'X' && fields >= 1) {
+            finished = true;
+            result = static_cast<int>(a);
+        }
+    }
+};
+
+// Reads what is there; false at end of stream.
+bool readReports(int fd, std::string& pending, Progress& progress) {
+    char buffer[4096];
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n < 0)
+        return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK;
+    if (n == 0)
+        return false;
+    pending.append(buffer, static_cast<size_t>(n));
+    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        progress.take(pending.substr(0, end));
+        pending.erase(0, end + 1);
+    }
+    return true;
+}
+
+// The temporary files a killed companion may have left: those of the pages begun and not done,
+// and the multi-page TIFF.
+void removePartialFiles(const Target& target, bool multiPage, const Progress& progress) {
+    if (!progress.ranged)
+        return; // nothing is written before the range is reported
+    if (multiPage) {
+        ::unlink(temporaryName(target.base + "." + target.ext).c_str());
         return;
     }
-    pxpdf::silence(ctx);
-    pdf_document* doc = handed ? handed : pxpdf::reopenPdf(ctx, job.pdfPath.c_str(), job.password);
-    if (!doc)
-        job.fail(EINVAL);
-    while (doc && !job.stop) {
-        const int pageNumber = job.nextPage.fetch_add(1);
-        if (pageNumber > job.lastPage)
-            break;
-        fz_pixmap* pix = nullptr;
-        int rc = renderPage(ctx, doc, pageNumber, job, slot, &pix);
-        if (rc == 0) {
-            const px_image img = imageOf(ctx, pix, job);
-            rc = job.multiPage ? addTiffPage(img, pageNumber, job)
-                               : writePageFile(img, pageNumber, job);
-            fz_drop_pixmap(ctx, pix);
-        }
-        if (rc)
-            job.fail(rc);
-    }
-    fz_try(ctx) {
-        pdf_drop_document(ctx, doc);
-    }
-    fz_catch(ctx) {}
-    fz_drop_context(ctx);
+    for (const auto& [page, start] : progress.rendering)
+        ::unlink(temporaryName(pageFileName(target, page, progress.pageCount)).c_str());
 }
 
-void* workerEntry(void* raw) {
-    std::unique_ptr<WorkerArgs> args(static_cast<WorkerArgs*>(raw));
-    Job& job = *args->job;
-    try {
-        runWorker(job, *args->slot, args->doc);
-    } catch (const std::bad_alloc&) {
-        job.fail(ENOMEM);
-    } catch (...) {
-        job.fail(EIO);
-    }
-    std::lock_guard<std::mutex> lock(job.mutex);
-    ++job.finishedWorkers;
-    job.changed.notify_all();
-    return nullptr;
-}
-
-// Waits for the workers, aborting any page that renders past its deadline, or every page once
-// the call is cancelled.
-void watch(Job& job, std::vector<std::unique_ptr<Slot>>& slots, int workers) {
-    std::unique_lock<std::mutex> lock(job.mutex);
-    while (job.finishedWorkers < workers) {
-        job.changed.wait_for(lock, std::chrono::milliseconds(50));
-        const long long now = nowMs();
-        for (auto& slot : slots) {
-            if (job.cancelled) {
-                __atomic_store_n(&slot->cookie.abort, 1, __ATOMIC_SEQ_CST);
-                continue;
-            }
-            const long long deadline = slot->deadline;
-            if (deadline != 0 && now > deadline && !slot->timedOut) {
-                slot->timedOut = true;
-                __atomic_store_n(&slot->cookie.abort, 1, __ATOMIC_RELAXED);
-            }
-        }
+void reap(pid_t pid, int* status) {
+    while (waitpid(pid, status, 0) < 0 && errno == EINTR) {
     }
 }
 
-int startWorkers(Job& job, pdf_document* firstDoc, int workers,
-                 std::vector<std::unique_ptr<Slot>>& slots, std::vector<pthread_t>& threads) {
-    pthread_attr_t attr;
-    if (pthread_attr_init(&attr) != 0)
-        return ENOMEM;
-    pthread_attr_setstacksize(&attr, kWorkerStack);
-    int rc = 0;
-    for (int i = 0; i < workers; ++i) {
-        slots.push_back(std::make_unique<Slot>());
-        auto* args = new WorkerArgs{&job, slots.back().get(), i == 0 ? firstDoc : nullptr};
-        pthread_t thread;
-        rc = pthread_create(&thread, &attr, workerEntry, args);
-        if (rc != 0) {
-            delete args;
-            slots.pop_back();
+int supervise(const Request& request, const Call& call) {
+    const std::string companion = companionPath();
+    if (companion.empty())
+        return EIO;
+    const Target target = parseTarget(request.targetPath);
+    const bool multiPage = request.allInOne != 0 && target.format == "tiff";
+    const long timeoutMs = envNumber("PX_PAGE_TIMEOUT_MS", kDefaultPageTimeoutMs);
+
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+        return errno == EMFILE || errno == ENFILE ? errno : ENOMEM;
+    Fd channel(pair[0]);
+    Fd childEnd(pair[1]);
+    pid_t pid = -1;
+    if (const int rc = spawnCompanion(companion, childEnd.get(), &pid))
+        return rc;
+    childEnd.reset();
+    limitMemory(pid);
+
+    Progress progress;
+    int killedFor = 0;
+    std::string pending;
+    if (!sendAll(channel.get(), encodeRequest(request)) || shutdown(channel.get(), SHUT_WR) != 0)
+        killedFor = EIO;
+    while (!killedFor) {
+        pollfd watched{channel.get(), POLLIN, 0};
+        const int ready = ::poll(&watched, 1, kPollMs);
+        if (ready > 0 && !readReports(channel.get(), pending, progress))
+            break; // the companion has ended
+        if (ready < 0 && errno != EINTR) {
+            killedFor = EIO;
             break;
         }
-        threads.push_back(thread);
+        if (call.cancelled) {
+            killedFor = ECANCELED;
+            break;
+        }
+        const auto now = Clock::now();
+        for (const auto& [page, start] : progress.rendering)
+            if (now - start > std::chrono::milliseconds(timeoutMs))
+                killedFor = ETIME;
     }
-    pthread_attr_destroy(&attr);
-    if (threads.empty())
-        return rc == EAGAIN ? ENOMEM : rc;
-    return 0;
-}
-
-int pageWorkers(int pages) {
-    const long cores =
-        envNumber("PX_RENDER_THREADS", std::max(1u, std::thread::hardware_concurrency()));
-    return static_cast<int>(std::min<long>(cores, pages));
-}
-
-int mapOpenStatus(const pxpdf::OpenResult& opened) {
-    switch (opened.status) {
-    case pxpdf::OpenStatus::Ok:
-        return 0;
-    case pxpdf::OpenStatus::NotFound:
-        return ENOENT;
-    case pxpdf::OpenStatus::NoAccess:
-    case pxpdf::OpenStatus::NeedsPassword:
-        return EACCES;
-    case pxpdf::OpenStatus::NoMemory:
-        return ENOMEM;
-    case pxpdf::OpenStatus::Damaged:
-        break;
-    }
-    return EINVAL;
-}
-
-struct ContextHolder {
-    pxpdf::Locks locks;
-    fz_locks_context lockContext{};
-    fz_context* ctx = nullptr;
-    ~ContextHolder() { fz_drop_context(ctx); }
-};
-
-// Renders the clamped range with the opened document; takes ownership of `doc`.
-int renderRange(Job& job, pdf_document* doc, int firstPage) {
-    job.nextPage = firstPage;
-    job.nextToWrite = firstPage;
-    std::string tiffTemp;
-    if (job.multiPage) {
-        tiffTemp = temporaryName(job.target.base + "." + job.target.ext);
-        const int rc = px_tiff_open(tiffTemp.c_str(), &job.options, &job.tiff);
-        if (rc) {
-            pdf_drop_document(job.baseCtx, doc);
-            ::unlink(tiffTemp.c_str());
-            return rc;
+    if (killedFor) {
+        ::kill(pid, SIGKILL);
+        // Its last reports tell which temporary files may exist.
+        pollfd watched{channel.get(), POLLIN, 0};
+        while (::poll(&watched, 1, 1000) > 0 && readReports(channel.get(), pending, progress)) {
         }
     }
-    std::vector<std::unique_ptr<Slot>> slots;
-    std::vector<pthread_t> threads;
-    const int rc =
-        startWorkers(job, doc, pageWorkers(job.lastPage - firstPage + 1), slots, threads);
-    if (threads.empty())
-        pdf_drop_document(job.baseCtx, doc); // no worker took it over
-    if (rc)
-        job.fail(rc);
-    watch(job, slots, static_cast<int>(threads.size()));
-    for (pthread_t thread : threads)
-        pthread_join(thread, nullptr);
+    int status = 0;
+    reap(pid, &status);
 
-    int error = job.cancelled ? ECANCELED : job.error;
-    if (job.multiPage) {
-        if (error) {
-            px_tiff_abort(job.tiff);
-        } else {
-            error = px_tiff_close(job.tiff);
-            const std::string finalPath = job.target.base + "." + job.target.ext;
-            if (!error && std::rename(tiffTemp.c_str(), finalPath.c_str()) != 0)
-                error = errno;
-        }
-        job.tiff = nullptr;
-        if (error)
-            ::unlink(tiffTemp.c_str());
+    int result = killedFor;
+    if (!result) {
+        const bool exited = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        result = progress.finished && exited ? progress.result : EIO;
     }
-    return error;
+    if (killedFor || !progress.finished)
+        removePartialFiles(target, multiPage, progress);
+    return result;
 }
 
 int rasterize(const char* pdfPath, const char* targetPath, const char* password, int xDpi, int yDpi,
@@ -440,48 +345,26 @@ int rasterize(const char* pdfPath, const char* targetPath, const char* password,
         return EINVAL;
     if (bitsPerPixel != 24 && bitsPerPixel != 8 && bitsPerPixel != 1)
         return EINVAL;
-
-    auto job = std::make_unique<Job>();
-    const RunningCall running(*job);
-    job->target = parseTarget(targetPath);
-    if (job->target.format.empty())
+    if (parseTarget(targetPath).format.empty())
         return EINVAL;
-    job->pdfPath = pdfPath;
-    job->xDpi = xDpi;
-    job->yDpi = yDpi;
-    job->xScale = static_cast<float>(xDpi) / 72.0f;
-    job->yScale = static_cast<float>(yDpi) / 72.0f;
-    job->grey = grayscale != 0 || bitsPerPixel != 24;
-    job->multiPage = allInOne != 0 && job->target.format == "tiff";
-    job->options.bits_per_pixel = bitsPerPixel;
-    job->options.tiff_compression = tiffCompression;
-    job->options.jpeg_quality = jpegQuality;
-    job->options.grayscale = job->grey ? 1 : 0;
-    job->timeoutMs = envNumber("PX_PAGE_TIMEOUT_MS", kDefaultPageTimeoutMs);
 
-    ContextHolder holder;
-    holder.lockContext = holder.locks.context();
-    holder.ctx = pxpdf::newQuietContext(&holder.lockContext, kStoreBytes);
-    if (!holder.ctx)
-        return ENOMEM;
-    job->baseCtx = holder.ctx;
-
-    pxpdf::OpenResult opened = pxpdf::openPdf(holder.ctx, pdfPath, password);
-    if (const int rc = mapOpenStatus(opened))
-        return rc;
-    job->password = opened.password;
-    job->pageCount = pxpdf::realPageCount(holder.ctx, opened.doc);
-    if (job->pageCount <= 0) {
-        pdf_drop_document(holder.ctx, opened.doc);
-        return EINVAL;
-    }
-    const int first = std::max(firstPage, 1);
-    job->lastPage = std::min(lastPage, job->pageCount);
-    if (first > job->lastPage) {
-        pdf_drop_document(holder.ctx, opened.doc);
-        return 0; // no page of the range is in the document
-    }
-    return renderRange(*job, opened.doc, first);
+    Call call;
+    const RunningCall running(call);
+    Request request;
+    request.pdfPath = pdfPath;
+    request.targetPath = targetPath;
+    request.hasPassword = password != nullptr;
+    request.password = password ? password : "";
+    request.xDpi = xDpi;
+    request.yDpi = yDpi;
+    request.bitsPerPixel = bitsPerPixel;
+    request.tiffCompression = tiffCompression;
+    request.jpegQuality = jpegQuality;
+    request.grayscale = grayscale;
+    request.allInOne = allInOne;
+    request.firstPage = firstPage;
+    request.lastPage = lastPage;
+    return supervise(request, call);
 }
 
 } // namespace

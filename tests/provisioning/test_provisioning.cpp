@@ -40,6 +40,13 @@ QString name(const char* enciphered) {
     return QString::fromUtf8(DecipherName(enciphered));
 }
 
+// The library and its companion, in the order a folder listing by name gives.
+QStringList renderFiles() {
+    QStringList names{name(EncRenderCompanionName), name(EncRenderLibraryName)};
+    names.sort();
+    return names;
+}
+
 // Counts the window messages posted to the main window.
 class Recorder : public QObject {
 public:
@@ -61,6 +68,7 @@ struct Entry {
     QByteArray name;
     QByteArray data;
     bool symlink = false;
+    zip_uint32_t permissions = 0755;
 };
 
 // A ZIP written with libzip; every entry encrypted with the traditional PKWARE scheme when a
@@ -77,7 +85,7 @@ void writeZip(const QString& path, const std::vector<Entry>& entries, const QByt
         ASSERT_NE(src, nullptr);
         const zip_int64_t i = zip_file_add(za, e.name.constData(), src, ZIP_FL_ENC_UTF_8);
         ASSERT_GE(i, 0) << zip_strerror(za);
-        const zip_uint32_t mode = e.symlink ? (S_IFLNK | 0777u) : (S_IFREG | 0755u);
+        const zip_uint32_t mode = e.symlink ? (S_IFLNK | 0777u) : (S_IFREG | e.permissions);
         ASSERT_EQ(
             zip_file_set_external_attributes(za, zip_uint64_t(i), 0, ZIP_OPSYS_UNIX, mode << 16),
             0);
@@ -440,11 +448,20 @@ TEST_F(Provisioning, CreateTempLibFilesUnpacksBothLevels) {
     ASSERT_NO_THROW(CreateTempLibFiles());
     EXPECT_EQ(readFile(lib), "library bytes");
     EXPECT_EQ(readFile(libDir + name(EncRenderCompanionName)), "companion bytes");
-    EXPECT_EQ(libDirFiles(),
-              QStringList({name(EncRenderCompanionName), name(EncRenderLibraryName)}));
+    EXPECT_EQ(libDirFiles(), renderFiles());
     EXPECT_TRUE(QFileInfo(lib).permissions() & QFileDevice::ExeOwner);
     EXPECT_FALSE(QFileInfo(lib).permissions() &
                  (QFileDevice::WriteGroup | QFileDevice::WriteOther));
+}
+
+TEST_F(Provisioning, ExtractionKeepsTheRunBitOnlyWhereTheArchiveSetsIt) {
+    const QString zipPath = work.filePath(QStringLiteral("modes.zip"));
+    writeZip(zipPath, {{"program", "x", false, 0755}, {"data", "y", false, 0644}}, "pw");
+    ASSERT_NO_THROW(ExtractArchive(zipPath, "pw", libDir));
+    EXPECT_TRUE(QFileInfo(libDir + QStringLiteral("program")).permissions() &
+                QFileDevice::ExeOwner);
+    EXPECT_FALSE(QFileInfo(libDir + QStringLiteral("data")).permissions() &
+                 (QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther));
 }
 
 TEST_F(Provisioning, CreateTempLibFilesWithoutLibraryDir) {
@@ -492,8 +509,10 @@ TEST_F(Provisioning, ShippedPackageRendersAPage) {
     ASSERT_TRUE(QFileInfo(package).isFile()) << package.toStdString();
     RenderPackagePath.set(QFile::encodeName(package));
     ASSERT_NO_THROW(CreateTempLibFiles());
-    EXPECT_EQ(libDirFiles(),
-              QStringList({name(EncRenderCompanionName), name(EncRenderLibraryName)}));
+    EXPECT_EQ(libDirFiles(), renderFiles());
+    // The companion is a program the library starts: it must come out executable.
+    EXPECT_TRUE(QFileInfo(libDir + name(EncRenderCompanionName)).permissions() &
+                QFileDevice::ExeOwner);
 
     const QString pdf = work.filePath(QStringLiteral("page.pdf"));
     writeFile(pdf, smallPdf());

@@ -122,6 +122,44 @@ def eight_with_heavy_fifth(levels=7, fan=10):
     return pdf_bytes(objects + nested_forms(forms, levels, fan, 144, 72))
 
 
+def tiny_tiling(step=b"0.01", size=2000):
+    """One large page filled with a tiling pattern whose cell is a hundredth of a point:
+    MuPDF paints billions of cells and checks for an abort only between them."""
+    objects = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 %d %d] "
+        b"/Resources << /Pattern << /P 5 0 R >> >> /Contents 4 0 R >>" % (size, size),
+        stream(b"/Pattern cs /P scn 0 0 %d %d re f" % (size, size)),
+        stream(b"0 0 1 rg 0 0 0.005 0.005 re f",
+               b" /Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 %s %s] "
+               b"/XStep %s /YStep %s /Resources << >>" % (step, step, step, step)),
+    ]
+    return pdf_bytes(objects)
+
+
+def damaged_jpeg():
+    """A page showing a JPEG with stray bytes before its scan: libjpeg warns about
+    "Corrupt JPEG data" on stderr unless told otherwise, and still decodes it."""
+    import io
+    from PIL import Image
+    buffer = io.BytesIO()
+    Image.new("RGB", (64, 48), (200, 40, 40)).save(buffer, "JPEG", quality=80)
+    data = buffer.getvalue()
+    scan = data.index(b"\xff\xda")
+    data = data[:scan] + b"\x00\x11\x22\x33" + data[scan:]
+    objects = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 144 108] "
+        b"/Resources << /XObject << /I 5 0 R >> >> /Contents 4 0 R >>",
+        stream(b"q 144 0 0 108 0 0 cm /I Do Q"),
+        stream(data, b" /Type /XObject /Subtype /Image /Width 64 /Height 48 "
+               b"/ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /DCTDecode"),
+    ]
+    return pdf_bytes(objects)
+
+
 def cyclic_tree():
     """A page tree whose node lists itself among its kids besides one real page."""
     objects = [
@@ -156,6 +194,8 @@ def main():
     write("cyclic-tree.pdf", cyclic_tree())
     write("heavy-page.pdf", heavy_page())
     write("heavy-fifth.pdf", eight_with_heavy_fifth())
+    write("tiny-tiling.pdf", tiny_tiling())
+    write("damaged-jpeg.pdf", damaged_jpeg())
     write("not-a-pdf.pdf", b"This is plain text, not a PDF at all.\n" * 20)
     write("damaged.pdf", b"%PDF-1.7\n1 0 obj\n<< /Type /Catalog /Pages 9 0 R\n" + b"\x00\xff" * 64)
     write("empty.pdf", b"")

@@ -182,6 +182,37 @@ protected:
         return true;
     }
 
+    // The rendering companions the process with id `parent` has started.
+    static std::vector<pid_t> companionsOf(pid_t parent) {
+        std::vector<pid_t> found;
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            std::ifstream in(entry.path() / "stat");
+            std::string stat((std::istreambuf_iterator<char>(in)), {});
+            const size_t open = stat.find('('), close = stat.rfind(')');
+            if (open == std::string::npos || close == std::string::npos)
+                continue;
+            std::istringstream rest(stat.substr(close + 2));
+            char state = 0;
+            pid_t ppid = 0;
+            rest >> state >> ppid;
+            if (ppid == parent && state != 'Z' &&
+                stat.substr(open + 1, close - open - 1) == "pxrender")
+                found.push_back(static_cast<pid_t>(std::stol(name)));
+        }
+        return found;
+    }
+
+    // Gone, or a zombie nobody reaps (a container's first process may not).
+    static bool processEnded(pid_t pid) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), {});
+        const size_t close = stat.rfind(')');
+        return stat.empty() || close == std::string::npos || stat.substr(close + 2, 1) == "Z";
+    }
+
     static inline fs::path root_;
     static inline void* library_ = nullptr;
     static inline RasterizePdfProc rasterize_ = nullptr;
@@ -408,6 +439,16 @@ TEST_F(Rasterize, UnwritableFolderAndFailedWritesLeaveNoFiles) {
         };
         EXPECT_EQ(callInChild(smallFiles, dir / "three.tiff", allInOne), EFBIG);
         EXPECT_TRUE(files(dir).empty());
+
+        // Left at its default, the signal would end the writer: the caller is not it.
+        const fs::path defaultSignal = outFolder();
+        auto smallFilesDefault = [] {
+            signal(SIGXFSZ, SIG_DFL);
+            const rlimit limit{2000, 2000};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        };
+        EXPECT_EQ(callInChild(smallFilesDefault, defaultSignal / "three.tiff", allInOne), EFBIG);
+        EXPECT_TRUE(files(defaultSignal).empty());
     }
 }
 
@@ -436,13 +477,96 @@ TEST_F(Rasterize, PagesThatNeverFinishAreStopped) {
     for (const std::string& name : files(loop))
         EXPECT_EQ(name, "loop-1.png");
 
-    // Ten million shapes through nested forms: the watchdog aborts the page.
+    // Ten million shapes through nested forms, and a tiling pattern of a hundredth of a point
+    // whose cell loop MuPDF never interrupts: the page is stopped at its time limit.
     setenv("PX_PAGE_TIMEOUT_MS", "300", 1);
-    const fs::path heavy = outFolder();
-    EXPECT_EQ(call(pdf("heavy-page.pdf"), heavy / "heavy.png", nullptr, 72, 24, 5, 0, 0, 1, 1),
-              ETIME);
+    for (const char* name : {"heavy-page.pdf", "tiny-tiling.pdf"}) {
+        for (const char* target : {"heavy.png", "heavy.tiff"}) {
+            SCOPED_TRACE(std::string(name) + " " + target);
+            const fs::path heavy = outFolder();
+            Background running(
+                [=] { return call(pdf(name), heavy / target, nullptr, 72, 24, 5, 0, 1, 1, 1); });
+            ASSERT_TRUE(running.returnedWithin(60s));
+            EXPECT_EQ(running.error(), ETIME);
+            EXPECT_TRUE(files(heavy).empty());
+        }
+    }
     unsetenv("PX_PAGE_TIMEOUT_MS");
-    EXPECT_TRUE(files(heavy).empty());
+}
+
+TEST_F(Rasterize, PageBeyondTheMemoryLimitFailsWithEnomem) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#else
+    // Letter size at 1800 dpi needs a bitmap of 900 MB.
+    setenv("PX_MEMORY_LIMIT_MB", "400", 1);
+    for (const char* target : {"big.png", "big.tiff"}) {
+        SCOPED_TRACE(target);
+        const fs::path dir = outFolder();
+        EXPECT_EQ(call(pdf("three.pdf"), dir / target, nullptr, 1800, 24, 5, 0, 1, 1, 3), ENOMEM);
+        EXPECT_TRUE(files(dir).empty());
+    }
+    unsetenv("PX_MEMORY_LIMIT_MB");
+    const fs::path dir = outFolder();
+    EXPECT_EQ(call(pdf("three.pdf"), dir / "small.png", nullptr, 36, 24, 5, 0, 0, 1, 1), 0);
+#endif
+}
+
+TEST_F(Rasterize, CompanionKilledFromOutsideGivesEio) {
+    struct KillCase {
+        const char* target;
+        int allInOne;
+        std::vector<std::string> kept; // pages finished before the kill
+    };
+    const KillCase cases[] = {
+        {"h.png", 0, {"h-1.png", "h-2.png", "h-3.png", "h-4.png", "h-6.png", "h-7.png", "h-8.png"}},
+        {"h.tiff", 1, {}}, // the unfinished multi-page TIFF goes
+    };
+    // With two workers one stays on the heavy fifth page while the other finishes the rest.
+    setenv("PX_RENDER_THREADS", "2", 1);
+    for (const KillCase& c : cases) {
+        SCOPED_TRACE(c.target);
+        const fs::path dir = outFolder();
+        Background running([=] {
+            return call(pdf("heavy-fifth.pdf"), dir / c.target, nullptr, 72, 24, 5, 0, c.allInOne,
+                        1, 8);
+        });
+        ASSERT_TRUE(waitUntil(
+            [&] { return !files(dir).empty() && (c.allInOne || finalFiles(dir) == 7); }, 60s));
+        const std::vector<pid_t> companions = companionsOf(getpid());
+        ASSERT_EQ(companions.size(), 1u);
+        ::kill(companions[0], SIGKILL);
+        ASSERT_TRUE(running.returnedWithin(10s));
+        EXPECT_EQ(running.error(), EIO);
+        EXPECT_EQ(files(dir), c.kept);
+    }
+    unsetenv("PX_RENDER_THREADS");
+}
+
+TEST_F(Rasterize, CompanionEndsWithTheCallingProcess) {
+    const fs::path dir = outFolder();
+    const pid_t caller = fork();
+    if (caller == 0) {
+        setenv("PX_PAGE_TIMEOUT_MS", "600000", 1);
+        call(pdf("heavy-page.pdf"), dir / "heavy.png", nullptr, 72, 24, 5, 0, 0, 1, 1);
+        _exit(0);
+    }
+    std::vector<pid_t> companions;
+    ASSERT_TRUE(waitUntil([&] { return !(companions = companionsOf(caller)).empty(); }, 30s));
+    ::kill(caller, SIGKILL);
+    waitpid(caller, nullptr, 0);
+    EXPECT_TRUE(waitUntil([&] { return processEnded(companions[0]); }, 10s));
+}
+
+TEST_F(Rasterize, DamagedImageDataPrintsNothing) {
+    const fs::path dir = outFolder();
+    int rc = -1;
+    EXPECT_EQ(printedBy([&] {
+                  rc = call(pdf("damaged-jpeg.pdf"), dir / "j.png", nullptr, 72, 24, 5, 0, 0, 1, 1);
+              }),
+              "");
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(files(dir), std::vector<std::string>{"j-1.png"});
 }
 
 TEST_F(Rasterize, LibraryExportsOnlyItsTwoEntries) {
