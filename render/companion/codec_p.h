@@ -41,7 +41,7 @@ public:
     OutFile& operator=(const OutFile&) = delete;
     ~OutFile();
 
-    int open(const char* path); // 0 or errno
+    int open(const char* path, bool exclusive); // 0 or errno
     void write(const void* data, std::size_t size);
     void put8(unsigned v);
     void put16le(unsigned v);

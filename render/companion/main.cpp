@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -59,6 +60,27 @@ public:
             if (w <= 0)
                 _exit(3);
             sent += static_cast<int>(w);
+        }
+    }
+    // Announced before the file is created, so a library that kills this process knows what
+    // to remove. Hex, so a path may hold any byte, a line break too.
+    void temporary(const std::string& path) {
+        static const char digits[] = "0123456789abcdef";
+        std::string text = "T ";
+        for (unsigned char c : path) {
+            text += digits[c >> 4];
+            text += digits[c & 15];
+        }
+        text += '\n';
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (size_t sent = 0; sent < text.size();) {
+            const ssize_t w =
+                ::send(kChannelFd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                _exit(3);
+            sent += static_cast<size_t>(w);
         }
     }
     void range(int pageCount, int first, int last) {
@@ -178,15 +200,31 @@ px_image imageOf(fz_context* ctx, fz_pixmap* pix, const Job& job) {
     return img;
 }
 
+// Writes through `write` to a fresh temporary name beside finalPath, created exclusively (never
+// through anything planted there); another name is drawn while one is taken. Sets *tempPath.
+int writeTemporary(const std::string& finalPath, Reporter& reporter, std::string* tempPath,
+                   const std::function<int(const std::string&)>& write) {
+    int rc = EEXIST;
+    for (int attempt = 0; attempt < 16 && rc == EEXIST; ++attempt) {
+        *tempPath = temporaryName(finalPath);
+        reporter.temporary(*tempPath);
+        rc = write(*tempPath);
+    }
+    return rc;
+}
+
 // One file per page, written under a temporary name and renamed when complete: the program
 // counts only final names, and the library removes the temporary one if this process is killed.
+// The rename replaces whatever stands at the final name; nothing is written through it.
 int writePageFile(const px_image& img, int pageNumber, const Job& job) {
     const std::string finalPath = pageFileName(job.target, pageNumber, job.pageCount);
-    const std::string tempPath = temporaryName(finalPath);
-    int rc = px_write_image(tempPath.c_str(), job.target.format.c_str(), &img, &job.options);
+    std::string tempPath;
+    int rc = writeTemporary(finalPath, *job.reporter, &tempPath, [&](const std::string& path) {
+        return px_write_image(path.c_str(), job.target.format.c_str(), &img, &job.options);
+    });
     if (rc == 0 && std::rename(tempPath.c_str(), finalPath.c_str()) != 0)
         rc = errno;
-    if (rc)
+    if (rc && rc != EEXIST)
         ::unlink(tempPath.c_str());
     return rc;
 }
@@ -317,11 +355,15 @@ int renderRange(Job& job, pdf_document* doc, int firstPage) {
     job.nextToWrite = firstPage;
     std::string tiffTemp;
     if (job.multiPage) {
-        tiffTemp = temporaryName(job.target.base + "." + job.target.ext);
-        const int rc = px_tiff_open(tiffTemp.c_str(), &job.options, &job.tiff);
+        const int rc =
+            writeTemporary(job.target.base + "." + job.target.ext, *job.reporter, &tiffTemp,
+                           [&](const std::string& path) {
+                               return px_tiff_open(path.c_str(), &job.options, &job.tiff);
+                           });
         if (rc) {
             pdf_drop_document(job.baseCtx, doc);
-            ::unlink(tiffTemp.c_str());
+            if (rc != EEXIST)
+                ::unlink(tiffTemp.c_str());
             return rc;
         }
     }
@@ -368,6 +410,7 @@ int rasterize(const Request& request, Reporter& reporter) {
     job->options.tiff_compression = request.tiffCompression;
     job->options.jpeg_quality = request.jpegQuality;
     job->options.grayscale = job->grey ? 1 : 0;
+    job->options.exclusive = 1;
 
     ContextHolder holder;
     holder.lockContext = holder.locks.context();

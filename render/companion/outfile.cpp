@@ -18,9 +18,10 @@ OutFile::~OutFile() {
         discard();
 }
 
-int OutFile::open(const char* path) {
+int OutFile::open(const char* path, bool exclusive) {
     m_path = path;
-    m_fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int how = exclusive ? O_CREAT | O_EXCL | O_NOFOLLOW : O_CREAT | O_TRUNC;
+    m_fd = ::open(path, O_WRONLY | how | O_CLOEXEC, 0666);
     if (m_fd < 0)
         return errno;
     m_buffer.reserve(BufferSize);

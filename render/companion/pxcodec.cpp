@@ -67,7 +67,7 @@ int writeImage(const char* path, Format format, const px_image& img, const px_op
     if (format == Format::Tiff)
         return writeSingleTiff(path, img, opt);
     OutFile out;
-    int err = out.open(path);
+    int err = out.open(path, opt.exclusive != 0);
     if (err != 0)
         return err;
     const Tone tone = toneOf(img, opt);

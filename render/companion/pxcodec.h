@@ -25,6 +25,8 @@ typedef struct px_options {
     int tiff_compression; /* TIFF Compression tag: 1,2,3,4,5,7,32773 */
     int jpeg_quality;     /* 1..100 (clamped) */
     int grayscale;        /* 1: write grey (true 8-bit grey, or a grey palette) */
+    int exclusive;        /* 1: `path` must not exist: a new regular file is created, never
+                             through a link, a FIFO or a device (EEXIST otherwise) */
 } px_options;
 /* ext: "jpg","bmp","png","gif","tiff","pcx","tga" (lower case). Writes exactly `path`.
    Returns 0, or an errno value (ENOSPC, EACCES, EIO, EINVAL, ENOMEM...). Never prints. */

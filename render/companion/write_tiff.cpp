@@ -215,7 +215,8 @@ int tiffOpen(const char* path, const px_options& opt, px_tiff_writer** out) {
     auto* w = new px_tiff_writer;
     w->opt = o;
     w->path = path;
-    w->fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int how = o.exclusive ? O_CREAT | O_EXCL | O_NOFOLLOW : O_CREAT | O_TRUNC;
+    w->fd = ::open(path, O_RDWR | how | O_CLOEXEC, 0666);
     if (w->fd < 0) {
         const int err = errno;
         delete w;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <random>
 
 namespace pxraster {
 
@@ -46,7 +48,13 @@ std::string pageFileName(const Target& target, int page, int pageCount) {
 std::string temporaryName(const std::string& finalPath) {
     const size_t slash = finalPath.rfind('/');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    return finalPath.substr(0, nameStart) + ".~" + finalPath.substr(nameStart) + ".part";
+    // A predictable name would let another user plant a link or a FIFO there first.
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "%012llx",
+                  static_cast<unsigned long long>(random() & 0xffffffffffffULL));
+    return finalPath.substr(0, nameStart) + ".~" + finalPath.substr(nameStart) + "." + suffix +
+           ".part";
 }
 
 } // namespace pxraster

@@ -17,8 +17,8 @@ Target parseTarget(const std::string& targetPath);
 // base + "-" + page padded with zeros to the digit count of `pageCount` + "." + ext.
 std::string pageFileName(const Target& target, int page, int pageCount);
 
-// A name in the same folder that the program's progress count (base*.ext) never matches:
-// ".~" + file name + ".part".
+// A name in the same folder that the program's progress count (base*.ext) never matches and
+// nobody can guess: ".~" + file name + "." + 12 random hex digits + ".part".
 std::string temporaryName(const std::string& finalPath);
 
 } // namespace pxraster

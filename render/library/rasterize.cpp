@@ -23,8 +23,10 @@
 #include <poll.h>
 #include <spawn.h>
 #include <string>
+#include <vector>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -212,6 +214,7 @@ struct Progress {
     bool ranged = false;
     int pageCount = 0, first = 0, last = 0;
     std::map<int, Clock::time_point> rendering; // begun, not done: page -> start
+    std::vector<std::string> temporaries;       // every temporary name announced
     bool finished = false;
     int result = 0;
 
@@ -231,6 +234,19 @@ struct Progress {
             rendering[static_cast<int>(a)] = Clock::now();
         } else if (kind == 'D' && fields >= 1) {
             rendering.erase(static_cast<int>(a));
+        } else if (kind == 'T') {
+            const auto nibble = [](char c) {
+                return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            };
+            std::string path;
+            for (size_t i = 2; i + 1 < line.size(); i += 2) {
+                const int high = nibble(line[i]);
+                const int low = nibble(line[i + 1]);
+                if (high < 0 || low < 0)
+                    return;
+                path += static_cast<char>(high * 16 + low);
+            }
+            temporaries.push_back(path);
         } else if (kind == 'X' && fields >= 1) {
             finished = true;
             result = static_cast<int>(a);
@@ -254,17 +270,14 @@ bool readReports(int fd, std::string& pending, Progress& progress) {
     return true;
 }
 
-// The temporary files a killed companion may have left: those of the pages begun and not done,
-// and the multi-page TIFF.
-void removePartialFiles(const Target& target, bool multiPage, const Progress& progress) {
-    if (!progress.ranged)
-        return; // nothing is written before the range is reported
-    if (multiPage) {
-        ::unlink(temporaryName(target.base + "." + target.ext).c_str());
-        return;
+// The temporary files a killed companion may have left: every name it announced that is still
+// there (the finished ones were renamed away). Only regular files are removed.
+void removePartialFiles(const Progress& progress) {
+    for (const std::string& path : progress.temporaries) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            ::unlink(path.c_str());
     }
-    for (const auto& [page, start] : progress.rendering)
-        ::unlink(temporaryName(pageFileName(target, page, progress.pageCount)).c_str());
 }
 
 void reap(pid_t pid, int* status) {
@@ -276,8 +289,6 @@ int supervise(const Request& request, const Call& call) {
     const std::string companion = companionPath();
     if (companion.empty())
         return EIO;
-    const Target target = parseTarget(request.targetPath);
-    const bool multiPage = request.allInOne != 0 && target.format == "tiff";
     const long timeoutMs = envNumber("PX_PAGE_TIMEOUT_MS", kDefaultPageTimeoutMs);
 
     int pair[2];
@@ -330,7 +341,7 @@ int supervise(const Request& request, const Call& call) {
         result = progress.finished && exited ? progress.result : EIO;
     }
     if (killedFor || !progress.finished)
-        removePartialFiles(target, multiPage, progress);
+        removePartialFiles(progress);
     return result;
 }
 

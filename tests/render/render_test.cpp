@@ -452,6 +452,49 @@ TEST_F(Rasterize, UnwritableFolderAndFailedWritesLeaveNoFiles) {
     }
 }
 
+// Another user's links and FIFOs where the output goes: at the names temporary files used to
+// have, and at the final names. Nothing is written through them, nothing blocks, and every
+// image ends up as a regular file of our own.
+TEST_F(Rasterize, PlantedLinksAndFifosAreNeverWrittenThrough) {
+    for (const bool multiPage : {false, true}) {
+        const fs::path dir = outFolder("planted");
+        const fs::path victim = root_ / "victim.txt";
+        { std::ofstream(victim) << "precious"; }
+        const std::vector<std::string> finals =
+            multiPage ? std::vector<std::string>{"t.tiff"}
+                      : std::vector<std::string>{"t-1.tiff", "t-2.tiff", "t-3.tiff"};
+        for (const std::string& name : finals) {
+            fs::create_symlink(victim, dir / (".~" + name + ".part"));
+            ASSERT_EQ(mkfifo((dir / (".~" + name + ".fifo.part")).c_str(), 0666), 0);
+        }
+        fs::create_symlink(victim, dir / finals.front());
+        ASSERT_EQ(mkfifo((dir / finals.back()).c_str(), 0666), multiPage ? -1 : 0);
+
+        auto done = std::async(std::launch::async, [&] {
+            return call(pdf("three.pdf"), dir / "t.tiff", nullptr, 36, 24, 5, 0, multiPage ? 1 : 0,
+                        1, 3);
+        });
+        ASSERT_EQ(done.wait_for(60s), std::future_status::ready) << "blocked on a FIFO";
+        EXPECT_EQ(done.get(), 0);
+
+        std::ifstream in(victim);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+        for (const std::string& name : finals) {
+            EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / name))) << name;
+            // The planted ones are left as they were; no temporary file of ours remains.
+            EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / (".~" + name + ".part"))));
+        }
+        for (const std::string& name : files(dir)) {
+            const bool planted =
+                name.ends_with(".fifo.part") || fs::is_symlink(fs::symlink_status(dir / name));
+            EXPECT_TRUE(name.find(".~") != 0 || planted) << "left behind: " << name;
+            if (planted)
+                fs::remove(dir / name); // the image reader would wait on a FIFO
+        }
+        EXPECT_EQ(inspect(dir).size(), 3u);
+    }
+}
+
 TEST_F(Rasterize, NamesWithBlanksAndNonAscii) {
     const fs::path source = root_ / "pdf" / "mein Bericht \xc3\xa4.pdf";
     fs::copy_file(pdf("three.pdf"), source, fs::copy_options::overwrite_existing);
