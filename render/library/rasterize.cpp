@@ -470,7 +470,7 @@ int rasterize(const char* pdfPath, const char* targetPath, const char* password,
     if (const int rc = mapOpenStatus(opened))
         return rc;
     job->password = opened.password;
-    job->pageCount = pxpdf::realPageCount(holder.ctx, opened.doc);
+    job->pageCount = pxpdf::flattenPageTree(holder.ctx, opened.doc);
     if (job->pageCount <= 0) {
         pdf_drop_document(holder.ctx, opened.doc);
         return EINVAL;

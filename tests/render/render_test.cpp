@@ -303,6 +303,10 @@ TEST_F(Rasterize, PageRangeIsClampedToTheDocument) {
         // The page tree claims a billion pages but holds two.
         {"absurd-count.pdf", 1, 1000000000, {"t-1.png", "t-2.png"}},
         {"cyclic-tree.pdf", 1, 5, {"t-1.png"}},
+        // Loops in the page tree: the pages the information tool counts, no more and no less.
+        {"tree-loop-first.pdf", 1, 5, {"t-1.png"}},
+        {"tree-loop-second.pdf", 1, 2, {"t-1.png", "t-2.png"}},
+        {"deep-tree.pdf", 1, 3, {"t-1.png", "t-2.png", "t-3.png"}},
     };
     for (const RangeCase& c : cases) {
         SCOPED_TRACE(std::string(c.pdfName) + " " + std::to_string(c.first) + ".." +
@@ -311,6 +315,20 @@ TEST_F(Rasterize, PageRangeIsClampedToTheDocument) {
         EXPECT_EQ(call(pdf(c.pdfName), dir / "t.png", nullptr, 36, 24, 5, 0, 0, c.first, c.last),
                   0);
         EXPECT_EQ(files(dir), c.expected);
+    }
+}
+
+TEST_F(Rasterize, PagesDeepInTheTreeInheritSizeRotationAndResources) {
+    const fs::path dir = outFolder();
+    ASSERT_EQ(call(pdf("deep-tree.pdf"), dir / "d.png", nullptr, 72, 24, 5, 0, 0, 1, 3), 0);
+    const std::vector<Frame> frames = inspect(dir);
+    ASSERT_EQ(frames.size(), 3u);
+    const Size expected[] = {{100, 200}, {100, 200}, {150, 300}}; // rotated; the last sized alone
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(frames[i].file);
+        EXPECT_EQ(frames[i].width, expected[i].width);
+        EXPECT_EQ(frames[i].height, expected[i].height);
+        EXPECT_EQ(frames[i].colours, "colour"); // the square drawn by the inherited form
     }
 }
 
