@@ -167,7 +167,7 @@ int renderPage(fz_context* ctx, pdf_document* doc, int pageNumber, const Job& jo
         const fz_irect box = fz_round_rect(fz_transform_rect(fz_bound_page(ctx, page), ctm));
         const long long w = static_cast<long long>(box.x1) - box.x0;
         const long long h = static_cast<long long>(box.y1) - box.y0;
-        const int n = job.grey ? 1 : 3;
+        const int n = 3; // grey pages are made from the RGB rendering
         if (w <= 0 || h <= 0)
             refused = EINVAL;
         else if (w > kMaxSide || h > kMaxSide ||
@@ -175,8 +175,7 @@ int renderPage(fz_context* ctx, pdf_document* doc, int pageNumber, const Job& jo
             refused = EFBIG;
         if (refused)
             fz_throw(ctx, FZ_ERROR_GENERIC, "page bitmap refused");
-        pix = fz_new_pixmap_with_bbox(ctx, job.grey ? fz_device_gray(ctx) : fz_device_rgb(ctx), box,
-                                      nullptr, 0);
+        pix = fz_new_pixmap_with_bbox(ctx, fz_device_rgb(ctx), box, nullptr, 0);
         fz_set_pixmap_resolution(ctx, pix, job.xDpi, job.yDpi);
         fz_clear_pixmap_with_value(ctx, pix, 255);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
@@ -185,9 +184,21 @@ int renderPage(fz_context* ctx, pdf_document* doc, int pageNumber, const Job& jo
         if (job.cancelled)
             __atomic_store_n(&slot.cookie.abort, 1, __ATOMIC_SEQ_CST);
         slot.deadline = nowMs() + job.timeoutMs;
-        fz_run_page(ctx, page, dev, ctm, &slot.cookie);
+        fz_try(ctx) {
+            fz_run_page(ctx, page, dev, ctm, &slot.cookie);
+            fz_close_device(ctx, dev);
+        }
+        fz_catch(ctx) {
+            // Content that fails part-way keeps what was drawn, as in other viewers.
+            if (fz_caught(ctx) == FZ_ERROR_MEMORY || fz_caught(ctx) == FZ_ERROR_ABORT)
+                fz_rethrow(ctx);
+        }
         slot.deadline = 0;
-        fz_close_device(ctx, dev);
+        if (job.grey) {
+            fz_pixmap* rgb = pix;
+            pix = nullptr;
+            pix = pxpdf::greyFromRgb(ctx, rgb);
+        }
     }
     fz_always(ctx) {
         slot.deadline = 0;

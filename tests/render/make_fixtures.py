@@ -208,7 +208,7 @@ def srgb_profile():
 
 
 def colour_spaces():
-    """One page painted in many colour spaces: a DeviceCMYK image of a forest-like range of
+    """One page painted in many colour spaces: a DeviceCMYK image of a range of
     colours, then fills in DeviceCMYK, ICCBased RGB, DeviceRGB, DeviceGray, Lab, a Separation
     and an Indexed image."""
     size = 16
