@@ -80,6 +80,7 @@ struct Job {
     fz_context* baseCtx = nullptr;
 
     std::atomic<int> nextPage{1};
+    std::atomic<int> pagesWritten{0};
     std::atomic<bool> stop{false};
     std::atomic<bool> cancelled{false};
     Job* nextRunning = nullptr; // see runningCalls
@@ -297,6 +298,8 @@ void runWorker(Job& job, Slot& slot, pdf_document* handed) {
         }
         if (rc)
             job.fail(rc);
+        else if (!job.stop)
+            ++job.pagesWritten; // a stopped multi-page TIFF skips the page without an error
     }
     fz_try(ctx) {
         pdf_drop_document(ctx, doc);
@@ -424,6 +427,8 @@ int renderRange(Job& job, pdf_document* doc, int firstPage) {
         pthread_join(thread, nullptr);
 
     int error = job.cancelled ? ECANCELED : job.error;
+    if (!error && job.pagesWritten != job.lastPage - firstPage + 1)
+        error = EIO; // success means every page of the range is in
     if (job.multiPage) {
         if (error) {
             px_tiff_abort(job.tiff);
