@@ -133,7 +133,8 @@ template <typename Operation> void orThrowNoMemory(fz_context* ctx, Operation op
 }
 
 pdf_obj* keep(Walk& walk, pdf_obj* obj) {
-    orThrowNoMemory(walk.ctx, [&] { walk.kept.reserve(walk.kept.size() + 1); });
+    if (walk.kept.size() == walk.kept.capacity()) // grown ahead, so push_back cannot throw
+        orThrowNoMemory(walk.ctx, [&] { walk.kept.reserve(2 * walk.kept.size() + 16); });
     walk.kept.push_back(pdf_keep_obj(walk.ctx, obj));
     return obj;
 }
