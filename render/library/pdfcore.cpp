@@ -104,19 +104,13 @@ struct Branch {
 // the walk's frames, which therefore hold nothing that needs destroying.
 struct Walk {
     explicit Walk(fz_context* c) : ctx(c) {}
-    ~Walk() {
-        for (pdf_obj* obj : kept)
-            pdf_drop_obj(ctx, obj);
-    }
-    Walk(const Walk&) = delete;
-    Walk& operator=(const Walk&) = delete;
 
     fz_context* ctx;
     std::vector<TreeNode> leaves;
     std::vector<Branch> path;
     std::unordered_set<int> seen;
-    // Every object remembered in leaves and path: a repair of the cross-reference table while
-    // we walk may drop objects the document held.
+    // Every object remembered in leaves and path, dropped by the caller: a repair of the
+    // cross-reference table while we walk may drop objects the document held.
     std::vector<pdf_obj*> kept;
 };
 
@@ -392,6 +386,10 @@ int flattenPageTree(fz_context* ctx, pdf_document* doc) {
                     replacePageTree(ctx, doc, walk.leaves);
                 count = static_cast<int>(walk.leaves.size());
             }
+        }
+        fz_always(ctx) {
+            for (pdf_obj* obj : walk.kept)
+                pdf_drop_obj(ctx, obj);
         }
         fz_catch(ctx) {
             count = 0;
