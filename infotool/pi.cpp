@@ -183,7 +183,7 @@ int main(int argc, char** argv) {
     pxpdf::OpenResult opened = pxpdf::openPdf(ctx, path, password);
     switch (opened.status) {
     case pxpdf::OpenStatus::Ok: {
-        const int pages = pxpdf::realPageCount(ctx, opened.doc);
+        const int pages = pxpdf::flattenPageTree(ctx, opened.doc);
         exitCode = pages > 0 ? report(ctx, opened.doc, pages, path)
                              : fail("the file has no readable pages");
         fz_try(ctx) {

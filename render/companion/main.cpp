@@ -111,6 +111,7 @@ struct Job {
     Reporter* reporter = nullptr;
 
     std::atomic<int> nextPage{1};
+    std::atomic<int> pagesWritten{0};
     std::atomic<bool> stop{false};
 
     std::mutex mutex; // guards everything below
@@ -151,7 +152,7 @@ int renderPage(fz_context* ctx, pdf_document* doc, int pageNumber, const Job& jo
         const fz_irect box = fz_round_rect(fz_transform_rect(fz_bound_page(ctx, page), ctm));
         const long long w = static_cast<long long>(box.x1) - box.x0;
         const long long h = static_cast<long long>(box.y1) - box.y0;
-        const int n = job.grey ? 1 : 3;
+        const int n = 3; // grey pages are made from the RGB rendering
         if (w <= 0 || h <= 0)
             refused = EINVAL;
         else if (w > kMaxSide || h > kMaxSide ||
@@ -159,13 +160,24 @@ int renderPage(fz_context* ctx, pdf_document* doc, int pageNumber, const Job& jo
             refused = EFBIG;
         if (refused)
             fz_throw(ctx, FZ_ERROR_GENERIC, "page bitmap refused");
-        pix = fz_new_pixmap_with_bbox(ctx, job.grey ? fz_device_gray(ctx) : fz_device_rgb(ctx), box,
-                                      nullptr, 0);
+        pix = fz_new_pixmap_with_bbox(ctx, fz_device_rgb(ctx), box, nullptr, 0);
         fz_set_pixmap_resolution(ctx, pix, job.xDpi, job.yDpi);
         fz_clear_pixmap_with_value(ctx, pix, 255);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
-        fz_run_page(ctx, page, dev, ctm, nullptr);
-        fz_close_device(ctx, dev);
+        fz_try(ctx) {
+            fz_run_page(ctx, page, dev, ctm, nullptr);
+            fz_close_device(ctx, dev);
+        }
+        fz_catch(ctx) {
+            // Content that fails part-way keeps what was drawn, as in other viewers.
+            if (fz_caught(ctx) == FZ_ERROR_MEMORY || fz_caught(ctx) == FZ_ERROR_ABORT)
+                fz_rethrow(ctx);
+        }
+        if (job.grey) {
+            fz_pixmap* rgb = pix;
+            pix = nullptr;
+            pix = pxpdf::greyFromRgb(ctx, rgb);
+        }
     }
     fz_always(ctx) {
         fz_drop_device(ctx, dev);
@@ -272,10 +284,12 @@ void runWorker(Job& job, pdf_document* handed) {
                                : writePageFile(img, pageNumber, job);
             fz_drop_pixmap(ctx, pix);
         }
-        if (rc)
+        if (rc) {
             job.fail(rc);
-        else
+        } else if (!job.stop) {
+            ++job.pagesWritten; // a stopped multi-page TIFF skips the page without an error
             job.reporter->line('D', pageNumber);
+        }
     }
     fz_try(ctx) {
         pdf_drop_document(ctx, doc);
@@ -377,6 +391,8 @@ int renderRange(Job& job, pdf_document* doc, int firstPage) {
         pthread_join(thread, nullptr);
 
     int error = job.error;
+    if (!error && job.pagesWritten != job.lastPage - firstPage + 1)
+        error = EIO; // success means every page of the range is in
     if (job.multiPage) {
         if (error) {
             px_tiff_abort(job.tiff);
@@ -425,7 +441,7 @@ int rasterize(const Request& request, Reporter& reporter) {
     if (const int rc = mapOpenStatus(opened))
         return rc;
     job->password = opened.password;
-    job->pageCount = pxpdf::realPageCount(holder.ctx, opened.doc);
+    job->pageCount = pxpdf::flattenPageTree(holder.ctx, opened.doc);
     if (job->pageCount <= 0) {
         pdf_drop_document(holder.ctx, opened.doc);
         return EINVAL;

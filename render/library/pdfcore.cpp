@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace pxpdf {
 
@@ -78,28 +79,138 @@ int pdfDocByte(unsigned cp) {
     return cp <= 0xFF ? static_cast<int>(cp) : -1;
 }
 
-int countLeaves(fz_context* ctx, pdf_obj* node, int depth, int limit) {
-    if (depth > 64 || !pdf_is_dict(ctx, node))
-        return 0;
-    pdf_obj* kids = pdf_dict_get(ctx, node, PDF_NAME(Kids));
-    if (!pdf_is_array(ctx, kids) ||
-        pdf_name_eq(ctx, pdf_dict_get(ctx, node, PDF_NAME(Type)), PDF_NAME(Page)))
-        return 1;
-    if (pdf_mark_obj(ctx, node))
-        return 0; // a cycle: this subtree adds nothing
-    int total = 0;
+constexpr size_t kMaxTreeDepth = 10000; // far beyond real files, still bounded
+
+// Keys a page inherits from its ancestors in the page tree.
+constexpr int kInheritable = 4;
+pdf_obj* inheritableKey(int i) {
+    pdf_obj* const keys[kInheritable] = {PDF_NAME(MediaBox), PDF_NAME(CropBox), PDF_NAME(Rotate),
+                                         PDF_NAME(Resources)};
+    return keys[i];
+}
+
+struct TreeNode {
+    pdf_obj* node;
+    pdf_obj* inherited[kInheritable]; // own value, else the nearest ancestor's; may be null
+};
+
+struct Branch {
+    TreeNode at;
+    pdf_obj* kids;
+    int next;
+};
+
+// What a page tree walk collects. It lives outside the walk's fz_try: a MuPDF error jumps over
+// the walk's frames, which therefore hold nothing that needs destroying.
+struct Walk {
+    explicit Walk(fz_context* c) : ctx(c) {}
+
+    fz_context* ctx;
+    std::vector<TreeNode> leaves;
+    std::vector<Branch> path;
+    std::unordered_set<int> seen;
+    // Every object remembered in leaves and path, dropped by the caller: a repair of the
+    // cross-reference table while we walk may drop objects the document held.
+    std::vector<pdf_obj*> kept;
+};
+
+// Runs a container operation; a C++ exception must not cross MuPDF's fz_try.
+template <typename Operation> void orThrowNoMemory(fz_context* ctx, Operation operation) {
+    bool done = false;
+    try {
+        operation();
+        done = true;
+    } catch (...) {
+    }
+    if (!done)
+        fz_throw(ctx, FZ_ERROR_MEMORY, "page tree walk");
+}
+
+pdf_obj* keep(Walk& walk, pdf_obj* obj) {
+    if (walk.kept.size() == walk.kept.capacity()) // grown ahead, so push_back cannot throw
+        orThrowNoMemory(walk.ctx, [&] { walk.kept.reserve(2 * walk.kept.size() + 16); });
+    walk.kept.push_back(pdf_keep_obj(walk.ctx, obj));
+    return obj;
+}
+
+TreeNode treeNode(Walk& walk, pdf_obj* node, const TreeNode* parent) {
+    TreeNode made{keep(walk, node), {}};
+    for (int i = 0; i < kInheritable; ++i) {
+        pdf_obj* own = pdf_dict_get(walk.ctx, node, inheritableKey(i));
+        made.inherited[i] = own ? keep(walk, own) : parent ? parent->inherited[i] : nullptr;
+    }
+    return made;
+}
+
+// Collects the pages of the tree below `root` in document order, at most `limit`. Iterative,
+// so depth costs no stack; a node met a second time (a loop, or a branch listed twice) is
+// skipped, as are branches deeper than kMaxTreeDepth. Throws MuPDF errors.
+void collectPages(Walk& walk, pdf_obj* root, int limit) {
+    fz_context* ctx = walk.ctx;
+    pdf_obj* node = root;
+    while (true) {
+        bool first = false;
+        if (node && pdf_is_dict(ctx, node)) {
+            first = !pdf_is_indirect(ctx, node);
+            if (!first)
+                orThrowNoMemory(ctx,
+                                [&] { first = walk.seen.insert(pdf_to_num(ctx, node)).second; });
+        }
+        if (first) {
+            pdf_obj* type = pdf_dict_get(ctx, node, PDF_NAME(Type));
+            pdf_obj* kids = pdf_dict_get(ctx, node, PDF_NAME(Kids));
+            const TreeNode* parent = walk.path.empty() ? nullptr : &walk.path.back().at;
+            if (pdf_is_array(ctx, kids) && !pdf_name_eq(ctx, type, PDF_NAME(Page))) {
+                if (walk.path.size() < kMaxTreeDepth) {
+                    const Branch branch{treeNode(walk, node, parent), kids, 0};
+                    orThrowNoMemory(ctx, [&] { walk.path.push_back(branch); });
+                }
+            } else if (!pdf_name_eq(ctx, type, PDF_NAME(Pages))) {
+                const TreeNode leaf = treeNode(walk, node, parent);
+                orThrowNoMemory(ctx, [&] { walk.leaves.push_back(leaf); });
+                if (static_cast<int>(walk.leaves.size()) >= limit)
+                    return;
+            }
+        }
+        node = nullptr;
+        while (!walk.path.empty() &&
+               walk.path.back().next >= pdf_array_len(ctx, walk.path.back().kids))
+            walk.path.pop_back();
+        if (walk.path.empty())
+            return;
+        node = pdf_array_get(ctx, walk.path.back().kids, walk.path.back().next++);
+    }
+}
+
+// Makes /Root/Pages a single node listing `leaves`. Each leaf gets what it inherits as its own
+// and the new node as /Parent: MuPDF looks inherited keys up through /Parent with a depth limit
+// of its own, and fails on a loop there.
+void replacePageTree(fz_context* ctx, pdf_document* doc, const std::vector<TreeNode>& leaves) {
+    pdf_obj* flat = nullptr;
+    fz_var(flat);
     fz_try(ctx) {
-        const int n = pdf_array_len(ctx, kids);
-        for (int i = 0; i < n && total < limit; ++i)
-            total += countLeaves(ctx, pdf_array_get(ctx, kids, i), depth + 1, limit - total);
+        flat = pdf_add_new_dict(ctx, doc, 3);
+        pdf_dict_put(ctx, flat, PDF_NAME(Type), PDF_NAME(Pages));
+        pdf_obj* kids =
+            pdf_dict_put_array(ctx, flat, PDF_NAME(Kids), static_cast<int>(leaves.size()));
+        for (const TreeNode& leaf : leaves) {
+            for (int i = 0; i < kInheritable; ++i)
+                if (leaf.inherited[i] && !pdf_dict_get(ctx, leaf.node, inheritableKey(i)))
+                    pdf_dict_put(ctx, leaf.node, inheritableKey(i), leaf.inherited[i]);
+            pdf_dict_put(ctx, leaf.node, PDF_NAME(Type), PDF_NAME(Page));
+            pdf_dict_put(ctx, leaf.node, PDF_NAME(Parent), flat);
+            pdf_array_push(ctx, kids, leaf.node);
+        }
+        pdf_dict_put_int(ctx, flat, PDF_NAME(Count), static_cast<int64_t>(leaves.size()));
+        pdf_dict_put(ctx, pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root)), PDF_NAME(Pages),
+                     flat);
     }
     fz_always(ctx) {
-        pdf_unmark_obj(ctx, node);
+        pdf_drop_obj(ctx, flat);
     }
     fz_catch(ctx) {
         fz_rethrow(ctx);
     }
-    return total;
 }
 
 // 1 when a password is needed, 0 when not, -1 on a MuPDF error.
@@ -251,25 +362,75 @@ pdf_document* reopenPdf(fz_context* ctx, const char* path, const std::string& pa
         pdf_drop_document(ctx, doc);
         doc = nullptr;
     }
+    if (doc && flattenPageTree(ctx, doc) <= 0) {
+        fz_try(ctx) {
+            pdf_drop_document(ctx, doc);
+        }
+        fz_catch(ctx) {}
+        doc = nullptr;
+    }
     return doc;
 }
 
-int realPageCount(fz_context* ctx, pdf_document* doc) {
+int flattenPageTree(fz_context* ctx, pdf_document* doc) {
     int count = 0;
     fz_var(count);
-    fz_try(ctx) {
-        const int claimed = pdf_count_pages(ctx, doc);
-        if (claimed > 0) {
-            pdf_obj* root = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Pages");
-            count = countLeaves(ctx, root, 0, claimed);
-            if (count > claimed)
-                count = claimed;
+    try {
+        Walk walk(ctx);
+        fz_try(ctx) {
+            const int claimed = pdf_count_pages(ctx, doc);
+            if (claimed > 0) {
+                collectPages(walk, pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Pages"),
+                             claimed);
+                if (!walk.leaves.empty())
+                    replacePageTree(ctx, doc, walk.leaves);
+                count = static_cast<int>(walk.leaves.size());
+            }
         }
-    }
-    fz_catch(ctx) {
+        fz_always(ctx) {
+            for (pdf_obj* obj : walk.kept)
+                pdf_drop_obj(ctx, obj);
+        }
+        fz_catch(ctx) {
+            count = 0;
+        }
+    } catch (...) {
         count = 0;
     }
     return count;
+}
+
+fz_pixmap* greyFromRgb(fz_context* ctx, fz_pixmap* rgb) {
+    fz_pixmap* grey = nullptr;
+    fz_pixmap* result = nullptr;
+    fz_var(grey);
+    fz_var(result);
+    fz_try(ctx) {
+        if (fz_pixmap_components(ctx, rgb) != 3 || fz_pixmap_alpha(ctx, rgb))
+            fz_throw(ctx, FZ_ERROR_GENERIC, "grey conversion needs RGB without alpha");
+        grey =
+            fz_new_pixmap_with_bbox(ctx, fz_device_gray(ctx), fz_pixmap_bbox(ctx, rgb), nullptr, 0);
+        fz_set_pixmap_resolution(ctx, grey, rgb->xres, rgb->yres);
+        const int w = fz_pixmap_width(ctx, rgb), h = fz_pixmap_height(ctx, rgb);
+        const ptrdiff_t inStride = fz_pixmap_stride(ctx, rgb);
+        const ptrdiff_t outStride = fz_pixmap_stride(ctx, grey);
+        const unsigned char* in = fz_pixmap_samples(ctx, rgb);
+        unsigned char* out = fz_pixmap_samples(ctx, grey);
+        for (int y = 0; y < h; ++y, in += inStride, out += outStride) {
+            const unsigned char* p = in;
+            for (int x = 0; x < w; ++x, p += 3)
+                out[x] =
+                    static_cast<unsigned char>((299 * p[0] + 587 * p[1] + 114 * p[2] + 500) / 1000);
+        }
+    }
+    fz_always(ctx) {
+        fz_drop_pixmap(ctx, rgb);
+    }
+    fz_catch(ctx) {
+        fz_drop_pixmap(ctx, grey);
+        fz_rethrow(ctx);
+    }
+    return grey;
 }
 
 } // namespace pxpdf

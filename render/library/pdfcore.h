@@ -43,12 +43,19 @@ struct OpenResult {
 // Opens `path` and authenticates with `password` (null or empty: none). Never throws.
 OpenResult openPdf(fz_context* ctx, const char* path, const char* password);
 
-// Opens a file already known to open with exactly `password` (as found by openPdf).
-// Returns nullptr on failure. Never throws.
+// Opens a file already known to open with exactly `password` (as found by openPdf), its page
+// tree flattened as by flattenPageTree. Returns nullptr on failure. Never throws.
 pdf_document* reopenPdf(fz_context* ctx, const char* path, const std::string& password);
 
-// Pages reachable through the page tree, never more than the tree's /Count claims: that is the
-// range fz_load_page accepts. 0 when the tree is unusable. Never throws.
-int realPageCount(fz_context* ctx, pdf_document* doc);
+// Walks the page tree once and makes its pages, never more than the tree's /Count claims, the
+// document's only pages: a flat tree in memory, so fz_load_page(n) loads exactly the n-th page
+// found, however deep or looped the file's tree is. Returns their number, 0 when there are
+// none. Never throws.
+int flattenPageTree(fz_context* ctx, pdf_document* doc);
+
+// A grey copy of an RGB pixmap without alpha: the Rec. 601 luminance of each pixel, so grey
+// output is what colour output looks like, whatever colour spaces the page used. Throws MuPDF
+// errors. Takes `rgb` over: it is dropped in every case.
+fz_pixmap* greyFromRgb(fz_context* ctx, fz_pixmap* rgb);
 
 } // namespace pxpdf

@@ -171,6 +171,119 @@ def cyclic_tree():
     return pdf_bytes(objects)
 
 
+def tree_loop(page_second):
+    """A branch of the page tree that leads back to the root. With `page_second` the looping
+    branch stands between two real pages and claims one page of its own (three claimed, two
+    real); otherwise it comes before the one real page, where a lookup by /Count enters it."""
+    page = b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 144 144] /Contents 4 0 R >>"
+    loop = b"<< /Type /Pages /Parent 2 0 R /Kids [2 0 R] /Count 1 >>"
+    if page_second:
+        kids, count = b"[3 0 R 5 0 R 6 0 R]", 3
+        extra = [loop, b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 72 72] /Contents 4 0 R >>"]
+    else:
+        kids, count = b"[5 0 R 3 0 R]", 2
+        extra = [loop]
+    objects = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids %s /Count %d >>" % (kids, count),
+        page,
+        stream(b"0 0 1 rg 10 10 50 50 re f"),
+    ]
+    return pdf_bytes(objects + extra)
+
+
+def deep_tree(levels=200):
+    """A valid page tree `levels` nodes deep: page 1 under the root, pages 2 and 3 under the
+    deepest node. Size, rotation and resources are inherited from the root through every
+    level; page 3 has a size of its own."""
+    first_node = 5
+    nodes = list(range(first_node, first_node + levels))
+    pages = [first_node + levels, first_node + levels + 1, first_node + levels + 2]
+    objects = [
+        b"<< /Type /Catalog /Pages %d 0 R >>" % nodes[0],
+        stream(b"/X Do"),
+        stream(b"0 0 1 rg 0 0 100 100 re f", b" /Type /XObject /Subtype /Form /BBox [0 0 100 100]"),
+        b"<< /XObject << /X 3 0 R >> >>",
+    ]
+    for depth, number in enumerate(nodes):
+        below = nodes[depth + 1] if depth + 1 < levels else None
+        if depth == 0:
+            kids, count = [pages[0]] + ([below] if below else [pages[1], pages[2]]), 3
+        else:
+            kids, count = ([below] if below else [pages[1], pages[2]]), 2
+        inherited = (b" /MediaBox [0 0 200 100] /Rotate 90 /Resources 4 0 R" if depth == 0
+                     else b" /Parent %d 0 R" % nodes[depth - 1])
+        objects.append(b"<< /Type /Pages%s /Kids [%s] /Count %d >>"
+                       % (inherited, b" ".join(b"%d 0 R" % k for k in kids), count))
+    for i, number in enumerate(pages):
+        parent = nodes[0] if i == 0 else nodes[-1]
+        own = b" /MediaBox [0 0 300 150]" if i == 2 else b""
+        objects.append(b"<< /Type /Page /Parent %d 0 R%s /Contents 2 0 R >>" % (parent, own))
+    return pdf_bytes(objects)
+
+
+def type3_between_shapes():
+    """A red square, text in a Type3 font whose glyph shows itself, then a green triangle."""
+    objects = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] "
+        b"/Resources << /Font << /T3 5 0 R >> >> /Contents 4 0 R >>",
+        stream(b"1 0 0 rg 10 10 60 60 re f BT /T3 50 Tf 20 120 Td (a) Tj ET "
+               b"0 1 0 rg 120 10 m 190 10 l 155 80 l f"),
+        b"<< /Type /Font /Subtype /Type3 /FontBBox [0 0 1000 1000] "
+        b"/FontMatrix [0.001 0 0 0.001 0 0] /CharProcs << /a 6 0 R >> "
+        b"/Encoding << /Type /Encoding /Differences [97 /a] >> /FirstChar 97 /LastChar 97 "
+        b"/Widths [1000] /Resources << /Font << /T3 5 0 R >> >> >>",
+        stream(b"1000 0 d0 0 0 1 rg 0 0 500 500 re f BT /T3 1 Tf (a) Tj ET"),
+    ]
+    return pdf_bytes(objects)
+
+
+def srgb_profile():
+    from PIL import ImageCms
+    return ImageCms.ImageCmsProfile(ImageCms.createProfile("sRGB")).tobytes()
+
+
+def colour_spaces():
+    """One page painted in many colour spaces: a DeviceCMYK image of a range of
+    colours, then fills in DeviceCMYK, ICCBased RGB, DeviceRGB, DeviceGray, Lab, a Separation
+    and an Indexed image."""
+    size = 16
+    cmyk = bytearray()
+    for y in range(size):
+        for x in range(size):
+            cmyk += bytes([(x * 17) % 256, (y * 13 + 60) % 256, (x * y) % 256, (y * 9) % 256])
+    indexed = bytes((x + y) % 4 for y in range(4) for x in range(4))
+    content = (
+        b"q 180 0 0 180 10 10 cm /Im1 Do Q "
+        b"0.8 0.1 0.9 0.2 k 200 10 60 60 re f "
+        b"/ICC cs 0.2 0.6 0.3 sc 200 80 60 60 re f "
+        b"0.9 0.5 0.1 rg 270 10 60 60 re f "
+        b"0.35 g 270 80 60 60 re f "
+        b"/Lab cs 60 -40 30 sc 200 150 60 40 re f "
+        b"/Spot cs 0.7 sc 270 150 60 40 re f "
+        b"q 60 0 0 60 340 10 cm /Im2 Do Q"
+    )
+    objects = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 410 200] /Contents 4 0 R "
+        b"/Resources << /XObject << /Im1 5 0 R /Im2 8 0 R >> "
+        b"/ColorSpace << /ICC [/ICCBased 6 0 R] /Lab [/Lab << /WhitePoint [0.9505 1 1.089] "
+        b"/Range [-100 100 -100 100] >>] /Spot [/Separation /Forest /DeviceCMYK 7 0 R] >> >> >>",
+        stream(content),
+        stream(bytes(cmyk), b" /Type /XObject /Subtype /Image /Width %d /Height %d "
+               b"/ColorSpace /DeviceCMYK /BitsPerComponent 8" % (size, size)),
+        stream(srgb_profile(), b" /N 3 /Alternate /DeviceRGB"),
+        b"<< /FunctionType 2 /Domain [0 1] /C0 [0 0 0 0] /C1 [0.9 0.2 0.9 0.3] /N 1 >>",
+        stream(indexed, b" /Type /XObject /Subtype /Image /Width 4 /Height 4 "
+               b"/ColorSpace [/Indexed /DeviceRGB 3 <20A040 C03010 1040E0 F0F0A0>] "
+               b"/BitsPerComponent 8"),
+    ]
+    return pdf_bytes(objects)
+
+
 def qpdf_encrypt(source, target, user, owner, bits, extra=(), mode="auto"):
     # --password-mode=unicode: qpdf stores a non-ASCII password the way each revision expects.
     subprocess.run(["qpdf", "--allow-weak-crypto", "--password-mode=" + mode, "--encrypt", user,
@@ -192,6 +305,11 @@ def main():
     write("absurd-count.pdf", document([(144, 144), (144, 144)], count=1000000000))
     write("type3-loop.pdf", type3_loop())
     write("cyclic-tree.pdf", cyclic_tree())
+    write("tree-loop-first.pdf", tree_loop(page_second=False))
+    write("tree-loop-second.pdf", tree_loop(page_second=True))
+    write("deep-tree.pdf", deep_tree())
+    write("type3-between-shapes.pdf", type3_between_shapes())
+    write("colour-spaces.pdf", colour_spaces())
     write("heavy-page.pdf", heavy_page())
     write("heavy-fifth.pdf", eight_with_heavy_fifth())
     write("tiny-tiling.pdf", tiny_tiling())

@@ -137,6 +137,16 @@ protected:
         return frames;
     }
 
+    // What a Pillow snippet prints; sys.argv[1:] are `images`.
+    static std::string python(const char* code, const std::vector<fs::path>& images) {
+        std::vector<std::string> args{"/usr/bin/python3", "-c", code};
+        for (const fs::path& image : images)
+            args.push_back(image.string());
+        const pxtest::RunResult result = pxtest::run(args);
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        return result.output;
+    }
+
     // Runs one call (TIFF, 100 dpi, pages 1-3) in a child process after `restrict`; returns
     // its errno, 0 for success.
     template <typename Restrict>
@@ -334,6 +344,10 @@ TEST_F(Rasterize, PageRangeIsClampedToTheDocument) {
         // The page tree claims a billion pages but holds two.
         {"absurd-count.pdf", 1, 1000000000, {"t-1.png", "t-2.png"}},
         {"cyclic-tree.pdf", 1, 5, {"t-1.png"}},
+        // Loops in the page tree: the pages the information tool counts, no more and no less.
+        {"tree-loop-first.pdf", 1, 5, {"t-1.png"}},
+        {"tree-loop-second.pdf", 1, 2, {"t-1.png", "t-2.png"}},
+        {"deep-tree.pdf", 1, 3, {"t-1.png", "t-2.png", "t-3.png"}},
     };
     for (const RangeCase& c : cases) {
         SCOPED_TRACE(std::string(c.pdfName) + " " + std::to_string(c.first) + ".." +
@@ -342,6 +356,20 @@ TEST_F(Rasterize, PageRangeIsClampedToTheDocument) {
         EXPECT_EQ(call(pdf(c.pdfName), dir / "t.png", nullptr, 36, 24, 5, 0, 0, c.first, c.last),
                   0);
         EXPECT_EQ(files(dir), c.expected);
+    }
+}
+
+TEST_F(Rasterize, PagesDeepInTheTreeInheritSizeRotationAndResources) {
+    const fs::path dir = outFolder();
+    ASSERT_EQ(call(pdf("deep-tree.pdf"), dir / "d.png", nullptr, 72, 24, 5, 0, 0, 1, 3), 0);
+    const std::vector<Frame> frames = inspect(dir);
+    ASSERT_EQ(frames.size(), 3u);
+    const Size expected[] = {{100, 200}, {100, 200}, {150, 300}}; // rotated; the last sized alone
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(frames[i].file);
+        EXPECT_EQ(frames[i].width, expected[i].width);
+        EXPECT_EQ(frames[i].height, expected[i].height);
+        EXPECT_EQ(frames[i].colours, "colour"); // the square drawn by the inherited form
     }
 }
 
@@ -610,6 +638,51 @@ TEST_F(Rasterize, DamagedImageDataPrintsNothing) {
               "");
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(files(dir), std::vector<std::string>{"j-1.png"});
+}
+
+TEST_F(Rasterize, ContentThatFailsPartWayKeepsWhatWasDrawn) {
+    // A red square, text whose Type3 glyph shows itself, then a green triangle.
+    const fs::path dir = outFolder();
+    ASSERT_EQ(call(pdf("type3-between-shapes.pdf"), dir / "t.png", nullptr, 72, 24, 5, 0, 0, 1, 1),
+              0);
+    EXPECT_EQ(python("import sys\n"
+                     "from PIL import Image\n"
+                     "im = Image.open(sys.argv[1]).convert('RGB')\n"
+                     "print(im.getpixel((40, 160)), im.getpixel((155, 180)))",
+                     {dir / "t-1.png"}),
+              "(255, 0, 0) (0, 255, 0)\n");
+}
+
+TEST_F(Rasterize, GreyIsTheLuminanceOfTheColourRendering) {
+    // CMYK image and fill, ICCBased, RGB, grey, Lab, Separation and Indexed on one page.
+    struct GreyCase {
+        const char* ext;
+        int compression;
+    };
+    const GreyCase cases[] = {{"png", 5}, {"tiff", 5}, {"bmp", 5}};
+    for (const GreyCase& c : cases) {
+        SCOPED_TRACE(c.ext);
+        const std::string name = std::string("c.") + c.ext;
+        const fs::path colour = outFolder(), grey = outFolder();
+        ASSERT_EQ(call(pdf("colour-spaces.pdf"), colour / name, nullptr, 100, 24, c.compression, 0,
+                       0, 1, 1),
+                  0);
+        ASSERT_EQ(
+            call(pdf("colour-spaces.pdf"), grey / name, nullptr, 100, 8, c.compression, 1, 0, 1, 1),
+            0);
+        const std::string file = std::string("c-1.") + c.ext;
+        // The largest difference from Rec. 601 luminance, in levels.
+        EXPECT_EQ(
+            python("import sys\n"
+                   "from PIL import Image\n"
+                   "colour = Image.open(sys.argv[1]).convert('RGB')\n"
+                   "grey = Image.open(sys.argv[2]).convert('L')\n"
+                   "assert grey.size == colour.size\n"
+                   "print(max(abs(l - (299 * r + 587 * g + 114 * b) / 1000) for (r, g, b), l\n"
+                   "          in zip(colour.getdata(), grey.getdata())) <= 2)",
+                   {colour / file, grey / file}),
+            "True\n");
+    }
 }
 
 TEST_F(Rasterize, LibraryExportsOnlyItsTwoEntries) {
