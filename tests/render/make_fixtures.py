@@ -314,6 +314,8 @@ def main():
     write("heavy-fifth.pdf", eight_with_heavy_fifth())
     write("tiny-tiling.pdf", tiny_tiling())
     write("damaged-jpeg.pdf", damaged_jpeg())
+    # Four pages of 18900 points (262 inches) in a file of a kilobyte or two.
+    write("huge-pages.pdf", document([(18900, 18900)] * 4, title=b"Huge"))
     write("not-a-pdf.pdf", b"This is plain text, not a PDF at all.\n" * 20)
     write("damaged.pdf", b"%PDF-1.7\n1 0 obj\n<< /Type /Catalog /Pages 9 0 R\n" + b"\x00\xff" * 64)
     write("empty.pdf", b"")

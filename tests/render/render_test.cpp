@@ -523,6 +523,37 @@ TEST_F(Rasterize, PlantedLinksAndFifosAreNeverWrittenThrough) {
     }
 }
 
+// Every fixture, the hostile ones included, through the library as the program calls it: no call
+// outlives the page limit by much, nothing is printed, no partial file stays, and the calling
+// process (the program's) stays small whatever the page sizes.
+TEST_F(Rasterize, EveryFixtureEndsQuietlyWithoutPartialFiles) {
+    setenv("PX_PAGE_TIMEOUT_MS", "3000", 1);
+    std::vector<fs::path> pdfs;
+    for (const auto& entry : fs::directory_iterator(root_ / "pdf"))
+        if (entry.is_regular_file() && entry.path().extension() == ".pdf")
+            pdfs.push_back(entry.path());
+    std::sort(pdfs.begin(), pdfs.end());
+    ASSERT_GE(pdfs.size(), 15u);
+    for (const fs::path& file : pdfs) {
+        SCOPED_TRACE(file.filename().string());
+        const fs::path dir = outFolder("sweep");
+        bool returned = false;
+        const std::string printed = printedBy([&] {
+            Background running(
+                [=] { return call(file, dir / "page.png", "secret", 36, 24, 5, 0, 0, 1, 999); });
+            returned = running.returnedWithin(60s);
+        });
+        EXPECT_TRUE(returned);
+        EXPECT_EQ(printed, "");
+        for (const std::string& name : files(dir))
+            EXPECT_FALSE(name.ends_with(".part")) << name;
+    }
+    unsetenv("PX_PAGE_TIMEOUT_MS");
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    EXPECT_LT(usage.ru_maxrss, 300L * 1024) << "peak kilobytes of the calling process";
+}
+
 TEST_F(Rasterize, NamesWithBlanksAndNonAscii) {
     const fs::path source = root_ / "pdf" / "mein Bericht \xc3\xa4.pdf";
     fs::copy_file(pdf("three.pdf"), source, fs::copy_options::overwrite_existing);
