@@ -1,9 +1,15 @@
-// GIF through giflib; colour pages go through libimagequant's 256-colour
-// quantiser first, grey pages use a plain 256-entry grey palette.
+// GIF through giflib. Colour pages with at most 256 colours keep their exact
+// colours. Pages with a few thousand colours (anti-aliased text in several
+// inks) get a palette from libimagequant built on their colour histogram and
+// are mapped without dithering when that is near-exact; richer pages go
+// through the quantiser's full image path with dithering. Grey pages use a
+// plain 256-entry grey palette, so readers see them as grey.
 #include "render/companion/codec_p.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include <gif_lib.h>
 #include <libimagequant.h>
@@ -63,8 +69,9 @@ int tableSize(int colours) {
     return size;
 }
 
+// rows(y) gives palette indices for row y, valid until the next call.
 int encode(OutFile& out, const px_image& img, const GifColorType* palette, int colours,
-           const std::vector<uint8_t>* indices, RowReader* greyRows) {
+           const std::function<const uint8_t*(int)>& rows) {
     const int size = tableSize(colours);
     std::vector<GifColorType> table(static_cast<std::size_t>(size), GifColorType{0, 0, 0});
     std::memcpy(table.data(), palette, sizeof(GifColorType) * static_cast<std::size_t>(colours));
@@ -87,10 +94,7 @@ int encode(OutFile& out, const px_image& img, const GifColorType* palette, int c
     // giflib masks the pixels of a line in place, so it always gets our own copy.
     std::vector<GifPixelType> line(static_cast<std::size_t>(img.width));
     for (int y = 0; y < img.height; ++y) {
-        const uint8_t* src = indices != nullptr
-                                 ? indices->data() + static_cast<std::size_t>(y) * line.size()
-                                 : greyRows->row(y);
-        std::memcpy(line.data(), src, line.size());
+        std::memcpy(line.data(), rows(y), line.size());
         if (EGifPutLine(h.gif, line.data(), img.width) != GIF_OK)
             return out.error() != 0 ? out.error() : EIO;
     }
@@ -107,10 +111,194 @@ int writeGrey(OutFile& out, const px_image& img) {
         palette[i] = GifColorType{static_cast<GifByteType>(i), static_cast<GifByteType>(i),
                                   static_cast<GifByteType>(i)};
     RowReader rows(img, Tone::Grey);
-    return encode(out, img, palette, 256, nullptr, &rows);
+    return encode(out, img, palette, 256, [&](int y) { return rows.row(y); });
+}
+
+uint32_t packed(const uint8_t* p) {
+    return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+}
+
+// The distinct colours of a page, up to MaxColours, in an open-addressing table.
+class PageColours {
+public:
+    static constexpr int MaxColours = 4096;
+
+    // False as soon as the page has more than MaxColours colours.
+    bool count(const px_image& img) {
+        m_keys.assign(Slots, Empty);
+        m_ids.resize(Slots);
+        m_colours.clear();
+        m_uses.clear();
+        for (int y = 0; y < img.height; ++y) {
+            const uint8_t* src = img.samples + static_cast<std::ptrdiff_t>(y) * img.stride;
+            // Pages are mostly runs of one colour: those skip the table.
+            uint32_t lastKey = Empty;
+            uint32_t* lastUses = nullptr;
+            for (int x = 0; x < img.width; ++x, src += 3) {
+                const uint32_t key = packed(src);
+                if (key != lastKey) {
+                    const uint32_t s = slot(key);
+                    if (m_keys[s] == Empty) {
+                        if (m_colours.size() == MaxColours)
+                            return false;
+                        m_keys[s] = key;
+                        m_ids[s] = static_cast<uint16_t>(m_colours.size());
+                        m_colours.push_back(key);
+                        m_uses.push_back(0);
+                    }
+                    lastKey = key;
+                    lastUses = &m_uses[m_ids[s]];
+                }
+                ++*lastUses;
+            }
+        }
+        return true;
+    }
+
+    int size() const { return static_cast<int>(m_colours.size()); }
+    uint32_t colour(int id) const { return m_colours[static_cast<std::size_t>(id)]; }
+    uint32_t uses(int id) const { return m_uses[static_cast<std::size_t>(id)]; }
+    // The id of a colour the page was counted with.
+    int id(uint32_t key) const { return m_ids[slot(key)]; }
+
+private:
+    static constexpr int SlotBits = 14; // a quarter full at most: short probes
+    static constexpr uint32_t Slots = 1u << SlotBits;
+    static constexpr uint32_t Empty = 0xFFFFFFFFu; // never a packed 24-bit colour
+
+    uint32_t slot(uint32_t key) const {
+        uint32_t s = (key * 0x9E3779B1u) >> (32 - SlotBits);
+        while (m_keys[s] != key && m_keys[s] != Empty)
+            s = (s + 1) & (Slots - 1);
+        return s;
+    }
+
+    std::vector<uint32_t> m_keys;
+    std::vector<uint16_t> m_ids;
+    std::vector<uint32_t> m_colours;
+    std::vector<uint32_t> m_uses;
+};
+
+// Largest squared RGB distance from a page colour to its palette entry that
+// still maps without dithering: a few steps of an anti-aliasing ramp, which
+// do not show at glyph edges. Smooth fills land farther off and get dithered.
+constexpr int NearExact = 3 * 6 * 6;
+
+// Maps each counted colour to a palette index, or returns false when the
+// page needs the quantiser's full path.
+bool paletteFor(const PageColours& colours, std::vector<uint8_t>& toIndex,
+                GifColorType palette[256], int& paletteSize) {
+    const int n = colours.size();
+    toIndex.resize(static_cast<std::size_t>(n));
+    if (n <= 256) {
+        // Sorted, so the file depends on the colours only, not on where they first appear.
+        std::vector<uint16_t> order(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i)
+            order[static_cast<std::size_t>(i)] = static_cast<uint16_t>(i);
+        std::sort(order.begin(), order.end(),
+                  [&](uint16_t a, uint16_t b) { return colours.colour(a) < colours.colour(b); });
+        for (int i = 0; i < n; ++i) {
+            const int id = order[static_cast<std::size_t>(i)];
+            const uint32_t c = colours.colour(id);
+            toIndex[static_cast<std::size_t>(id)] = static_cast<uint8_t>(i);
+            palette[i] =
+                GifColorType{static_cast<GifByteType>(c >> 16), static_cast<GifByteType>(c >> 8),
+                             static_cast<GifByteType>(c)};
+        }
+        paletteSize = n > 0 ? n : 1;
+        return true;
+    }
+    Quantised q;
+    q.attr = liq_attr_create();
+    if (q.attr == nullptr)
+        return false;
+    liq_set_max_colors(q.attr, 256);
+    liq_set_speed(q.attr, QuantiserSpeed);
+    std::vector<liq_histogram_entry> entries(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const uint32_t c = colours.colour(i);
+        entries[static_cast<std::size_t>(i)] = liq_histogram_entry{
+            liq_color{static_cast<unsigned char>(c >> 16), static_cast<unsigned char>(c >> 8),
+                      static_cast<unsigned char>(c), 255},
+            colours.uses(i)};
+    }
+    liq_histogram* hist = liq_histogram_create(q.attr);
+    if (hist == nullptr)
+        return false;
+    const bool ok = liq_histogram_add_colors(hist, q.attr, entries.data(), n, 0) == LIQ_OK &&
+                    liq_histogram_quantize(hist, q.attr, &q.result) == LIQ_OK;
+    liq_histogram_destroy(hist);
+    if (!ok)
+        return false;
+    const liq_palette* pal = liq_get_palette(q.result);
+    paletteSize = static_cast<int>(pal->count);
+    for (int i = 0; i < paletteSize; ++i)
+        palette[i] = GifColorType{pal->entries[i].r, pal->entries[i].g, pal->entries[i].b};
+    auto nearest = [&](uint32_t c, int& dist) {
+        const int r = static_cast<int>(c >> 16), g = static_cast<int>(c >> 8 & 255),
+                  b = static_cast<int>(c & 255);
+        int best = 0;
+        dist = 1 << 30;
+        for (int p = 0; p < paletteSize; ++p) {
+            const int dr = r - palette[p].Red, dg = g - palette[p].Green, db = b - palette[p].Blue;
+            const int d = dr * dr + dg * dg + db * db;
+            if (d < dist) {
+                dist = d;
+                best = p;
+            }
+        }
+        return best;
+    };
+    // The quantiser often stops well short of 256 entries; the spare ones take
+    // the page colours it serves worst, exactly.
+    std::vector<std::pair<uint64_t, uint32_t>> worst; // (error weight, colour)
+    for (int i = 0; i < n; ++i) {
+        int dist = 0;
+        nearest(colours.colour(i), dist);
+        if (dist > 0)
+            worst.emplace_back(uint64_t(dist) * colours.uses(i), colours.colour(i));
+    }
+    std::sort(worst.begin(), worst.end(), std::greater<>());
+    for (std::size_t k = 0; k < worst.size() && paletteSize < 256; ++k) {
+        const uint32_t c = worst[k].second;
+        palette[paletteSize++] =
+            GifColorType{static_cast<GifByteType>(c >> 16), static_cast<GifByteType>(c >> 8),
+                         static_cast<GifByteType>(c)};
+    }
+    for (int i = 0; i < n; ++i) {
+        int dist = 0;
+        toIndex[static_cast<std::size_t>(i)] =
+            static_cast<uint8_t>(nearest(colours.colour(i), dist));
+        if (dist > NearExact)
+            return false;
+    }
+    return paletteSize > 0;
 }
 
 int writeColour(OutFile& out, const px_image& img) {
+    {
+        PageColours colours;
+        std::vector<uint8_t> toIndex;
+        GifColorType palette[256] = {};
+        int paletteSize = 0;
+        if (colours.count(img) && paletteFor(colours, toIndex, palette, paletteSize)) {
+            std::vector<uint8_t> line(static_cast<std::size_t>(img.width));
+            return encode(out, img, palette, paletteSize, [&](int y) {
+                const uint8_t* src = img.samples + static_cast<std::ptrdiff_t>(y) * img.stride;
+                uint32_t lastKey = 0xFFFFFFFFu;
+                uint8_t lastIndex = 0;
+                for (std::size_t x = 0; x < line.size(); ++x, src += 3) {
+                    const uint32_t key = packed(src);
+                    if (key != lastKey) {
+                        lastKey = key;
+                        lastIndex = toIndex[static_cast<std::size_t>(colours.id(key))];
+                    }
+                    line[x] = lastIndex;
+                }
+                return line.data();
+            });
+        }
+    }
     Quantised q;
     q.attr = liq_attr_create();
     if (q.attr == nullptr)
@@ -133,7 +321,9 @@ int writeColour(OutFile& out, const px_image& img) {
     const int colours = static_cast<int>(pal->count);
     for (int i = 0; i < colours; ++i)
         palette[i] = GifColorType{pal->entries[i].r, pal->entries[i].g, pal->entries[i].b};
-    return encode(out, img, palette, colours > 0 ? colours : 1, &indices, nullptr);
+    return encode(out, img, palette, colours > 0 ? colours : 1, [&](int y) {
+        return indices.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(img.width);
+    });
 }
 
 } // namespace

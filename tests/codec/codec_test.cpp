@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -486,6 +487,81 @@ TEST_F(CodecTest, MissingOrUnwritableFolderGivesErrno) {
 std::string slurp(const fs::path& p) {
     std::ifstream f(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+// A page of exactly `count` distinct colours in stripes and blocks.
+std::vector<unsigned char> pageWithColours(int count) {
+    std::vector<unsigned char> rgb(Width * Height * 3);
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < Width; ++x) {
+            const int i = y == 0 ? x % count : (x * 7 + y * 3) % count; // row 0: every colour
+            unsigned char* p = &rgb[(y * Width + x) * 3];
+            p[0] = static_cast<unsigned char>(i * 255 / std::max(count - 1, 1));
+            p[1] = static_cast<unsigned char>((i * 37) % 256);
+            p[2] = static_cast<unsigned char>(count > 256 ? i / 256 * 97 : 200);
+        }
+    return rgb;
+}
+
+TEST_F(CodecTest, GifKeepsTheExactColoursOfPagesWithFewOfThem) {
+    struct Case {
+        int colours;
+        int tableBits; // colour table entries and LZW code size: 2^bits
+    };
+    for (const Case c : {Case{2, 1}, Case{17, 5}, Case{256, 8}}) {
+        SCOPED_TRACE(std::to_string(c.colours) + " colours");
+        const std::vector<unsigned char> rgb = pageWithColours(c.colours);
+        const fs::path ref = dir / "few.rgb";
+        std::ofstream(ref, std::ios::binary)
+            .write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
+        px_image img = picture().image(3);
+        img.samples = rgb.data();
+        const px_options opt = options(24, 0);
+        const fs::path file = dir / "few.gif";
+        ASSERT_EQ(px_write_image(file.c_str(), "gif", &img, &opt), 0);
+
+        Props p = inspect(file, ref, "RGB");
+        ASSERT_EQ(p["error"], "");
+        EXPECT_EQ(p["size"], "301x203");
+        EXPECT_EQ(p["palette_colours"], std::to_string(c.colours));
+        EXPECT_EQ(p["max_diff"], "0"); // every pixel, so every colour, as given
+
+        const std::string bytes = slurp(file);
+        ASSERT_GT(bytes.size(), 13u);
+        EXPECT_EQ((bytes[10] & 7) + 1, c.tableBits) << "global colour table size";
+        const std::size_t codeSize = 13 + (std::size_t(3) << c.tableBits) + 10;
+        ASSERT_GT(bytes.size(), codeSize);
+        EXPECT_EQ(int(bytes[codeSize]), std::max(c.tableBits, 2)) << "LZW minimum code size";
+
+        const fs::path again = dir / "few again.gif";
+        ASSERT_EQ(px_write_image(again.c_str(), "gif", &img, &opt), 0);
+        EXPECT_EQ(slurp(again), bytes);
+    }
+}
+
+TEST_F(CodecTest, GifQuantisesPagesWithMoreThan256Colours) {
+    for (int colours : {257, 600, 5000}) {
+        SCOPED_TRACE(std::to_string(colours) + " colours");
+        const std::vector<unsigned char> rgb = pageWithColours(colours);
+        const fs::path ref = dir / "many.rgb";
+        std::ofstream(ref, std::ios::binary)
+            .write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
+        px_image img = picture().image(3);
+        img.samples = rgb.data();
+        const px_options opt = options(24, 0);
+        const fs::path file = dir / "many.gif";
+        ASSERT_EQ(px_write_image(file.c_str(), "gif", &img, &opt), 0);
+        Props p = inspect(file, ref, "RGB");
+        ASSERT_EQ(p["error"], "");
+        EXPECT_EQ(p["size"], "301x203");
+        EXPECT_LE(std::stoi(p["palette_colours"]), 256);
+        EXPECT_GT(std::stoi(p["palette_colours"]), 64);
+        EXPECT_LE(std::stod(p["mean_diff"]), 4.0);
+
+        const fs::path again = dir / "many again.gif";
+        ASSERT_EQ(px_write_image(again.c_str(), "gif", &img, &opt), 0);
+        EXPECT_EQ(slurp(again), slurp(file));
+    }
 }
 
 TEST_F(CodecTest, ConcurrentWritersGiveTheSameFiles) {
