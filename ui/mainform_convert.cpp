@@ -30,6 +30,7 @@
 namespace {
 
 const QString StartCaption = QStringLiteral("Start Convert");
+constexpr int MaxDpi = 9600; // the renderer's limit
 const QString StopCaption = QStringLiteral("Stop");
 
 // A page number of the range; 0 when the text is not a number.
@@ -77,6 +78,18 @@ void TMainForm::sBitBtn1Click() {
     if (!CheckOutputFolder(sEdit1->text())) {
         platform::MessageBox(platform::BoxKind::Error, QStringLiteral("Invalid directory!"));
         sEdit1->setFocus();
+        return;
+    }
+    // A resolution the renderer refuses would end the whole program with its fatal box at the
+    // first file; a typing slip deserves a message instead.
+    qint32 dpi = 0;
+    if (sBitBtn1->text() == StartCaption &&
+        (!ParseInt32(txtDpi->text(), &dpi) || dpi < 1 || dpi > MaxDpi)) {
+        platform::MessageBox(platform::BoxKind::Error,
+                             QStringLiteral("The resolution must be a whole number from 1 to "
+                                            "%1 DPI.")
+                                 .arg(MaxDpi));
+        txtDpi->setFocus();
         return;
     }
     CloseBalloonTip();

@@ -240,6 +240,10 @@ void TestConvert::startRefused_data() {
                                     << "Invalid directory!";
     QTest::newRow("nothing convertible") << QStringList{StateFalse, StateProtected} << "out"
                                          << "";
+    QTest::newRow("resolution 0") << QStringList{StateTrue} << "out@0"
+                                  << "The resolution must be a whole number from 1 to 9600 DPI.";
+    QTest::newRow("resolution 9601") << QStringList{StateTrue} << "out@9601"
+                                     << "The resolution must be a whole number from 1 to 9600 DPI.";
 }
 
 void TestConvert::startRefused() {
@@ -252,6 +256,10 @@ void TestConvert::startRefused() {
     if (!states.isEmpty())
         w.listed(states);
     w.main->CloseBalloonTip();
+    if (folder.contains('@')) { // "folder@resolution"
+        w.main->txtDpi->setText(folder.section('@', 1));
+        folder = folder.section('@', 0, 0);
+    }
     w.main->sEdit1->setText(
         folder.startsWith("/") || folder.contains("relative") ? folder : w.sandbox.path(folder));
     w.main->sBitBtn1Click();
@@ -261,6 +269,9 @@ void TestConvert::startRefused() {
     if (box.startsWith("Please")) {
         QCOMPARE(w.recorder.boxes.first().kind, platform::BoxKind::Information);
         QTRY_COMPARE(QApplication::focusWidget(), w.main->sBitBtn2);
+    } else if (box.startsWith("The resolution")) {
+        QCOMPARE(w.recorder.boxes.first().kind, platform::BoxKind::Error);
+        QTRY_COMPARE(QApplication::focusWidget(), w.main->txtDpi);
     } else if (!box.isEmpty()) {
         QCOMPARE(w.recorder.boxes.first().kind, platform::BoxKind::Error);
         QTRY_COMPARE(QApplication::focusWidget(), w.main->sEdit1);
