@@ -1,9 +1,9 @@
 // GIF through giflib. Colour pages with at most 256 colours keep their exact
 // colours. Pages with a few thousand colours (anti-aliased text in several
-// inks) get a palette from libimagequant built on their colour histogram and
-// are mapped without dithering when that is near-exact; richer pages go
-// through the quantiser's full image path with dithering. Grey pages use a
-// plain 256-entry grey palette, so readers see them as grey.
+// inks) get a median-cut palette of their colour histogram and are mapped
+// without dithering when that is near-exact; richer pages go through
+// libimagequant's full image path with dithering. Grey pages use a plain
+// 256-entry grey palette, so readers see them as grey.
 #include "render/companion/codec_p.h"
 
 #include <algorithm>
@@ -184,6 +184,113 @@ private:
 // do not show at glyph edges. Smooth fills land farther off and get dithered.
 constexpr int NearExact = 3 * 6 * 6;
 
+// One box of the median cut: a run of colour ids and its bounds.
+struct Box {
+    int begin, end;
+    int lo[3], hi[3];
+    uint64_t weight;
+};
+
+int channel(uint32_t c, int axis) {
+    return static_cast<int>(c >> (16 - 8 * axis) & 255);
+}
+
+void bound(Box& box, const std::vector<uint16_t>& ids, const PageColours& colours) {
+    box.weight = 0;
+    for (int a = 0; a < 3; ++a) {
+        box.lo[a] = 255;
+        box.hi[a] = 0;
+    }
+    for (int i = box.begin; i < box.end; ++i) {
+        const uint32_t c = colours.colour(ids[static_cast<std::size_t>(i)]);
+        for (int a = 0; a < 3; ++a) {
+            box.lo[a] = std::min(box.lo[a], channel(c, a));
+            box.hi[a] = std::max(box.hi[a], channel(c, a));
+        }
+        box.weight += colours.uses(ids[static_cast<std::size_t>(i)]);
+    }
+}
+
+int longestAxis(const Box& box) {
+    int axis = 0;
+    for (int a = 1; a < 3; ++a)
+        if (box.hi[a] - box.lo[a] > box.hi[axis] - box.lo[axis])
+            axis = a;
+    return axis;
+}
+
+// Median cut that always splits the box with the longest side: what decides
+// whether a page maps without dithering is its worst colour, and anti-aliasing
+// ramps are long and thin, so boxes along them end up a level or two wide.
+// The weighted median picks the cut, kept off the box ends so every cut
+// shortens the side by at least a quarter.
+int medianCut(const PageColours& colours, GifColorType palette[256]) {
+    const int n = colours.size();
+    std::vector<uint16_t> ids(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i)
+        ids[static_cast<std::size_t>(i)] = static_cast<uint16_t>(i);
+    std::vector<Box> boxes;
+    boxes.reserve(256);
+    boxes.push_back(Box{0, n, {}, {}, 0});
+    bound(boxes.back(), ids, colours);
+    while (boxes.size() < 256) {
+        std::size_t pick = 0;
+        int longest = -1;
+        for (std::size_t b = 0; b < boxes.size(); ++b) {
+            const int a = longestAxis(boxes[b]);
+            const int side = boxes[b].hi[a] - boxes[b].lo[a];
+            if (side > longest || (side == longest && boxes[b].weight > boxes[pick].weight)) {
+                longest = side;
+                pick = b;
+            }
+        }
+        if (longest <= 0)
+            break;
+        Box& box = boxes[pick];
+        const int axis = longestAxis(box);
+        // Whole colours as tie-break: the order, so the file, never depends on first sightings.
+        std::sort(ids.begin() + box.begin, ids.begin() + box.end, [&](uint16_t x, uint16_t y) {
+            const uint32_t cx = colours.colour(x), cy = colours.colour(y);
+            const int vx = channel(cx, axis), vy = channel(cy, axis);
+            return vx != vy ? vx < vy : cx < cy;
+        });
+        uint64_t seen = 0;
+        int cut = box.lo[axis];
+        for (int i = box.begin; i < box.end; ++i) {
+            const uint16_t id = ids[static_cast<std::size_t>(i)];
+            seen += colours.uses(id);
+            if (2 * seen >= box.weight) {
+                cut = channel(colours.colour(id), axis);
+                break;
+            }
+        }
+        const int margin = longest / 4;
+        cut = std::clamp(cut, box.lo[axis] + margin, box.hi[axis] - 1 - margin);
+        int mid = box.begin;
+        while (channel(colours.colour(ids[static_cast<std::size_t>(mid)]), axis) <= cut)
+            ++mid;
+        Box upper{mid, box.end, {}, {}, 0};
+        box.end = mid;
+        bound(box, ids, colours);
+        bound(upper, ids, colours);
+        boxes.push_back(upper);
+    }
+    std::sort(boxes.begin(), boxes.end(),
+              [](const Box& x, const Box& y) { return x.begin < y.begin; });
+    for (std::size_t b = 0; b < boxes.size(); ++b) {
+        uint64_t sum[3] = {0, 0, 0};
+        for (int i = boxes[b].begin; i < boxes[b].end; ++i) {
+            const uint16_t id = ids[static_cast<std::size_t>(i)];
+            for (int a = 0; a < 3; ++a)
+                sum[a] += uint64_t(channel(colours.colour(id), a)) * colours.uses(id);
+        }
+        const uint64_t w = std::max<uint64_t>(boxes[b].weight, 1);
+        auto mean = [&](int a) { return static_cast<GifByteType>((sum[a] + w / 2) / w); };
+        palette[b] = GifColorType{mean(0), mean(1), mean(2)};
+    }
+    return static_cast<int>(boxes.size());
+}
+
 // Maps each counted colour to a palette index, or returns false when the
 // page needs the quantiser's full path.
 bool paletteFor(const PageColours& colours, std::vector<uint8_t>& toIndex,
@@ -208,38 +315,13 @@ bool paletteFor(const PageColours& colours, std::vector<uint8_t>& toIndex,
         paletteSize = n > 0 ? n : 1;
         return true;
     }
-    Quantised q;
-    q.attr = liq_attr_create();
-    if (q.attr == nullptr)
-        return false;
-    liq_set_max_colors(q.attr, 256);
-    liq_set_speed(q.attr, QuantiserSpeed);
-    std::vector<liq_histogram_entry> entries(static_cast<std::size_t>(n));
+    paletteSize = medianCut(colours, palette);
+    // Nearest entry once per page colour; pixels then only look their colour up.
     for (int i = 0; i < n; ++i) {
         const uint32_t c = colours.colour(i);
-        entries[static_cast<std::size_t>(i)] = liq_histogram_entry{
-            liq_color{static_cast<unsigned char>(c >> 16), static_cast<unsigned char>(c >> 8),
-                      static_cast<unsigned char>(c), 255},
-            colours.uses(i)};
-    }
-    liq_histogram* hist = liq_histogram_create(q.attr);
-    if (hist == nullptr)
-        return false;
-    const bool ok = liq_histogram_add_colors(hist, q.attr, entries.data(), n, 0) == LIQ_OK &&
-                    liq_histogram_quantize(hist, q.attr, &q.result) == LIQ_OK;
-    liq_histogram_destroy(hist);
-    if (!ok)
-        return false;
-    const liq_palette* pal = liq_get_palette(q.result);
-    paletteSize = static_cast<int>(pal->count);
-    for (int i = 0; i < paletteSize; ++i)
-        palette[i] = GifColorType{pal->entries[i].r, pal->entries[i].g, pal->entries[i].b};
-    auto nearest = [&](uint32_t c, int& dist) {
-        const int r = static_cast<int>(c >> 16), g = static_cast<int>(c >> 8 & 255),
-                  b = static_cast<int>(c & 255);
-        int best = 0;
-        dist = 1 << 30;
-        for (int p = 0; p < paletteSize; ++p) {
+        const int r = channel(c, 0), g = channel(c, 1), b = channel(c, 2);
+        int best = 0, dist = 1 << 30;
+        for (int p = 0; p < paletteSize && dist > 0; ++p) {
             const int dr = r - palette[p].Red, dg = g - palette[p].Green, db = b - palette[p].Blue;
             const int d = dr * dr + dg * dg + db * db;
             if (d < dist) {
@@ -247,32 +329,11 @@ bool paletteFor(const PageColours& colours, std::vector<uint8_t>& toIndex,
                 best = p;
             }
         }
-        return best;
-    };
-    // The quantiser often stops well short of 256 entries; the spare ones take
-    // the page colours it serves worst, exactly.
-    std::vector<std::pair<uint64_t, uint32_t>> worst; // (error weight, colour)
-    for (int i = 0; i < n; ++i) {
-        int dist = 0;
-        nearest(colours.colour(i), dist);
-        if (dist > 0)
-            worst.emplace_back(uint64_t(dist) * colours.uses(i), colours.colour(i));
-    }
-    std::sort(worst.begin(), worst.end(), std::greater<>());
-    for (std::size_t k = 0; k < worst.size() && paletteSize < 256; ++k) {
-        const uint32_t c = worst[k].second;
-        palette[paletteSize++] =
-            GifColorType{static_cast<GifByteType>(c >> 16), static_cast<GifByteType>(c >> 8),
-                         static_cast<GifByteType>(c)};
-    }
-    for (int i = 0; i < n; ++i) {
-        int dist = 0;
-        toIndex[static_cast<std::size_t>(i)] =
-            static_cast<uint8_t>(nearest(colours.colour(i), dist));
         if (dist > NearExact)
             return false;
+        toIndex[static_cast<std::size_t>(i)] = static_cast<uint8_t>(best);
     }
-    return paletteSize > 0;
+    return true;
 }
 
 int writeColour(OutFile& out, const px_image& img) {

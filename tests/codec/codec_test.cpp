@@ -564,6 +564,47 @@ TEST_F(CodecTest, GifQuantisesPagesWithMoreThan256Colours) {
     }
 }
 
+// Anti-aliased text in two inks on white: each ink blends into the paper in
+// 255 shades. Cores and paper dominate, the edge shades are rare.
+std::vector<unsigned char> twoInkPage() {
+    const int inks[2][3] = {{40, 40, 40}, {20, 60, 210}};
+    std::vector<unsigned char> rgb(Width * Height * 3, 255);
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < Width; ++x) {
+            const int k = y * Width + x;
+            if (k % 5 != 0)
+                continue; // paper
+            const int* ink = inks[(k / 5) % 2];
+            const int shade = (k / 10) % 300; // past 254: full ink, the glyph cores
+            const int t = std::min(shade, 254);
+            for (int c = 0; c < 3; ++c)
+                rgb[std::size_t(k) * 3 + std::size_t(c)] =
+                    static_cast<unsigned char>(255 - (255 - ink[c]) * (t + 1) / 255);
+        }
+    return rgb;
+}
+
+TEST_F(CodecTest, GifMapsTwoAntiAliasedInksWithoutDithering) {
+    const std::vector<unsigned char> rgb = twoInkPage();
+    const fs::path ref = dir / "inks.rgb";
+    std::ofstream(ref, std::ios::binary)
+        .write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
+    px_image img = picture().image(3);
+    img.samples = rgb.data();
+    const px_options opt = options(24, 0);
+    const fs::path file = dir / "inks.gif";
+    ASSERT_EQ(px_write_image(file.c_str(), "gif", &img, &opt), 0);
+    Props p = inspect(file, ref, "RGB");
+    ASSERT_EQ(p["error"], "");
+    EXPECT_EQ(p["size"], "301x203");
+    EXPECT_GT(std::stoi(p["palette_colours"]), 200);
+    EXPECT_LE(std::stoi(p["max_diff"]), 2); // dithering would leave whole steps off
+
+    const fs::path again = dir / "inks again.gif";
+    ASSERT_EQ(px_write_image(again.c_str(), "gif", &img, &opt), 0);
+    EXPECT_EQ(slurp(again), slurp(file));
+}
+
 TEST_F(CodecTest, ConcurrentWritersGiveTheSameFiles) {
     struct Job {
         const char* ext;
