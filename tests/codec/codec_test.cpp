@@ -114,12 +114,13 @@ std::string quoted(const fs::path& p) {
 using Props = std::map<std::string, std::string>;
 
 // Pillow's view of a file, optionally compared with the reference picture.
-Props inspect(const fs::path& file, const fs::path& reference = {}, const char* mode = "") {
+Props inspect(const fs::path& file, const fs::path& reference = {}, const char* mode = "",
+              int width = Width, int height = Height) {
     std::string cmd =
         "/usr/bin/python3 " PIXOLUND_CODEC_TEST_DIR "/inspect_image.py " + quoted(file);
     if (!reference.empty())
-        cmd += " " + quoted(reference) + " " + std::to_string(Width) + " " +
-               std::to_string(Height) + " " + mode;
+        cmd += " " + quoted(reference) + " " + std::to_string(width) + " " +
+               std::to_string(height) + " " + mode;
     Props props;
     std::istringstream lines(run(cmd));
     for (std::string line; std::getline(lines, line);) {
@@ -603,6 +604,53 @@ TEST_F(CodecTest, GifMapsTwoAntiAliasedInksWithoutDithering) {
     const fs::path again = dir / "inks again.gif";
     ASSERT_EQ(px_write_image(again.c_str(), "gif", &img, &opt), 0);
     EXPECT_EQ(slurp(again), slurp(file));
+}
+
+TEST_F(CodecTest, GifImageDataDecodesToTheExactPixels) {
+    struct Case {
+        int width, height;
+        int colours; // 1: flat
+        const char* what;
+    };
+    const Case cases[] = {
+        {1, 1, 1, "single pixel"},
+        {3, 2, 2, "tiny, two colours"},
+        {1000, 700, 1, "flat: long strings, widths up to 11 bits"},
+        {257, 13, 2, "noise, 3-bit codes at first"},
+        {301, 203, 17, "noise in 17 colours"},
+        {640, 480, 256, "noise in 256 colours: the code table fills dozens of times"},
+        {4000, 3, 200, "noise, wide and short"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<unsigned char> rgb(std::size_t(c.width) * std::size_t(c.height) * 3);
+        uint32_t seed = 12345;
+        for (std::size_t k = 0; k < rgb.size(); k += 3) {
+            seed = seed * 1103515245u + 12345u;
+            const int i = static_cast<int>((seed >> 16) % uint32_t(c.colours));
+            rgb[k] = static_cast<unsigned char>(i);
+            rgb[k + 1] = static_cast<unsigned char>(i * 37);
+            rgb[k + 2] = static_cast<unsigned char>(255 - i);
+        }
+        const fs::path ref = dir / "lzw.rgb";
+        std::ofstream(ref, std::ios::binary)
+            .write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
+        px_image img = picture().image(3);
+        img.width = c.width;
+        img.height = c.height;
+        img.stride = c.width * 3;
+        img.samples = rgb.data();
+        const px_options opt = options(24, 0);
+        const fs::path file = dir / "lzw.gif";
+        ASSERT_EQ(px_write_image(file.c_str(), "gif", &img, &opt), 0);
+
+        Props p = inspect(file, ref, "RGB", c.width, c.height);
+        ASSERT_EQ(p["error"], "");
+        EXPECT_EQ(p["size"], std::to_string(c.width) + "x" + std::to_string(c.height));
+        EXPECT_EQ(p["max_diff"], "0");
+        EXPECT_EQ(run("identify -regard-warnings -format '%w %h\\n' " + quoted(file)),
+                  std::to_string(c.width) + " " + std::to_string(c.height) + "\n");
+    }
 }
 
 TEST_F(CodecTest, ConcurrentWritersGiveTheSameFiles) {
