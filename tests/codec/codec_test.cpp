@@ -114,12 +114,13 @@ std::string quoted(const fs::path& p) {
 using Props = std::map<std::string, std::string>;
 
 // Pillow's view of a file, optionally compared with the reference picture.
-Props inspect(const fs::path& file, const fs::path& reference = {}, const char* mode = "") {
+Props inspect(const fs::path& file, const fs::path& reference = {}, const char* mode = "",
+              int width = Width, int height = Height) {
     std::string cmd =
         "/usr/bin/python3 " PIXOLUND_CODEC_TEST_DIR "/inspect_image.py " + quoted(file);
     if (!reference.empty())
-        cmd += " " + quoted(reference) + " " + std::to_string(Width) + " " +
-               std::to_string(Height) + " " + mode;
+        cmd += " " + quoted(reference) + " " + std::to_string(width) + " " +
+               std::to_string(height) + " " + mode;
     Props props;
     std::istringstream lines(run(cmd));
     for (std::string line; std::getline(lines, line);) {
@@ -561,6 +562,94 @@ TEST_F(CodecTest, GifQuantisesPagesWithMoreThan256Colours) {
         const fs::path again = dir / "many again.gif";
         ASSERT_EQ(px_write_image(again.c_str(), "gif", &img, &opt), 0);
         EXPECT_EQ(slurp(again), slurp(file));
+    }
+}
+
+// Anti-aliased text in two inks on white: each ink blends into the paper in
+// 255 shades. Cores and paper dominate, the edge shades are rare.
+std::vector<unsigned char> twoInkPage() {
+    const int inks[2][3] = {{40, 40, 40}, {20, 60, 210}};
+    std::vector<unsigned char> rgb(Width * Height * 3, 255);
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < Width; ++x) {
+            const int k = y * Width + x;
+            if (k % 5 != 0)
+                continue; // paper
+            const int* ink = inks[(k / 5) % 2];
+            const int shade = (k / 10) % 300; // past 254: full ink, the glyph cores
+            const int t = std::min(shade, 254);
+            for (int c = 0; c < 3; ++c)
+                rgb[std::size_t(k) * 3 + std::size_t(c)] =
+                    static_cast<unsigned char>(255 - (255 - ink[c]) * (t + 1) / 255);
+        }
+    return rgb;
+}
+
+TEST_F(CodecTest, GifMapsTwoAntiAliasedInksWithoutDithering) {
+    const std::vector<unsigned char> rgb = twoInkPage();
+    const fs::path ref = dir / "inks.rgb";
+    std::ofstream(ref, std::ios::binary)
+        .write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
+    px_image img = picture().image(3);
+    img.samples = rgb.data();
+    const px_options opt = options(24, 0);
+    const fs::path file = dir / "inks.gif";
+    ASSERT_EQ(px_write_image(file.c_str(), "gif", &img, &opt), 0);
+    Props p = inspect(file, ref, "RGB");
+    ASSERT_EQ(p["error"], "");
+    EXPECT_EQ(p["size"], "301x203");
+    EXPECT_GT(std::stoi(p["palette_colours"]), 200);
+    EXPECT_LE(std::stoi(p["max_diff"]), 2); // dithering would leave whole steps off
+
+    const fs::path again = dir / "inks again.gif";
+    ASSERT_EQ(px_write_image(again.c_str(), "gif", &img, &opt), 0);
+    EXPECT_EQ(slurp(again), slurp(file));
+}
+
+TEST_F(CodecTest, GifImageDataDecodesToTheExactPixels) {
+    struct Case {
+        int width, height;
+        int colours; // 1: flat
+        const char* what;
+    };
+    const Case cases[] = {
+        {1, 1, 1, "single pixel"},
+        {3, 2, 2, "tiny, two colours"},
+        {1000, 700, 1, "flat: long strings, widths up to 11 bits"},
+        {257, 13, 2, "noise, 3-bit codes at first"},
+        {301, 203, 17, "noise in 17 colours"},
+        {640, 480, 256, "noise in 256 colours: the code table fills dozens of times"},
+        {4000, 3, 200, "noise, wide and short"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<unsigned char> rgb(std::size_t(c.width) * std::size_t(c.height) * 3);
+        uint32_t seed = 12345;
+        for (std::size_t k = 0; k < rgb.size(); k += 3) {
+            seed = seed * 1103515245u + 12345u;
+            const int i = static_cast<int>((seed >> 16) % uint32_t(c.colours));
+            rgb[k] = static_cast<unsigned char>(i);
+            rgb[k + 1] = static_cast<unsigned char>(i * 37);
+            rgb[k + 2] = static_cast<unsigned char>(255 - i);
+        }
+        const fs::path ref = dir / "lzw.rgb";
+        std::ofstream(ref, std::ios::binary)
+            .write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
+        px_image img = picture().image(3);
+        img.width = c.width;
+        img.height = c.height;
+        img.stride = c.width * 3;
+        img.samples = rgb.data();
+        const px_options opt = options(24, 0);
+        const fs::path file = dir / "lzw.gif";
+        ASSERT_EQ(px_write_image(file.c_str(), "gif", &img, &opt), 0);
+
+        Props p = inspect(file, ref, "RGB", c.width, c.height);
+        ASSERT_EQ(p["error"], "");
+        EXPECT_EQ(p["size"], std::to_string(c.width) + "x" + std::to_string(c.height));
+        EXPECT_EQ(p["max_diff"], "0");
+        EXPECT_EQ(run("identify -regard-warnings -format '%w %h\\n' " + quoted(file)),
+                  std::to_string(c.width) + " " + std::to_string(c.height) + "\n");
     }
 }
 
