@@ -12,7 +12,7 @@ PACKAGES=(
   libmupdf-dev libfreetype-dev libharfbuzz-dev libjbig2dec0-dev libjpeg-dev
   libopenjp2-7-dev libgumbo-dev libmujs-dev liblcms2-dev zlib1g-dev
   # image writers
-  libpng-dev libdeflate-dev libtiff-dev libimagequant-dev
+  libpng-dev libdeflate-dev libtiff-dev libgif-dev libimagequant-dev
   # archives and crypto
   libzip-dev zipcmp libssl-dev
   # tests

@@ -1,7 +1,7 @@
-// GIF with our own LZW coder. Colour pages with at most 256 colours keep
-// their exact colours. Pages with a few thousand colours (anti-aliased text in
-// several inks) get a median-cut palette of their colour histogram and are
-// mapped without dithering when that is near-exact; richer pages go through
+// GIF through giflib. Colour pages with at most 256 colours keep their exact
+// colours. Pages with a few thousand colours (anti-aliased text in several
+// inks) get a median-cut palette of their colour histogram and are mapped
+// without dithering when that is near-exact; richer pages go through
 // libimagequant's full image path with dithering. Grey pages use a plain
 // 256-entry grey palette, so readers see them as grey.
 #include "render/companion/codec_p.h"
@@ -11,19 +11,22 @@
 #include <cstring>
 #include <functional>
 
+#include <gif_lib.h>
 #include <libimagequant.h>
 
 namespace pxcodec {
 
 namespace {
 
-struct Rgb {
-    uint8_t r, g, b;
-};
-
 // Fast enough for full pages, while keeping libimagequant's edge-aware
 // dithering that makes quantised pages look right.
 constexpr int QuantiserSpeed = 8;
+
+int output(GifFileType* gif, const GifByteType* data, int size) {
+    auto* out = static_cast<OutFile*>(gif->UserData);
+    out->write(data, static_cast<std::size_t>(size));
+    return out->error() == 0 ? size : 0;
+}
 
 void rgbaRow(liq_color rowOut[], int row, int width, void* user) {
     const auto* img = static_cast<const px_image*>(user);
@@ -50,157 +53,63 @@ struct Quantised {
     }
 };
 
-// Palette entries a GIF colour table holds: a power of two, at least 2.
-int tableBits(int colours) {
-    int bits = 1;
-    while ((1 << bits) < colours)
-        ++bits;
-    return bits;
-}
-
-// GIF's LZW: codes start one bit wider than the pixels and grow to 12 bits;
-// when all 4096 codes are taken a clear code starts a fresh table, which keeps
-// adapting to the page better than a frozen one.
-class LzwWriter {
-public:
-    LzwWriter(OutFile& out, int minCodeSize)
-        : m_out(out), m_min(minCodeSize), m_clear(1 << minCodeSize), m_first(m_clear + 2),
-          m_child(std::size_t(MaxCodes) << minCodeSize, 0), m_keyOf(MaxCodes, 0) {
-        m_out.put8(static_cast<unsigned>(minCodeSize));
-        reset();
-        emit(m_clear);
+struct GifHandle {
+    GifFileType* gif = nullptr;
+    ~GifHandle() {
+        if (gif != nullptr)
+            EGifCloseFile(gif, nullptr);
     }
-
-    void pixels(const uint8_t* p, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            const int px = p[i];
-            if (m_prefix < 0) {
-                m_prefix = px;
-                continue;
-            }
-            // The table is never cleared: an entry counts only while its code
-            // is live and was made for this very string.
-            const uint32_t key = uint32_t(m_prefix) << m_min | uint32_t(px);
-            const int code = m_child[key];
-            if (code >= m_first && code < m_next &&
-                m_keyOf[static_cast<std::size_t>(code)] == key) {
-                m_prefix = code;
-                continue;
-            }
-            emit(m_prefix);
-            if (m_next < MaxCodes) {
-                m_child[key] = static_cast<uint16_t>(m_next);
-                m_keyOf[static_cast<std::size_t>(m_next)] = key;
-                grow();
-            } else {
-                emit(m_clear);
-                reset();
-            }
-            m_prefix = px;
-        }
-    }
-
-    void finish() {
-        if (m_prefix >= 0) {
-            emit(m_prefix);
-            // Readers add an entry for that code too, and may widen before the end code.
-            if (m_next < MaxCodes)
-                grow();
-        }
-        emit(m_clear + 1);
-        if (m_bits > 0)
-            put(static_cast<uint8_t>(m_acc));
-        flushBlock();
-        m_out.put8(0);
-    }
-
-private:
-    static constexpr int MaxCodes = 4096;
-
-    void reset() {
-        m_next = m_first;
-        m_size = m_min + 1;
-    }
-
-    // Readers widen their codes once the code just made needs the next width.
-    void grow() {
-        ++m_next;
-        if (m_next > (1 << m_size) && m_size < 12)
-            ++m_size;
-    }
-
-    void emit(int code) {
-        m_acc |= uint32_t(code) << m_bits;
-        m_bits += m_size;
-        while (m_bits >= 8) {
-            put(static_cast<uint8_t>(m_acc));
-            m_acc >>= 8;
-            m_bits -= 8;
-        }
-    }
-
-    void put(uint8_t byte) {
-        m_block[1 + m_blockSize++] = byte;
-        if (m_blockSize == 255)
-            flushBlock();
-    }
-
-    void flushBlock() {
-        if (m_blockSize == 0)
-            return;
-        m_block[0] = static_cast<uint8_t>(m_blockSize);
-        m_out.write(m_block, std::size_t(m_blockSize) + 1);
-        m_blockSize = 0;
-    }
-
-    OutFile& m_out;
-    const int m_min;
-    const int m_clear;
-    const int m_first;
-    int m_next = 0;
-    int m_size = 0;
-    int m_prefix = -1;
-    std::vector<uint16_t> m_child; // (prefix, pixel) -> code
-    std::vector<uint32_t> m_keyOf; // code -> (prefix, pixel)
-    uint32_t m_acc = 0;
-    int m_bits = 0;
-    uint8_t m_block[256] = {};
-    int m_blockSize = 0;
 };
 
+// Palette entries a GIF colour table holds: a power of two, at least 2.
+int tableSize(int colours) {
+    int size = 2;
+    while (size < colours)
+        size *= 2;
+    return size;
+}
+
 // rows(y) gives palette indices for row y, valid until the next call.
-int encode(OutFile& out, const px_image& img, const Rgb* palette, int colours,
+int encode(OutFile& out, const px_image& img, const GifColorType* palette, int colours,
            const std::function<const uint8_t*(int)>& rows) {
-    const int bits = tableBits(colours);
-    out.write("GIF87a", 6);
-    out.put16le(static_cast<unsigned>(img.width));
-    out.put16le(static_cast<unsigned>(img.height));
-    out.put8(0xF0u | static_cast<unsigned>(bits - 1)); // global table, 8-bit colour resolution
-    out.put8(0);                                       // background: entry 0
-    out.put8(0);                                       // square pixels
-    for (int i = 0; i < (1 << bits); ++i) {
-        const Rgb c = i < colours ? palette[i] : Rgb{0, 0, 0};
-        const uint8_t entry[3] = {c.r, c.g, c.b};
-        out.write(entry, 3);
+    const int size = tableSize(colours);
+    std::vector<GifColorType> table(static_cast<std::size_t>(size), GifColorType{0, 0, 0});
+    std::memcpy(table.data(), palette, sizeof(GifColorType) * static_cast<std::size_t>(colours));
+    ColorMapObject* map = GifMakeMapObject(size, table.data());
+    if (map == nullptr)
+        return ENOMEM;
+    int err = 0;
+    GifHandle h;
+    h.gif = EGifOpen(&out, output, &err);
+    if (h.gif == nullptr) {
+        GifFreeMapObject(map);
+        return ENOMEM;
     }
-    out.put8(0x2C);
-    out.put16le(0);
-    out.put16le(0);
-    out.put16le(static_cast<unsigned>(img.width));
-    out.put16le(static_cast<unsigned>(img.height));
-    out.put8(0); // no local table, not interlaced
-    LzwWriter lzw(out, std::max(bits, 2));
-    for (int y = 0; y < img.height && out.error() == 0; ++y)
-        lzw.pixels(rows(y), static_cast<std::size_t>(img.width));
-    lzw.finish();
-    out.put8(0x3B);
+    const bool headerOk =
+        EGifPutScreenDesc(h.gif, img.width, img.height, 8, 0, map) == GIF_OK &&
+        EGifPutImageDesc(h.gif, 0, 0, img.width, img.height, false, nullptr) == GIF_OK;
+    GifFreeMapObject(map);
+    if (!headerOk)
+        return out.error() != 0 ? out.error() : EIO;
+    // giflib masks the pixels of a line in place, so it always gets our own copy.
+    std::vector<GifPixelType> line(static_cast<std::size_t>(img.width));
+    for (int y = 0; y < img.height; ++y) {
+        std::memcpy(line.data(), rows(y), line.size());
+        if (EGifPutLine(h.gif, line.data(), img.width) != GIF_OK)
+            return out.error() != 0 ? out.error() : EIO;
+    }
+    const int rc = EGifCloseFile(h.gif, &err);
+    h.gif = nullptr;
+    if (rc != GIF_OK)
+        return out.error() != 0 ? out.error() : EIO;
     return out.error();
 }
 
 int writeGrey(OutFile& out, const px_image& img) {
-    Rgb palette[256];
+    GifColorType palette[256];
     for (int i = 0; i < 256; ++i)
-        palette[i] = Rgb{static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i)};
+        palette[i] = GifColorType{static_cast<GifByteType>(i), static_cast<GifByteType>(i),
+                                  static_cast<GifByteType>(i)};
     RowReader rows(img, Tone::Grey);
     return encode(out, img, palette, 256, [&](int y) { return rows.row(y); });
 }
@@ -315,7 +224,7 @@ int longestAxis(const Box& box) {
 // ramps are long and thin, so boxes along them end up a level or two wide.
 // The weighted median picks the cut, kept off the box ends so every cut
 // shortens the side by at least a quarter.
-int medianCut(const PageColours& colours, Rgb palette[256]) {
+int medianCut(const PageColours& colours, GifColorType palette[256]) {
     const int n = colours.size();
     std::vector<uint16_t> ids(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i)
@@ -376,16 +285,16 @@ int medianCut(const PageColours& colours, Rgb palette[256]) {
                 sum[a] += uint64_t(channel(colours.colour(id), a)) * colours.uses(id);
         }
         const uint64_t w = std::max<uint64_t>(boxes[b].weight, 1);
-        auto mean = [&](int a) { return static_cast<uint8_t>((sum[a] + w / 2) / w); };
-        palette[b] = Rgb{mean(0), mean(1), mean(2)};
+        auto mean = [&](int a) { return static_cast<GifByteType>((sum[a] + w / 2) / w); };
+        palette[b] = GifColorType{mean(0), mean(1), mean(2)};
     }
     return static_cast<int>(boxes.size());
 }
 
 // Maps each counted colour to a palette index, or returns false when the
 // page needs the quantiser's full path.
-bool paletteFor(const PageColours& colours, std::vector<uint8_t>& toIndex, Rgb palette[256],
-                int& paletteSize) {
+bool paletteFor(const PageColours& colours, std::vector<uint8_t>& toIndex,
+                GifColorType palette[256], int& paletteSize) {
     const int n = colours.size();
     toIndex.resize(static_cast<std::size_t>(n));
     if (n <= 256) {
@@ -399,8 +308,9 @@ bool paletteFor(const PageColours& colours, std::vector<uint8_t>& toIndex, Rgb p
             const int id = order[static_cast<std::size_t>(i)];
             const uint32_t c = colours.colour(id);
             toIndex[static_cast<std::size_t>(id)] = static_cast<uint8_t>(i);
-            palette[i] = Rgb{static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8),
-                             static_cast<uint8_t>(c)};
+            palette[i] =
+                GifColorType{static_cast<GifByteType>(c >> 16), static_cast<GifByteType>(c >> 8),
+                             static_cast<GifByteType>(c)};
         }
         paletteSize = n > 0 ? n : 1;
         return true;
@@ -412,7 +322,7 @@ bool paletteFor(const PageColours& colours, std::vector<uint8_t>& toIndex, Rgb p
         const int r = channel(c, 0), g = channel(c, 1), b = channel(c, 2);
         int best = 0, dist = 1 << 30;
         for (int p = 0; p < paletteSize && dist > 0; ++p) {
-            const int dr = r - palette[p].r, dg = g - palette[p].g, db = b - palette[p].b;
+            const int dr = r - palette[p].Red, dg = g - palette[p].Green, db = b - palette[p].Blue;
             const int d = dr * dr + dg * dg + db * db;
             if (d < dist) {
                 dist = d;
@@ -430,7 +340,7 @@ int writeColour(OutFile& out, const px_image& img) {
     {
         PageColours colours;
         std::vector<uint8_t> toIndex;
-        Rgb palette[256] = {};
+        GifColorType palette[256] = {};
         int paletteSize = 0;
         if (colours.count(img) && paletteFor(colours, toIndex, palette, paletteSize)) {
             std::vector<uint8_t> line(static_cast<std::size_t>(img.width));
@@ -468,10 +378,10 @@ int writeColour(OutFile& out, const px_image& img) {
     if (liq_write_remapped_image(q.result, q.image, indices.data(), indices.size()) != LIQ_OK)
         return ENOMEM;
     const liq_palette* pal = liq_get_palette(q.result);
-    Rgb palette[256] = {};
+    GifColorType palette[256] = {};
     const int colours = static_cast<int>(pal->count);
     for (int i = 0; i < colours; ++i)
-        palette[i] = Rgb{pal->entries[i].r, pal->entries[i].g, pal->entries[i].b};
+        palette[i] = GifColorType{pal->entries[i].r, pal->entries[i].g, pal->entries[i].b};
     return encode(out, img, palette, colours > 0 ? colours : 1, [&](int y) {
         return indices.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(img.width);
     });

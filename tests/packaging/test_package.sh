@@ -14,7 +14,7 @@ deb=$(ls "$work"/out/pixolund_*.deb)
 dpkg-deb -x "$deb" "$work/root"
 
 control=$(dpkg-deb -f "$deb" Depends)
-for needed in qt6-qpa-plugins libqt6widgets6 libtiff6 libjpeg62-turbo libimagequant0; do
+for needed in qt6-qpa-plugins libqt6widgets6 libtiff6 libjpeg62-turbo libgif7; do
     grep -q "$needed" <<<"$control" || { echo "not declared: $needed" >&2; exit 1; }
 done
 
