@@ -5,6 +5,7 @@
 // the images and reports its progress and result as lines on the same channel. It never writes
 // to stdout or stderr: the library hands it /dev/null for both.
 #include "render/companion/pxcodec.h"
+#include "render/library/envnumber.h"
 #include "render/library/outputnames.h"
 #include "render/library/pdfcore.h"
 #include "render/library/protocol.h"
@@ -35,15 +36,6 @@ constexpr int kMaxSide = 65500;                     // what JPEG and the 16-bit 
 constexpr size_t kMaxBitmapBytes = size_t{1} << 30; // refused before allocation
 constexpr size_t kStoreBytes = size_t{64} << 20;    // MuPDF's shared resource cache
 constexpr size_t kWorkerStack = size_t{16} << 20;   // room for deeply nested content
-
-long envNumber(const char* name, long fallback) {
-    const char* text = std::getenv(name);
-    if (!text || !*text)
-        return fallback;
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    return (*end == '\0' && value > 0) ? value : fallback;
-}
 
 // Lines to the library. A library that went away ends this process: nobody waits for the pages.
 class Reporter {

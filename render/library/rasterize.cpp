@@ -3,6 +3,7 @@
 // allocation, a crash or a file size limit never reaches the program that loaded us. This side
 // starts the companion, hands it the request, follows the pages it reports, kills it when a
 // page overruns its time or the caller cancels, and removes what a killed companion left.
+#include "render/library/envnumber.h"
 #include "render/library/outputnames.h"
 #include "render/library/protocol.h"
 
@@ -23,13 +24,13 @@
 #include <poll.h>
 #include <spawn.h>
 #include <string>
-#include <vector>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 extern "C" char** environ;
 
@@ -60,15 +61,6 @@ constexpr long long kMaxMemoryBytes = 4LL << 30;
 // Address space each worker thread reserves besides its pages: its stack and malloc arena.
 constexpr long long kPerWorkerBytes = 96LL << 20;
 constexpr int kPollMs = 50; // how soon a cancel or an overrun page is noticed
-
-long envNumber(const char* name, long fallback) {
-    const char* text = std::getenv(name);
-    if (!text || !*text)
-        return fallback;
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    return (*end == '\0' && value > 0) ? value : fallback;
-}
 
 #ifndef PX_SANITIZED
 // RLIMIT_AS of the companion: half the physical memory, at most a few GB, so one document

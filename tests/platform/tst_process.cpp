@@ -4,6 +4,7 @@
 #include "platform/folders.h"
 #include "platform/instance.h"
 #include "platform/process.h"
+#include "tests/common/scopedenv.h"
 
 #include <QFile>
 #include <QProcess>
@@ -343,28 +344,7 @@ void ProcessTest::lockPathFallsBackToTempFolder() {
     QCOMPARE(path, QStringLiteral("/var/tmp/Pixolund-%1.lock").arg(::geteuid()));
 }
 
-// Sets the two variables the lock place depends on for one test; the old values come back after.
-class LockEnvironment {
-public:
-    LockEnvironment(const QByteArray& runtime, const QByteArray& tmp)
-        : m_runtime(qgetenv("XDG_RUNTIME_DIR")), m_tmp(qgetenv("TMPDIR")) {
-        set("XDG_RUNTIME_DIR", runtime);
-        set("TMPDIR", tmp);
-    }
-    ~LockEnvironment() {
-        set("XDG_RUNTIME_DIR", m_runtime);
-        set("TMPDIR", m_tmp);
-    }
-
-private:
-    static void set(const char* name, const QByteArray& value) {
-        if (value.isNull())
-            qunsetenv(name);
-        else
-            qputenv(name, value);
-    }
-    QByteArray m_runtime, m_tmp;
-};
+using LockEnvironment = ScopedFolderEnvironment;
 
 void ProcessTest::runtimeFolderOfOthersIsNotUsed_data() {
     QTest::addColumn<int>("mode");

@@ -11,6 +11,7 @@
 #include "platform/errors.h"
 #include "platform/folders.h"
 #include "platform/winmsg.h"
+#include "tests/common/scopedenv.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -342,28 +343,7 @@ TEST_F(Provisioning, ExtractionReplacesPlantedLinks) {
     EXPECT_EQ(libDirFiles(), QStringList({"one.so", "two.so"}));
 }
 
-// Sets the variables the working folder's place depends on; the old values come back after.
-class FolderEnvironment {
-public:
-    FolderEnvironment(const QByteArray& runtime, const QByteArray& tmp)
-        : m_runtime(qgetenv("XDG_RUNTIME_DIR")), m_tmp(qgetenv("TMPDIR")) {
-        set("XDG_RUNTIME_DIR", runtime);
-        set("TMPDIR", tmp);
-    }
-    ~FolderEnvironment() {
-        set("XDG_RUNTIME_DIR", m_runtime);
-        set("TMPDIR", m_tmp);
-    }
-
-private:
-    static void set(const char* name, const QByteArray& value) {
-        if (value.isNull())
-            qunsetenv(name);
-        else
-            qputenv(name, value);
-    }
-    QByteArray m_runtime, m_tmp;
-};
+using FolderEnvironment = ScopedFolderEnvironment;
 
 mode_t modeOf(const QString& path) {
     struct stat st {};
