@@ -45,14 +45,6 @@ void Fail(const QString& file, const QString& reason) {
     Print(stderr, QStringLiteral("%1: %2\n").arg(file, reason));
 }
 
-// A stored list index: a whole number inside the list, otherwise the fallback.
-int StoredIndex(const QString& stored, int count, int fallback) {
-    qint32 value = 0;
-    if (stored.trimmed().isEmpty() || !ParseInt32(stored, &value) || value < 0 || value >= count)
-        return fallback;
-    return value;
-}
-
 QString StoredOr(const QByteArray& content, Setting id) {
     const QString stored = StoredSetting(content, id);
     return stored.trimmed().isEmpty() ? QString::fromLatin1(SettingRow(id).fallback) : stored;

@@ -42,20 +42,19 @@ bool Normalise(QLineEdit* box) {
     return true;
 }
 
-// A stored list index: taken when it is a whole number inside the list, otherwise missing.
-int StoredIndex(const QString& stored, int count, int fallback) {
-    qint32 value = 0;
-    if (stored.trimmed().isEmpty() || !ParseInt32(stored, &value) || value < 0 || value >= count)
-        return fallback;
-    return value;
-}
-
 void SelectDirectly(QComboBox* box, int index) {
     const QSignalBlocker block(box);
     box->setCurrentIndex(index);
 }
 
 } // namespace
+
+int StoredIndex(const QString& stored, int count, int fallback) {
+    qint32 value = 0;
+    if (stored.trimmed().isEmpty() || !ParseInt32(stored, &value) || value < 0 || value >= count)
+        return fallback;
+    return value;
+}
 
 bool IsTwoLevelCompression(int tiffIndex) {
     return tiffIndex >= 3 && tiffIndex <= 5;

@@ -42,6 +42,10 @@ bool IsTwoLevelCompression(int tiffIndex);
 // The TIFF Compression tag value of a compression list entry; 0 for an index outside the list.
 qint32 TiffCompressionOf(int tiffIndex);
 
+// A stored list index: the stored text when it is a whole number inside a list of `count`
+// entries, otherwise the fallback.
+int StoredIndex(const QString& stored, int count, int fallback);
+
 // A signed 32-bit decimal whole number (blanks around it allowed); false when it is none.
 bool ParseInt32(const QString& text, qint32* value);
 

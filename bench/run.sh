@@ -25,18 +25,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # Real documents shipped by Debian packages; a generated manual when none is installed.
-if [ -n "${DOCS:-}" ]; then
-    read -r -a docs <<<"$DOCS"
-else
-    docs=()
-    for f in /usr/share/doc/gnuplot/gnuplot.pdf /usr/share/doc/libtasn1-doc/libtasn1.pdf; do
-        [ -f "$f" ] && docs+=("$f")
-    done
-    if [ ${#docs[@]} -eq 0 ]; then
-        /usr/bin/python3 "$here/make_bench_pdf.py" "$work/manual.pdf" 320
-        docs=("$work/manual.pdf")
-    fi
-fi
+source "$here/documents.sh"
+bench_documents "$work" 320
 
 page_count() { "$build/bin/pi" "$1" 2>/dev/null | awk '/^Pages:/ {print $NF}' ||
                pdfinfo "$1" | awk '/^Pages:/ {print $NF}'; }

@@ -25,18 +25,9 @@ repeat=${REPEAT:-8}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-if [ -n "${DOCS:-}" ]; then
-    read -r -a docs <<<"$DOCS"
-else
-    docs=()
-    for f in /usr/share/doc/gnuplot/gnuplot.pdf /usr/share/doc/libtasn1-doc/libtasn1.pdf; do
-        [ -f "$f" ] && docs+=("$f")
-    done
-    if [ ${#docs[@]} -eq 0 ]; then
-        /usr/bin/python3 "$here/make_bench_pdf.py" "$work/manual.pdf" 120
-        docs=("$work/manual.pdf")
-    fi
-fi
+# Real documents shipped by Debian packages; a generated manual when none is installed.
+source "$here/documents.sh"
+bench_documents "$work" 120
 
 page_count() {
     local n=""

@@ -60,14 +60,15 @@ def document(page_sizes, title=b"Fixture", count=None, font=None):
     return pdf_bytes(objects, root=1, info=3)
 
 
-def type3_loop():
-    """One page whose Type3 glyph shows itself again: an interpreter recursing without end."""
+def type3_loop(content=b"BT /T3 50 Tf 20 20 Td (a) Tj ET"):
+    """One page whose Type3 glyph shows itself again: an interpreter recursing without end.
+    `content` is the page's content stream; it shows the glyph with the font /T3."""
     objects = [
         b"<< /Type /Catalog /Pages 2 0 R >>",
         b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] "
         b"/Resources << /Font << /T3 5 0 R >> >> /Contents 4 0 R >>",
-        stream(b"BT /T3 50 Tf 20 20 Td (a) Tj ET"),
+        stream(content),
         b"<< /Type /Font /Subtype /Type3 /FontBBox [0 0 1000 1000] "
         b"/FontMatrix [0.001 0 0 0.001 0 0] /CharProcs << /a 6 0 R >> "
         b"/Encoding << /Type /Encoding /Differences [97 /a] >> /FirstChar 97 /LastChar 97 "
@@ -224,20 +225,8 @@ def deep_tree(levels=200):
 
 def type3_between_shapes():
     """A red square, text in a Type3 font whose glyph shows itself, then a green triangle."""
-    objects = [
-        b"<< /Type /Catalog /Pages 2 0 R >>",
-        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] "
-        b"/Resources << /Font << /T3 5 0 R >> >> /Contents 4 0 R >>",
-        stream(b"1 0 0 rg 10 10 60 60 re f BT /T3 50 Tf 20 120 Td (a) Tj ET "
-               b"0 1 0 rg 120 10 m 190 10 l 155 80 l f"),
-        b"<< /Type /Font /Subtype /Type3 /FontBBox [0 0 1000 1000] "
-        b"/FontMatrix [0.001 0 0 0.001 0 0] /CharProcs << /a 6 0 R >> "
-        b"/Encoding << /Type /Encoding /Differences [97 /a] >> /FirstChar 97 /LastChar 97 "
-        b"/Widths [1000] /Resources << /Font << /T3 5 0 R >> >> >>",
-        stream(b"1000 0 d0 0 0 1 rg 0 0 500 500 re f BT /T3 1 Tf (a) Tj ET"),
-    ]
-    return pdf_bytes(objects)
+    return type3_loop(b"1 0 0 rg 10 10 60 60 re f BT /T3 50 Tf 20 120 Td (a) Tj ET "
+                      b"0 1 0 rg 120 10 m 190 10 l 155 80 l f")
 
 
 def srgb_profile():
