@@ -18,19 +18,34 @@ int channelsOf(Tone tone);
 // Hands out the rows of an image converted to the tone a writer asked for.
 // The pointer stays valid until the next call; rows already in the right
 // layout are returned in place without copying.
+// Rows of an image handed out in bands are fetched as the writer reaches them, in either
+// direction; when a band fails, white rows follow, failed() is true and the writer stops.
 class RowReader {
 public:
     RowReader(const px_image& img, Tone tone);
     const uint8_t* row(int y);
     std::size_t rowBytes() const { return m_rowBytes; }
     Tone tone() const { return m_tone; }
+    bool failed() const { return m_error != 0; }
+    int error() const { return m_error; }
 
 private:
+    const uint8_t* source(int y);
+
     const px_image& m_img;
     Tone m_tone;
     std::size_t m_rowBytes;
     std::vector<uint8_t> m_scratch;
+    // The band at hand, for images in bands.
+    const uint8_t* m_band = nullptr;
+    std::ptrdiff_t m_bandStride = 0;
+    int m_bandFirst = 0, m_bandCount = 0;
+    int m_error = 0;
+    std::vector<uint8_t> m_blank;
 };
+
+// The layout a TIFF page gets for these options from a source of `components` channels.
+Tone tiffTone(int components, const px_options& opt);
 
 // Buffered writer on a file descriptor that keeps the first errno it meets,
 // so every writer checks for a full disk or an I/O error in one place.

@@ -4,6 +4,7 @@
 // own MuPDF context clone and document, so no MuPDF object is shared between threads), writes
 // the images and reports its progress and result as lines on the same channel. It never writes
 // to stdout or stderr: the library hands it /dev/null for both.
+#include "render/companion/pageraster.h"
 #include "render/companion/pxcodec.h"
 #include "render/library/envnumber.h"
 #include "render/library/outputnames.h"
@@ -13,6 +14,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -32,10 +35,12 @@
 namespace pxraster {
 namespace {
 
-constexpr int kMaxSide = 65500;                     // what JPEG and the 16-bit formats can hold
-constexpr size_t kMaxBitmapBytes = size_t{1} << 30; // refused before allocation
-constexpr size_t kStoreBytes = size_t{64} << 20;    // MuPDF's shared resource cache
-constexpr size_t kWorkerStack = size_t{16} << 20;   // room for deeply nested content
+constexpr size_t kStoreBytes = size_t{64} << 20;  // MuPDF's shared resource cache
+constexpr size_t kWorkerStack = size_t{16} << 20; // room for deeply nested content
+// Pages up to four bands' worth are drawn whole (an A4 page at 600 dpi is 104 MB); larger
+// ones in bands. The budget bounds what all workers' bitmaps hold together.
+constexpr long kDefaultBandKb = 32 * 1024;
+constexpr long kDefaultBudgetMb = 512;
 
 // Lines to the library. A library that went away ends this process: nobody waits for the pages.
 class Reporter {
@@ -94,9 +99,7 @@ struct Job {
     Target target;
     int pageCount = 0;
     int lastPage = 0;
-    float xScale = 1, yScale = 1;
-    int xDpi = 72, yDpi = 72;
-    bool grey = false;
+    RasterSettings raster;
     bool multiPage = false;
     px_options options{};
     fz_context* baseCtx = nullptr;
@@ -111,6 +114,16 @@ struct Job {
     int error = 0;
     int nextToWrite = 1; // multi-page TIFF: pages are added strictly in order
     px_tiff_writer* tiff = nullptr;
+    size_t budget = 0; // bytes the workers' bitmaps may hold together
+    size_t budgetUsed = 0;
+
+    // Waits on `changed` until `ready`. A page waiting for others is not stuck itself, so its
+    // time limit is restarted every second; the page it waits for keeps its own.
+    template <typename Ready>
+    void waitFor(std::unique_lock<std::mutex>& lock, int pageNumber, Ready ready) {
+        while (!changed.wait_for(lock, std::chrono::seconds(1), ready))
+            reporter->line('B', pageNumber);
+    }
 
     void fail(int code) {
         std::lock_guard<std::mutex> lock(mutex);
@@ -121,88 +134,31 @@ struct Job {
     }
 };
 
-int errnoForMuPdf(int code) {
-    return code == FZ_ERROR_MEMORY ? ENOMEM : EINVAL;
-}
+// A share of the memory budget, held while a page is drawn and written. A request waits while
+// others hold the budget; one alone always proceeds, and so does the page whose turn it is in a
+// multi-page TIFF (the pages holding the rest wait for it).
+class Reservation {
+public:
+    Reservation(Job& job, int pageNumber, size_t bytes) : job_(job), bytes_(bytes) {
+        std::unique_lock<std::mutex> lock(job.mutex);
+        job.waitFor(lock, pageNumber, [&] {
+            return job.stop || job.budgetUsed == 0 || job.budgetUsed + bytes <= job.budget ||
+                   (job.multiPage && job.nextToWrite == pageNumber);
+        });
+        job.budgetUsed += bytes;
+    }
+    ~Reservation() {
+        std::lock_guard<std::mutex> lock(job_.mutex);
+        job_.budgetUsed -= bytes_;
+        job_.changed.notify_all();
+    }
+    Reservation(const Reservation&) = delete;
+    Reservation& operator=(const Reservation&) = delete;
 
-// Renders one page into a new pixmap (*out). Returns 0 or an errno value.
-int renderPage(fz_context* ctx, pdf_document* doc, int pageNumber, const Job& job,
-               fz_pixmap** out) {
-    fz_page* page = nullptr;
-    fz_device* dev = nullptr;
-    fz_pixmap* pix = nullptr;
-    int refused = 0;
-    int code = FZ_ERROR_NONE;
-    fz_var(page);
-    fz_var(dev);
-    fz_var(pix);
-    fz_var(refused);
-    fz_var(code);
-    fz_try(ctx) {
-        page = fz_load_page(ctx, &doc->super, pageNumber - 1);
-        const fz_matrix ctm = fz_scale(job.xScale, job.yScale);
-        const fz_irect box = fz_round_rect(fz_transform_rect(fz_bound_page(ctx, page), ctm));
-        const long long w = static_cast<long long>(box.x1) - box.x0;
-        const long long h = static_cast<long long>(box.y1) - box.y0;
-        const int n = 3; // grey pages are made from the RGB rendering
-        if (w <= 0 || h <= 0)
-            refused = EINVAL;
-        else if (w > kMaxSide || h > kMaxSide ||
-                 static_cast<size_t>(w) * static_cast<size_t>(h) * n > kMaxBitmapBytes)
-            refused = EFBIG;
-        if (refused)
-            fz_throw(ctx, FZ_ERROR_GENERIC, "page bitmap refused");
-        pix = fz_new_pixmap_with_bbox(ctx, fz_device_rgb(ctx), box, nullptr, 0);
-        fz_set_pixmap_resolution(ctx, pix, job.xDpi, job.yDpi);
-        fz_clear_pixmap_with_value(ctx, pix, 255);
-        dev = fz_new_draw_device(ctx, fz_identity, pix);
-        fz_try(ctx) {
-            fz_run_page(ctx, page, dev, ctm, nullptr);
-            fz_close_device(ctx, dev);
-        }
-        fz_catch(ctx) {
-            // Content that fails part-way keeps what was drawn, as in other viewers.
-            if (fz_caught(ctx) == FZ_ERROR_MEMORY || fz_caught(ctx) == FZ_ERROR_ABORT)
-                fz_rethrow(ctx);
-        }
-        if (job.grey) {
-            fz_pixmap* rgb = pix;
-            pix = nullptr;
-            pix = pxpdf::greyFromRgb(ctx, rgb);
-        }
-    }
-    fz_always(ctx) {
-        fz_drop_device(ctx, dev);
-        fz_drop_page(ctx, page);
-    }
-    fz_catch(ctx) {
-        code = fz_caught(ctx);
-    }
-
-    int result = 0;
-    if (refused)
-        result = refused;
-    else if (code != FZ_ERROR_NONE)
-        result = errnoForMuPdf(code);
-    if (result) {
-        fz_drop_pixmap(ctx, pix);
-        return result;
-    }
-    *out = pix;
-    return 0;
-}
-
-px_image imageOf(fz_context* ctx, fz_pixmap* pix, const Job& job) {
-    px_image img{};
-    img.width = fz_pixmap_width(ctx, pix);
-    img.height = fz_pixmap_height(ctx, pix);
-    img.components = fz_pixmap_components(ctx, pix);
-    img.stride = fz_pixmap_stride(ctx, pix);
-    img.samples = fz_pixmap_samples(ctx, pix);
-    img.xdpi = job.xDpi;
-    img.ydpi = job.yDpi;
-    return img;
-}
+private:
+    Job& job_;
+    size_t bytes_;
+};
 
 // Writes through `write` to a fresh temporary name beside finalPath, created exclusively (never
 // through anything planted there); another name is drawn while one is taken. Sets *tempPath.
@@ -237,7 +193,7 @@ int writePageFile(const px_image& img, int pageNumber, const Job& job) {
 int addTiffPage(const px_image& img, int pageNumber, Job& job) {
     {
         std::unique_lock<std::mutex> lock(job.mutex);
-        job.changed.wait(lock, [&] { return job.nextToWrite == pageNumber || job.stop; });
+        job.waitFor(lock, pageNumber, [&] { return job.nextToWrite == pageNumber || job.stop; });
         if (job.nextToWrite != pageNumber)
             return 0; // stopped by a failure, which is reported
     }
@@ -248,10 +204,40 @@ int addTiffPage(const px_image& img, int pageNumber, Job& job) {
     return rc;
 }
 
+// Draws the page and hands it to its writer: a whole page first drawn, then written; a page
+// in bands drawn band by band as the writer asks (its time limit restarts with each band).
+int renderAndWrite(fz_context* ctx, pdf_document* doc, int pageNumber, Job& job) {
+    PageRaster raster(
+        ctx, job.raster, [&job] { return job.stop.load(); },
+        [&job, pageNumber] { job.reporter->line('B', pageNumber); });
+    int rc = raster.load(doc, pageNumber);
+    if (rc == 0)
+        rc =
+            px_check_size(job.target.format.c_str(), &job.options, raster.width(), raster.height());
+    if (rc)
+        return rc;
+    Reservation reserved(job, pageNumber, raster.memoryBytes());
+    if (job.stop)
+        return 0;
+    rc = raster.draw();
+    if (rc)
+        return rc;
+    const px_image img = raster.image(job.raster.xDpi, job.raster.yDpi);
+    rc = job.multiPage ? addTiffPage(img, pageNumber, job) : writePageFile(img, pageNumber, job);
+    return raster.bandError() ? raster.bandError() : rc;
+}
+
 struct WorkerArgs {
     Job* job;
     pdf_document* doc; // handed over (opened on the base context), or null: open our own
 };
+
+void dropDocument(fz_context* ctx, pdf_document* doc) {
+    fz_try(ctx) {
+        pdf_drop_document(ctx, doc);
+    }
+    fz_catch(ctx) {}
+}
 
 void runWorker(Job& job, pdf_document* handed) {
     fz_context* ctx = fz_clone_context(job.baseCtx);
@@ -268,14 +254,7 @@ void runWorker(Job& job, pdf_document* handed) {
         if (pageNumber > job.lastPage)
             break;
         job.reporter->line('B', pageNumber);
-        fz_pixmap* pix = nullptr;
-        int rc = renderPage(ctx, doc, pageNumber, job, &pix);
-        if (rc == 0) {
-            const px_image img = imageOf(ctx, pix, job);
-            rc = job.multiPage ? addTiffPage(img, pageNumber, job)
-                               : writePageFile(img, pageNumber, job);
-            fz_drop_pixmap(ctx, pix);
-        }
+        const int rc = renderAndWrite(ctx, doc, pageNumber, job);
         if (rc) {
             job.fail(rc);
         } else if (!job.stop) {
@@ -283,10 +262,7 @@ void runWorker(Job& job, pdf_document* handed) {
             job.reporter->line('D', pageNumber);
         }
     }
-    fz_try(ctx) {
-        pdf_drop_document(ctx, doc);
-    }
-    fz_catch(ctx) {}
+    dropDocument(ctx, doc);
     fz_drop_context(ctx);
 }
 
@@ -401,6 +377,61 @@ int renderRange(Job& job, pdf_document* doc, int firstPage) {
     return error;
 }
 
+// The pixel box of a page from its dictionary, without loading it; an empty box when the page
+// cannot be measured so.
+fz_irect measurePage(fz_context* ctx, pdf_document* doc, int pageNumber,
+                     const RasterSettings& settings) {
+    fz_irect box = fz_empty_irect;
+    fz_var(box);
+    fz_try(ctx) {
+        fz_rect bounds;
+        fz_matrix pageCtm;
+        pdf_page_obj_transform(ctx, pdf_lookup_page_obj(ctx, doc, pageNumber - 1), &bounds,
+                               &pageCtm);
+        box = pageBox(fz_transform_rect(bounds, pageCtm), settings);
+    }
+    fz_catch(ctx) {
+        box = fz_empty_irect;
+    }
+    return box;
+}
+
+// Before any page is drawn: refuses a range with a page the format cannot hold (EFBIG), and
+// chooses BigTIFF for a multi-page TIFF that may pass 4 GiB. Pages that cannot be measured
+// here are measured again when they are drawn.
+int checkPageSizes(fz_context* ctx, pdf_document* doc, int first, Job& job) {
+    fz_try(ctx) {
+        pdf_load_page_tree(ctx, doc);
+    }
+    fz_catch(ctx) {
+        return 0;
+    }
+    const char* ext = job.target.format.c_str();
+    unsigned long long stored = 0;
+    int rc = 0;
+    fz_var(stored);
+    fz_var(rc);
+    for (int page = first; page <= job.lastPage && rc == 0; ++page) {
+        const fz_irect box = measurePage(ctx, doc, page, job.raster);
+        const long long w = static_cast<long long>(box.x1) - box.x0;
+        const long long h = static_cast<long long>(box.y1) - box.y0;
+        if (w > INT_MAX || h > INT_MAX) {
+            rc = EFBIG;
+        } else if (w > 0 && h > 0) {
+            const int iw = static_cast<int>(w), ih = static_cast<int>(h);
+            rc = px_check_size(ext, &job.options, iw, ih) == EFBIG ? EFBIG : 0;
+            stored += px_stored_bytes(ext, &job.options, iw, ih);
+        }
+    }
+    fz_try(ctx) {
+        pdf_drop_page_tree(ctx, doc);
+    }
+    fz_catch(ctx) {}
+    if (job.multiPage && px_tiff_needs_big(stored))
+        job.options.big_tiff = 1;
+    return rc;
+}
+
 int rasterize(const Request& request, Reporter& reporter) {
     auto job = std::make_unique<Job>();
     job->reporter = &reporter;
@@ -408,16 +439,20 @@ int rasterize(const Request& request, Reporter& reporter) {
     if (job->target.format.empty())
         return EINVAL;
     job->pdfPath = request.pdfPath;
-    job->xDpi = request.xDpi;
-    job->yDpi = request.yDpi;
-    job->xScale = static_cast<float>(request.xDpi) / 72.0f;
-    job->yScale = static_cast<float>(request.yDpi) / 72.0f;
-    job->grey = request.grayscale != 0 || request.bitsPerPixel != 24;
+    const bool grey = request.grayscale != 0 || request.bitsPerPixel != 24;
+    job->raster.xDpi = request.xDpi;
+    job->raster.yDpi = request.yDpi;
+    job->raster.xScale = static_cast<float>(request.xDpi) / 72.0f;
+    job->raster.yScale = static_cast<float>(request.yDpi) / 72.0f;
+    job->raster.grey = grey;
+    job->raster.bandBytes = static_cast<size_t>(envNumber("PX_BAND_KB", kDefaultBandKb)) << 10;
+    job->raster.wholeBytes = 4 * job->raster.bandBytes;
+    job->budget = static_cast<size_t>(envNumber("PX_BITMAP_BUDGET_MB", kDefaultBudgetMb)) << 20;
     job->multiPage = request.allInOne != 0 && job->target.format == "tiff";
     job->options.bits_per_pixel = request.bitsPerPixel;
     job->options.tiff_compression = request.tiffCompression;
     job->options.jpeg_quality = request.jpegQuality;
-    job->options.grayscale = job->grey ? 1 : 0;
+    job->options.grayscale = grey ? 1 : 0;
     job->options.exclusive = 1;
 
     ContextHolder holder;
@@ -443,6 +478,10 @@ int rasterize(const Request& request, Reporter& reporter) {
     if (first > job->lastPage) {
         pdf_drop_document(holder.ctx, opened.doc);
         return 0; // no page of the range is in the document
+    }
+    if (const int rc = checkPageSizes(holder.ctx, opened.doc, first, *job)) {
+        pdf_drop_document(holder.ctx, opened.doc);
+        return rc;
     }
     reporter.range(job->pageCount, first, job->lastPage);
     return renderRange(*job, opened.doc, first);

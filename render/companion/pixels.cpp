@@ -1,6 +1,7 @@
 // Conversion of rendered rows to the layout a file format stores.
 #include "render/companion/codec_p.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace pxcodec {
@@ -39,8 +40,28 @@ RowReader::RowReader(const px_image& img, Tone tone)
         m_scratch.resize(m_tone == Tone::Colour ? m_rowBytes : m_rowBytes + img.width);
 }
 
+const uint8_t* RowReader::source(int y) {
+    if (m_img.samples != nullptr)
+        return m_img.samples + static_cast<std::ptrdiff_t>(y) * m_img.stride;
+    if (m_error == 0 && (y < m_bandFirst || y >= m_bandFirst + m_bandCount)) {
+        const px_bands& bands = *m_img.bands;
+        const unsigned char* samples = nullptr;
+        m_error = bands.fetch(bands.opaque, y, &samples, &m_bandStride, &m_bandFirst, &m_bandCount);
+        if (m_error == 0 &&
+            (samples == nullptr || y < m_bandFirst || y >= m_bandFirst + m_bandCount))
+            m_error = EIO;
+        m_band = m_error == 0 ? samples : nullptr;
+    }
+    if (m_error != 0) {
+        if (m_blank.empty())
+            m_blank.assign(static_cast<std::size_t>(m_img.width) * m_img.components, 255);
+        return m_blank.data();
+    }
+    return m_band + static_cast<std::ptrdiff_t>(y - m_bandFirst) * m_bandStride;
+}
+
 const uint8_t* RowReader::row(int y) {
-    const uint8_t* src = m_img.samples + static_cast<std::ptrdiff_t>(y) * m_img.stride;
+    const uint8_t* src = source(y);
     if (m_scratch.empty())
         return src;
     const int w = m_img.width;

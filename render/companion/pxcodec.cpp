@@ -3,6 +3,7 @@
 #include "render/companion/codec_p.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -30,10 +31,12 @@ Format formatOf(const char* ext) {
 }
 
 bool validImage(const px_image* img) {
-    if (img == nullptr || img->samples == nullptr || img->width <= 0 || img->height <= 0)
+    if (img == nullptr || img->width <= 0 || img->height <= 0)
         return false;
     if (img->components != 1 && img->components != 3)
         return false;
+    if (img->samples == nullptr)
+        return img->bands != nullptr && img->bands->fetch != nullptr;
     const auto minStride = static_cast<ptrdiff_t>(img->width) * img->components;
     return std::llabs(img->stride) >= minStride;
 }
@@ -50,9 +53,53 @@ Tone toneOf(const px_image& img, const px_options& opt) {
     return Tone::Colour;
 }
 
+// Uncompressed bytes of one image's samples as the format stores them.
+uint64_t storedBytes(Format format, const px_options& opt, int components, int width, int height) {
+    px_image probe{};
+    probe.components = components;
+    const Tone tone = format == Format::Tiff ? tiffTone(components, opt) : toneOf(probe, opt);
+    const auto w = static_cast<uint64_t>(width);
+    const uint64_t row = tone == Tone::Bilevel ? (w + 7) / 8 : w * channelsOf(tone);
+    return row * static_cast<uint64_t>(height);
+}
+
+int checkSize(Format format, const px_options& opt, int width, int height) {
+    if (width <= 0 || height <= 0)
+        return EINVAL;
+    switch (format) {
+    case Format::Jpeg:
+        return width > 65500 || height > 65500 ? EFBIG : 0;
+    case Format::Gif:
+    case Format::Tga:
+        return width > 65535 || height > 65535 ? EFBIG : 0;
+    case Format::Pcx:
+        // Coordinates and the even bytes-per-line count are 16-bit fields.
+        return width > 65534 || height > 65536 ? EFBIG : 0;
+    case Format::Bmp: {
+        // Rows padded to four bytes; the whole file's size is a 32-bit field.
+        const uint64_t row = (storedBytes(format, opt, 3, width, 1) + 3) & ~uint64_t{3};
+        return 14 + 40 + 1024 + row * static_cast<uint64_t>(height) > 0xFFFFFFFFu ? EFBIG : 0;
+    }
+    case Format::Png:
+    case Format::Tiff:
+        return 0; // 31- and 32-bit sides; BigTIFF past 4 GiB
+    case Format::Unknown:
+        break;
+    }
+    return EINVAL;
+}
+
+bool needsBigTiff(uint64_t stored) {
+    // LZW may grow data by half; the directory and strip tables need room too.
+    return stored + stored / 2 + (uint64_t{16} << 20) > 0xFFFFFFFFu;
+}
+
 int writeSingleTiff(const char* path, const px_image& img, const px_options& opt) {
+    px_options o = opt;
+    if (needsBigTiff(storedBytes(Format::Tiff, opt, img.components, img.width, img.height)))
+        o.big_tiff = 1;
     px_tiff_writer* w = nullptr;
-    int err = tiffOpen(path, opt, &w);
+    int err = tiffOpen(path, o, &w);
     if (err != 0)
         return err;
     err = tiffAddPage(w, img);
@@ -122,6 +169,23 @@ int px_write_image(const char* path, const char* ext, const px_image* img, const
     } catch (...) {
         return EIO;
     }
+}
+
+int px_check_size(const char* ext, const px_options* opt, int width, int height) {
+    if (ext == nullptr || !validOptions(opt))
+        return EINVAL;
+    return checkSize(formatOf(ext), *opt, width, height);
+}
+
+unsigned long long px_stored_bytes(const char* ext, const px_options* opt, int width, int height) {
+    if (ext == nullptr || !validOptions(opt) || width <= 0 || height <= 0)
+        return 0;
+    const Format format = formatOf(ext);
+    return format == Format::Unknown ? 0 : storedBytes(format, *opt, 3, width, height);
+}
+
+int px_tiff_needs_big(unsigned long long stored_bytes) {
+    return needsBigTiff(stored_bytes) ? 1 : 0;
 }
 
 int px_tiff_open(const char* path, const px_options* opt, px_tiff_writer** out) {

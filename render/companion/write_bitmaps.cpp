@@ -100,7 +100,7 @@ int writeBmp(OutFile& out, const px_image& img, Tone tone) {
         for (unsigned i = 0; i < 256; ++i)
             out.put32le(i | i << 8 | i << 16);
     std::vector<uint8_t> line(stride, 0);
-    for (int y = img.height - 1; y >= 0 && out.error() == 0; --y) {
+    for (int y = img.height - 1; y >= 0 && out.error() == 0 && !rows.failed(); --y) {
         const uint8_t* src = rows.row(y);
         if (tone == Tone::Colour)
             toBgr(line.data(), src, img.width);
@@ -108,7 +108,7 @@ int writeBmp(OutFile& out, const px_image& img, Tone tone) {
             std::memcpy(line.data(), src, rows.rowBytes());
         out.write(line.data(), line.size());
     }
-    return out.error();
+    return rows.failed() ? rows.error() : out.error();
 }
 
 int writePcx(OutFile& out, const px_image& img, Tone tone) {
@@ -141,7 +141,7 @@ int writePcx(OutFile& out, const px_image& img, Tone tone) {
     std::vector<uint8_t> plane(lineBytes, 0);
     std::vector<uint8_t> packed;
     packed.reserve(lineBytes * 2 * static_cast<std::size_t>(planes));
-    for (int y = 0; y < img.height && out.error() == 0; ++y) {
+    for (int y = 0; y < img.height && out.error() == 0 && !rows.failed(); ++y) {
         const uint8_t* src = rows.row(y);
         packed.clear();
         for (int p = 0; p < planes; ++p) {
@@ -159,7 +159,7 @@ int writePcx(OutFile& out, const px_image& img, Tone tone) {
             out.write(rgb, 3);
         }
     }
-    return out.error();
+    return rows.failed() ? rows.error() : out.error();
 }
 
 int writeTga(OutFile& out, const px_image& img, Tone tone) {
@@ -182,7 +182,7 @@ int writeTga(OutFile& out, const px_image& img, Tone tone) {
     std::vector<uint8_t> bgr(tone == Tone::Colour ? rows.rowBytes() : 0);
     std::vector<uint8_t> packed;
     packed.reserve(rows.rowBytes() + rows.rowBytes() / 64 + 2);
-    for (int y = img.height - 1; y >= 0 && out.error() == 0; --y) {
+    for (int y = img.height - 1; y >= 0 && out.error() == 0 && !rows.failed(); --y) {
         const uint8_t* src = rows.row(y);
         if (tone == Tone::Colour) {
             toBgr(bgr.data(), src, img.width);
@@ -197,7 +197,7 @@ int writeTga(OutFile& out, const px_image& img, Tone tone) {
     out.put32le(0);
     static const char signature[18] = "TRUEVISION-XFILE.";
     out.write(signature, sizeof signature);
-    return out.error();
+    return rows.failed() ? rows.error() : out.error();
 }
 
 } // namespace pxcodec

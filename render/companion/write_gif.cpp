@@ -111,7 +111,8 @@ int writeGrey(OutFile& out, const px_image& img) {
         palette[i] = GifColorType{static_cast<GifByteType>(i), static_cast<GifByteType>(i),
                                   static_cast<GifByteType>(i)};
     RowReader rows(img, Tone::Grey);
-    return encode(out, img, palette, 256, [&](int y) { return rows.row(y); });
+    const int rc = encode(out, img, palette, 256, [&](int y) { return rows.row(y); });
+    return rows.failed() ? rows.error() : rc;
 }
 
 uint32_t packed(const uint8_t* p) {
@@ -124,17 +125,17 @@ public:
     static constexpr int MaxColours = 4096;
 
     // False as soon as the page has more than MaxColours colours.
-    bool count(const px_image& img) {
+    bool count(RowReader& rows, int width, int height) {
         m_keys.assign(Slots, Empty);
         m_ids.resize(Slots);
         m_colours.clear();
         m_uses.clear();
-        for (int y = 0; y < img.height; ++y) {
-            const uint8_t* src = img.samples + static_cast<std::ptrdiff_t>(y) * img.stride;
+        for (int y = 0; y < height && !rows.failed(); ++y) {
+            const uint8_t* src = rows.row(y);
             // Pages are mostly runs of one colour: those skip the table.
             uint32_t lastKey = Empty;
             uint32_t* lastUses = nullptr;
-            for (int x = 0; x < img.width; ++x, src += 3) {
+            for (int x = 0; x < width; ++x, src += 3) {
                 const uint32_t key = packed(src);
                 if (key != lastKey) {
                     const uint32_t s = slot(key);
@@ -158,8 +159,12 @@ public:
     int size() const { return static_cast<int>(m_colours.size()); }
     uint32_t colour(int id) const { return m_colours[static_cast<std::size_t>(id)]; }
     uint32_t uses(int id) const { return m_uses[static_cast<std::size_t>(id)]; }
-    // The id of a colour the page was counted with.
-    int id(uint32_t key) const { return m_ids[slot(key)]; }
+    // The id of a colour the page was counted with (0 for any other: a page drawn again in
+    // bands should match its first drawing, but a stray colour must not index past the table).
+    int id(uint32_t key) const {
+        const uint32_t s = slot(key);
+        return m_keys[s] == key ? m_ids[s] : 0;
+    }
 
 private:
     static constexpr int SlotBits = 14; // a quarter full at most: short probes
@@ -336,30 +341,8 @@ bool paletteFor(const PageColours& colours, std::vector<uint8_t>& toIndex,
     return true;
 }
 
-int writeColour(OutFile& out, const px_image& img) {
-    {
-        PageColours colours;
-        std::vector<uint8_t> toIndex;
-        GifColorType palette[256] = {};
-        int paletteSize = 0;
-        if (colours.count(img) && paletteFor(colours, toIndex, palette, paletteSize)) {
-            std::vector<uint8_t> line(static_cast<std::size_t>(img.width));
-            return encode(out, img, palette, paletteSize, [&](int y) {
-                const uint8_t* src = img.samples + static_cast<std::ptrdiff_t>(y) * img.stride;
-                uint32_t lastKey = 0xFFFFFFFFu;
-                uint8_t lastIndex = 0;
-                for (std::size_t x = 0; x < line.size(); ++x, src += 3) {
-                    const uint32_t key = packed(src);
-                    if (key != lastKey) {
-                        lastKey = key;
-                        lastIndex = toIndex[static_cast<std::size_t>(colours.id(key))];
-                    }
-                    line[x] = lastIndex;
-                }
-                return line.data();
-            });
-        }
-    }
+// The quantiser over an image held whole: libimagequant's own image path.
+int quantiseWhole(OutFile& out, const px_image& img) {
     Quantised q;
     q.attr = liq_attr_create();
     if (q.attr == nullptr)
@@ -385,6 +368,123 @@ int writeColour(OutFile& out, const px_image& img) {
     return encode(out, img, palette, colours > 0 ? colours : 1, [&](int y) {
         return indices.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(img.width);
     });
+}
+
+struct HistogramHandle {
+    liq_histogram* histogram = nullptr;
+    ~HistogramHandle() {
+        if (histogram != nullptr)
+            liq_histogram_destroy(histogram);
+    }
+};
+
+// Copies rows [y, y + count) as RGBA into `rgba`.
+void rgbaPiece(RowReader& rows, int width, int y, int count, std::vector<liq_color>& rgba) {
+    rgba.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const uint8_t* src = rows.row(y + i);
+        liq_color* dst =
+            rgba.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(width);
+        for (int x = 0; x < width; ++x, src += 3)
+            dst[x] = liq_color{src[0], src[1], src[2], 255};
+    }
+}
+
+// The quantiser over an image in bands, which is never held whole: one pass over the rows
+// builds the histogram, a second maps them a piece at a time (dithering starts afresh at
+// each piece, which does not show at a piece's height).
+int quantiseInBands(OutFile& out, const px_image& img) {
+    Quantised q;
+    HistogramHandle h;
+    q.attr = liq_attr_create();
+    if (q.attr == nullptr)
+        return ENOMEM;
+    liq_set_max_colors(q.attr, 256);
+    liq_set_speed(q.attr, QuantiserSpeed);
+    h.histogram = liq_histogram_create(q.attr);
+    if (h.histogram == nullptr)
+        return ENOMEM;
+    RowReader rows(img, Tone::Colour);
+    const int pieceRows = std::max(1, (8 << 20) / (4 * img.width));
+    std::vector<liq_color> rgba;
+    for (int y = 0; y < img.height && !rows.failed(); y += pieceRows) {
+        const int count = std::min(pieceRows, img.height - y);
+        rgbaPiece(rows, img.width, y, count, rgba);
+        liq_image* piece = liq_image_create_rgba(q.attr, rgba.data(), img.width, count, 0);
+        if (piece == nullptr)
+            return ENOMEM;
+        const liq_error added = liq_histogram_add_image(h.histogram, q.attr, piece);
+        liq_image_destroy(piece);
+        if (added != LIQ_OK)
+            return ENOMEM;
+    }
+    if (rows.failed())
+        return rows.error();
+    if (liq_histogram_quantize(h.histogram, q.attr, &q.result) != LIQ_OK)
+        return ENOMEM;
+    liq_set_dithering_level(q.result, 1.0f);
+    const liq_palette* pal = liq_get_palette(q.result);
+    GifColorType palette[256] = {};
+    const int colours = static_cast<int>(pal->count);
+    for (int i = 0; i < colours; ++i)
+        palette[i] = GifColorType{pal->entries[i].r, pal->entries[i].g, pal->entries[i].b};
+
+    std::vector<uint8_t> indices;
+    int pieceFirst = 0, pieceCount = 0;
+    int failure = 0;
+    const int rc = encode(out, img, palette, colours > 0 ? colours : 1, [&](int y) {
+        if (y >= pieceFirst + pieceCount && failure == 0) {
+            pieceFirst = y;
+            pieceCount = std::min(pieceRows, img.height - y);
+            rgbaPiece(rows, img.width, pieceFirst, pieceCount, rgba);
+            indices.resize(rgba.size());
+            liq_image* piece = liq_image_create_rgba(q.attr, rgba.data(), img.width, pieceCount, 0);
+            if (piece == nullptr ||
+                liq_write_remapped_image(q.result, piece, indices.data(), indices.size()) != LIQ_OK)
+                failure = ENOMEM;
+            if (piece != nullptr)
+                liq_image_destroy(piece);
+            if (failure != 0)
+                std::fill(indices.begin(), indices.end(), uint8_t{0});
+        }
+        return indices.data() +
+               static_cast<std::size_t>(y - pieceFirst) * static_cast<std::size_t>(img.width);
+    });
+    if (rows.failed())
+        return rows.error();
+    return failure != 0 ? failure : rc;
+}
+
+int writeColour(OutFile& out, const px_image& img) {
+    {
+        RowReader rows(img, Tone::Colour);
+        PageColours colours;
+        std::vector<uint8_t> toIndex;
+        GifColorType palette[256] = {};
+        int paletteSize = 0;
+        const bool counted = colours.count(rows, img.width, img.height);
+        if (rows.failed())
+            return rows.error();
+        if (counted && paletteFor(colours, toIndex, palette, paletteSize)) {
+            std::vector<uint8_t> line(static_cast<std::size_t>(img.width));
+            const int rc = encode(out, img, palette, paletteSize, [&](int y) {
+                const uint8_t* src = rows.row(y);
+                uint32_t lastKey = 0xFFFFFFFFu;
+                uint8_t lastIndex = 0;
+                for (std::size_t x = 0; x < line.size(); ++x, src += 3) {
+                    const uint32_t key = packed(src);
+                    if (key != lastKey) {
+                        lastKey = key;
+                        lastIndex = toIndex[static_cast<std::size_t>(colours.id(key))];
+                    }
+                    line[x] = lastIndex;
+                }
+                return line.data();
+            });
+            return rows.failed() ? rows.error() : rc;
+        }
+    }
+    return img.samples != nullptr ? quantiseWhole(out, img) : quantiseInBands(out, img);
 }
 
 } // namespace

@@ -89,6 +89,10 @@ int compress(jpeg_compress_struct* cinfo, Destination* dest, RowReader* rows, co
     jpeg_start_compress(cinfo, TRUE);
     for (int y = 0; y < img->height; ++y) {
         JSAMPROW row = const_cast<JSAMPROW>(rows->row(y));
+        if (rows->failed()) {
+            jpeg_destroy_compress(cinfo);
+            return rows->error();
+        }
         jpeg_write_scanlines(cinfo, &row, 1);
         if (dest->out->error() != 0) {
             jpeg_destroy_compress(cinfo);

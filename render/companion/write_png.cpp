@@ -3,6 +3,7 @@
 // twice as fast as zlib's default level with files of about the same size.
 #include "render/companion/codec_p.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <memory>
 
 #include <libdeflate.h>
+#include <zlib.h>
 
 namespace pxcodec {
 
@@ -91,66 +93,9 @@ bool mostlySaturated(const uint8_t* p, std::size_t n) {
 
 } // namespace
 
-int writePngWith(OutFile& out, const px_image& img, Tone tone, PngFilter filter, int level) {
-    if (tone == Tone::Bilevel)
-        tone = Tone::Grey;
-    RowReader rows(img, tone);
-    const std::size_t n = rows.rowBytes();
-    const std::size_t bpp = static_cast<std::size_t>(channelsOf(tone));
-    const std::size_t height = static_cast<std::size_t>(img.height);
-    const std::size_t rawSize = (n + 1) * height;
+namespace {
 
-    // Buffers and compressor live as long as the calling thread: a page's buffers are
-    // megabytes, and fresh ones cost a page fault for every 4 KiB on every page.
-    thread_local Scratch scratch;
-    std::vector<uint8_t>& raw = scratch.raw;
-    std::vector<uint8_t>& prev = scratch.prev;
-    std::vector<uint8_t>& trial = scratch.trial;
-    grow(raw, rawSize);
-    prev.assign(n, 0);
-    if (filter == PngFilter::Adaptive || filter == PngFilter::Auto)
-        grow(trial, n);
-    for (std::size_t y = 0; y < height; ++y) {
-        const uint8_t* cur = rows.row(static_cast<int>(y));
-        uint8_t* dst = raw.data() + y * (n + 1);
-        if (filter == PngFilter::None) {
-            dst[0] = 0;
-            std::memcpy(dst + 1, cur, n);
-        } else if (filter == PngFilter::Auto && mostlySaturated(cur, n)) {
-            dst[0] = 0;
-            std::memcpy(dst + 1, cur, n);
-        } else if (filter == PngFilter::Sub) {
-            dst[0] = 1;
-            filterSub(dst + 1, cur, n, bpp);
-        } else if (filter == PngFilter::Up) {
-            dst[0] = 2;
-            filterUp(dst + 1, cur, prev.data(), n);
-        } else { // Adaptive, and Auto on smooth rows
-            dst[0] = 2;
-            filterUp(dst + 1, cur, prev.data(), n);
-            filterSub(trial.data(), cur, n, bpp);
-            if (cost(trial.data(), n) < cost(dst + 1, n)) {
-                dst[0] = 1;
-                std::memcpy(dst + 1, trial.data(), n);
-            }
-        }
-        std::memcpy(prev.data(), cur, n);
-    }
-
-    if (!scratch.compressor || scratch.level != level) {
-        scratch.compressor.reset(libdeflate_alloc_compressor(level));
-        scratch.level = level;
-    }
-    libdeflate_compressor* compressor = scratch.compressor.get();
-    if (!compressor)
-        return ENOMEM;
-    std::vector<uint8_t>& packed = scratch.packed;
-    grow(packed, libdeflate_zlib_compress_bound(compressor, rawSize));
-    const std::size_t packedSize =
-        libdeflate_zlib_compress(compressor, raw.data(), rawSize, packed.data(), packed.size());
-    if (packedSize == 0)
-        return ENOMEM;
-
+void writeHeader(OutFile& out, const px_image& img, Tone tone) {
     static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     out.write(signature, sizeof signature);
     uint8_t header[13];
@@ -167,12 +112,144 @@ int writePngWith(OutFile& out, const px_image& img, Tone tone, PngFilter filter,
         phys[8] = 1; // unit: metre
         chunk(out, "pHYs", phys, sizeof phys);
     }
-    // IDAT chunks of bounded size keep every chunk length far below the 2^31 limit.
-    constexpr std::size_t IdatSize = 1 << 20;
+}
+
+// IDAT chunks of bounded size keep every chunk length far below the 2^31 limit.
+constexpr std::size_t IdatSize = 1 << 20;
+
+// Writes row y, filtered, as its filter byte and n bytes at dst.
+class RowFilter {
+public:
+    RowFilter(RowReader& rows, std::size_t bpp, PngFilter filter, Scratch& scratch)
+        : m_rows(rows), m_n(rows.rowBytes()), m_bpp(bpp), m_filter(filter), m_scratch(scratch) {
+        m_scratch.prev.assign(m_n, 0);
+        if (filter == PngFilter::Adaptive || filter == PngFilter::Auto)
+            grow(m_scratch.trial, m_n);
+    }
+
+    void filter(int y, uint8_t* dst) {
+        const std::size_t n = m_n;
+        uint8_t* prev = m_scratch.prev.data();
+        uint8_t* trial = m_scratch.trial.data();
+        const uint8_t* cur = m_rows.row(y);
+        if (m_filter == PngFilter::None ||
+            (m_filter == PngFilter::Auto && mostlySaturated(cur, n))) {
+            dst[0] = 0;
+            std::memcpy(dst + 1, cur, n);
+        } else if (m_filter == PngFilter::Sub) {
+            dst[0] = 1;
+            filterSub(dst + 1, cur, n, m_bpp);
+        } else if (m_filter == PngFilter::Up) {
+            dst[0] = 2;
+            filterUp(dst + 1, cur, prev, n);
+        } else { // Adaptive, and Auto on smooth rows
+            dst[0] = 2;
+            filterUp(dst + 1, cur, prev, n);
+            filterSub(trial, cur, n, m_bpp);
+            if (cost(trial, n) < cost(dst + 1, n)) {
+                dst[0] = 1;
+                std::memcpy(dst + 1, trial, n);
+            }
+        }
+        std::memcpy(prev, cur, n);
+    }
+
+private:
+    RowReader& m_rows;
+    std::size_t m_n, m_bpp;
+    PngFilter m_filter;
+    Scratch& m_scratch;
+};
+
+// An image held whole: one libdeflate call over all its rows, the fastest way.
+int writeWhole(OutFile& out, RowReader& rows, int height, RowFilter& filter, Scratch& scratch,
+               int level) {
+    const std::size_t stride = rows.rowBytes() + 1;
+    const std::size_t rawSize = stride * static_cast<std::size_t>(height);
+    grow(scratch.raw, rawSize);
+    for (int y = 0; y < height; ++y)
+        filter.filter(y, scratch.raw.data() + static_cast<std::size_t>(y) * stride);
+
+    if (!scratch.compressor || scratch.level != level) {
+        scratch.compressor.reset(libdeflate_alloc_compressor(level));
+        scratch.level = level;
+    }
+    libdeflate_compressor* compressor = scratch.compressor.get();
+    if (!compressor)
+        return ENOMEM;
+    std::vector<uint8_t>& packed = scratch.packed;
+    grow(packed, libdeflate_zlib_compress_bound(compressor, rawSize));
+    const std::size_t packedSize = libdeflate_zlib_compress(compressor, scratch.raw.data(), rawSize,
+                                                            packed.data(), packed.size());
+    if (packedSize == 0)
+        return ENOMEM;
     for (std::size_t pos = 0; pos < packedSize && out.error() == 0; pos += IdatSize) {
         const std::size_t len = packedSize - pos < IdatSize ? packedSize - pos : IdatSize;
         chunk(out, "IDAT", packed.data() + pos, len);
     }
+    return 0;
+}
+
+struct DeflateEnd {
+    void operator()(z_stream* z) const { deflateEnd(z); }
+};
+
+// An image in bands: libdeflate has no streaming interface, so zlib compresses a few
+// megabytes of filtered rows at a time and the chunks go out as they fill.
+int writeStreamed(OutFile& out, RowReader& rows, int height, RowFilter& filter, int level) {
+    z_stream z{};
+    // zlib's fastest level is about as quick as libdeflate's low ones and files stay close.
+    if (deflateInit(&z, level <= 2 ? 1 : (level > 9 ? 9 : level)) != Z_OK)
+        return ENOMEM;
+    std::unique_ptr<z_stream, DeflateEnd> ender(&z);
+    const std::size_t stride = rows.rowBytes() + 1;
+    const int rowsPerPiece = static_cast<int>(std::max<std::size_t>(1, (4u << 20) / stride));
+    std::vector<uint8_t> raw(stride * static_cast<std::size_t>(std::min(rowsPerPiece, height)));
+    std::vector<uint8_t> packed(IdatSize);
+    z.next_out = packed.data();
+    z.avail_out = static_cast<uInt>(packed.size());
+    for (int y = 0; y < height && out.error() == 0 && !rows.failed();) {
+        const int count = std::min(rowsPerPiece, height - y);
+        for (int i = 0; i < count; ++i)
+            filter.filter(y + i, raw.data() + static_cast<std::size_t>(i) * stride);
+        y += count;
+        z.next_in = raw.data();
+        z.avail_in = static_cast<uInt>(stride * static_cast<std::size_t>(count));
+        const int flush = y == height ? Z_FINISH : Z_NO_FLUSH;
+        for (;;) {
+            const int rc = deflate(&z, flush);
+            if (rc == Z_STREAM_ERROR)
+                return EIO;
+            if (z.avail_out == 0 || rc == Z_STREAM_END) {
+                chunk(out, "IDAT", packed.data(), packed.size() - z.avail_out);
+                z.next_out = packed.data();
+                z.avail_out = static_cast<uInt>(packed.size());
+            }
+            if (rc == Z_STREAM_END || (flush == Z_NO_FLUSH && z.avail_in == 0 && z.avail_out != 0))
+                break;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int writePngWith(OutFile& out, const px_image& img, Tone tone, PngFilter filter, int level) {
+    if (tone == Tone::Bilevel)
+        tone = Tone::Grey;
+    RowReader rows(img, tone);
+    // Buffers and compressor live as long as the calling thread: a page's buffers are
+    // megabytes, and fresh ones cost a page fault for every 4 KiB on every page.
+    thread_local Scratch scratch;
+    RowFilter filterer(rows, static_cast<std::size_t>(channelsOf(tone)), filter, scratch);
+    writeHeader(out, img, tone);
+    const int rc = img.samples != nullptr
+                       ? writeWhole(out, rows, img.height, filterer, scratch, level)
+                       : writeStreamed(out, rows, img.height, filterer, level);
+    if (rc != 0)
+        return rc;
+    if (rows.failed())
+        return rows.error();
     chunk(out, "IEND", nullptr, 0);
     return out.error();
 }

@@ -132,16 +132,20 @@ bool isFax(int c) {
 
 // The layout a page gets: fax compressions only know black and white, JPEG
 // knows no 1-bit data, and grey or 1-bit requests never give colour.
-Tone tiffTone(const px_image& img, const px_options& opt) {
+} // namespace
+
+Tone tiffTone(int components, const px_options& opt) {
     const int c = opt.tiff_compression;
     if (isFax(c))
         return Tone::Bilevel;
     if (opt.bits_per_pixel == 1)
         return c == COMPRESSION_JPEG ? Tone::Grey : Tone::Bilevel;
-    if (opt.grayscale || opt.bits_per_pixel == 8 || img.components == 1)
+    if (opt.grayscale || opt.bits_per_pixel == 8 || components == 1)
         return Tone::Grey;
     return Tone::Colour;
 }
+
+namespace {
 
 void setFields(TIFF* tif, const px_image& img, Tone tone, const px_options& opt, int page) {
     const int c = opt.tiff_compression;
@@ -229,8 +233,8 @@ int tiffOpen(const char* path, const px_options& opt, px_tiff_writer** out) {
     }
     TIFFOpenOptionsSetErrorHandlerExtR(options, recordError, w);
     TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, w);
-    w->tif = TIFFClientOpenExt(path, "wm", w, readProc, writeProc, seekProc, closeProc, sizeProc,
-                               mapProc, unmapProc, options);
+    w->tif = TIFFClientOpenExt(path, o.big_tiff ? "w8m" : "wm", w, readProc, writeProc, seekProc,
+                               closeProc, sizeProc, mapProc, unmapProc, options);
     TIFFOpenOptionsFree(options);
     if (w->tif == nullptr) {
         const int err = firstError(w);
@@ -245,13 +249,17 @@ int tiffAddPage(px_tiff_writer* w, const px_image& img) {
     // After a failure the file is beyond repair: every later call reports it.
     if (w->ioError != 0 || w->tiffError != 0)
         return firstError(w);
-    const Tone tone = tiffTone(img, w->opt);
+    const Tone tone = tiffTone(img.components, w->opt);
     setFields(w->tif, img, tone, w->opt, w->pages);
     RowReader rows(img, tone);
     // libtiff may encode in place (the predictor does), so it gets a copy.
     std::vector<uint8_t> line(rows.rowBytes());
     for (int y = 0; y < img.height; ++y) {
         std::memcpy(line.data(), rows.row(y), line.size());
+        if (rows.failed()) {
+            w->tiffError = rows.error(); // the page is incomplete: so is the file
+            return rows.error();
+        }
         if (TIFFWriteScanline(w->tif, line.data(), static_cast<uint32_t>(y), 0) < 0)
             return firstError(w);
     }

@@ -400,6 +400,16 @@ int flattenPageTree(fz_context* ctx, pdf_document* doc) {
     return count;
 }
 
+void greyRows(const unsigned char* rgb, ptrdiff_t rgbStride, unsigned char* grey,
+              ptrdiff_t greyStride, int w, int h) {
+    for (int y = 0; y < h; ++y, rgb += rgbStride, grey += greyStride) {
+        const unsigned char* p = rgb;
+        for (int x = 0; x < w; ++x, p += 3)
+            grey[x] =
+                static_cast<unsigned char>((299 * p[0] + 587 * p[1] + 114 * p[2] + 500) / 1000);
+    }
+}
+
 fz_pixmap* greyFromRgb(fz_context* ctx, fz_pixmap* rgb) {
     fz_pixmap* grey = nullptr;
     fz_pixmap* result = nullptr;
@@ -411,17 +421,9 @@ fz_pixmap* greyFromRgb(fz_context* ctx, fz_pixmap* rgb) {
         grey =
             fz_new_pixmap_with_bbox(ctx, fz_device_gray(ctx), fz_pixmap_bbox(ctx, rgb), nullptr, 0);
         fz_set_pixmap_resolution(ctx, grey, rgb->xres, rgb->yres);
-        const int w = fz_pixmap_width(ctx, rgb), h = fz_pixmap_height(ctx, rgb);
-        const ptrdiff_t inStride = fz_pixmap_stride(ctx, rgb);
-        const ptrdiff_t outStride = fz_pixmap_stride(ctx, grey);
-        const unsigned char* in = fz_pixmap_samples(ctx, rgb);
-        unsigned char* out = fz_pixmap_samples(ctx, grey);
-        for (int y = 0; y < h; ++y, in += inStride, out += outStride) {
-            const unsigned char* p = in;
-            for (int x = 0; x < w; ++x, p += 3)
-                out[x] =
-                    static_cast<unsigned char>((299 * p[0] + 587 * p[1] + 114 * p[2] + 500) / 1000);
-        }
+        greyRows(fz_pixmap_samples(ctx, rgb), fz_pixmap_stride(ctx, rgb),
+                 fz_pixmap_samples(ctx, grey), fz_pixmap_stride(ctx, grey),
+                 fz_pixmap_width(ctx, rgb), fz_pixmap_height(ctx, rgb));
     }
     fz_always(ctx) {
         fz_drop_pixmap(ctx, rgb);

@@ -4,7 +4,9 @@
 // Library -> companion, once: the request (encodeRequest), then end of stream.
 // Companion -> library, one text line each:
 //   "R <pageCount> <first> <last>"  the clamped range, before any file is written
-//   "B <page>"                       the page is being rendered; its temporary file may appear
+//   "B <page>"                       the page is being rendered; its temporary file may appear.
+//                                    Sent again after each band of a page drawn in bands: the
+//                                    page's time limit counts from the latest one
 //   "D <page>"                       the page is complete (renamed, or in the multi-page TIFF)
 //   "X <errno>"                      the call's result; the companion then exits
 #pragma once

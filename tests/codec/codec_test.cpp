@@ -695,3 +695,104 @@ TEST_F(CodecTest, ConcurrentWritersGiveTheSameFiles) {
 }
 
 } // namespace
+
+namespace {
+
+// Hands out an image `rows` at a time, as the renderer does for pages too big to hold whole;
+// with `failAt` set, the band holding that row fails with ENOSPC.
+struct Bands {
+    px_image whole;
+    int rows;
+    int failAt = -1;
+    int fetches = 0;
+    px_bands bands{fetch, this};
+
+    static int fetch(void* opaque, int y, const unsigned char** samples, ptrdiff_t* stride,
+                     int* first, int* count) {
+        auto* self = static_cast<Bands*>(opaque);
+        ++self->fetches;
+        *first = y / self->rows * self->rows;
+        *count = std::min(self->rows, self->whole.height - *first);
+        if (self->failAt >= *first && self->failAt < *first + *count)
+            return ENOSPC;
+        *samples = self->whole.samples + *first * self->whole.stride;
+        *stride = self->whole.stride;
+        return 0;
+    }
+    px_image image() const {
+        px_image img = whole;
+        img.samples = nullptr;
+        img.bands = &bands;
+        return img;
+    }
+};
+
+} // namespace
+
+TEST_F(CodecTest, ImagesInBandsWriteWhatWholeImagesWrite) {
+    struct Case {
+        const char* ext;
+        int components, bpp, grey, compression;
+        bool sameBytes; // else the same pixels (PNG streams through zlib when in bands)
+    };
+    const Case cases[] = {
+        {"jpg", 3, 24, 0, 1, true},     {"jpg", 1, 8, 1, 1, true},   {"bmp", 3, 24, 0, 1, true},
+        {"bmp", 1, 8, 1, 1, true},      {"tga", 3, 24, 0, 1, true},  {"pcx", 3, 24, 0, 1, true},
+        {"gif", 1, 8, 1, 1, true},      {"tiff", 3, 24, 0, 5, true}, {"tiff", 3, 1, 0, 4, true},
+        {"tiff", 1, 8, 1, 32773, true}, {"png", 3, 24, 0, 1, false}, {"png", 1, 8, 1, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.ext) + " " + std::to_string(c.components) + " channels, " +
+                     std::to_string(c.bpp) + " bpp");
+        Bands source{picture().image(c.components), 7}; // 7 rows: the last band is short
+        const px_options opt = options(c.bpp, c.grey, c.compression);
+        const fs::path whole = dir / (std::string("whole.") + c.ext);
+        const fs::path banded = dir / (std::string("banded.") + c.ext);
+        ASSERT_EQ(px_write_image(whole.c_str(), c.ext, &source.whole, &opt), 0);
+        const px_image img = source.image();
+        ASSERT_EQ(px_write_image(banded.c_str(), c.ext, &img, &opt), 0);
+        EXPECT_LE(source.fetches, (Height + 6) / 7) << "each band fetched once";
+        if (c.sameBytes) {
+            EXPECT_EQ(slurp(banded), slurp(whole));
+        } else {
+            const fs::path ref = dir / "ref.rgb";
+            picture().saveReference(ref, c.components);
+            Props p = inspect(banded, ref, "RGB");
+            ASSERT_EQ(p["error"], "");
+            EXPECT_EQ(p["max_diff"], "0");
+        }
+        // A band that fails ends the file with its error and leaves nothing behind.
+        source.failAt = Height / 2;
+        const fs::path failed = dir / (std::string("failed.") + c.ext);
+        EXPECT_EQ(px_write_image(failed.c_str(), c.ext, &img, &opt), ENOSPC);
+        EXPECT_FALSE(fs::exists(failed));
+    }
+}
+
+TEST_F(CodecTest, GifInBandsKeepsExactColoursAndQuantisesTheRest) {
+    // 17 colours: exact, so the same file as whole; the gradients of the picture: read twice,
+    // quantised from one histogram.
+    const std::vector<unsigned char> few = pageWithColours(17);
+    for (const bool exact : {true, false}) {
+        SCOPED_TRACE(exact ? "17 colours" : "gradients");
+        px_image whole = picture().image(3);
+        if (exact)
+            whole.samples = few.data();
+        Bands source{whole, 10};
+        const px_options opt = options(24, 0);
+        const fs::path plain = dir / "whole.gif", banded = dir / "banded.gif";
+        ASSERT_EQ(px_write_image(plain.c_str(), "gif", &whole, &opt), 0);
+        const px_image img = source.image();
+        ASSERT_EQ(px_write_image(banded.c_str(), "gif", &img, &opt), 0);
+        if (exact) {
+            EXPECT_EQ(slurp(banded), slurp(plain));
+            continue;
+        }
+        const fs::path ref = dir / "ref.rgb";
+        picture().saveReference(ref, 3);
+        Props p = inspect(banded, ref, "RGB");
+        ASSERT_EQ(p["error"], "");
+        EXPECT_LE(std::stoi(p["palette_colours"]), 256);
+        EXPECT_LE(std::stod(p["mean_diff"]), 4.0);
+    }
+}

@@ -223,6 +223,22 @@ def deep_tree(levels=200):
     return pdf_bytes(objects)
 
 
+def poster(side=14400):
+    """One page `side` points square (200 inches by default): a red square in the bottom right
+    corner, a blue stripe across the page an inch high, and a dark green stripe down it an inch
+    wide, painted last. At 300 dpi every edge falls on a whole pixel."""
+    content = (b"1 0 0 rg %d 0 %d %d re f " % (side - 2400, 2400, 2400) +
+               b"0 0 1 rg 0 3600 %d 72 re f " % side +
+               b"0 0.5 0 rg 7200 0 72 %d re f" % side)
+    objects = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 %d %d] /Contents 4 0 R >>" % (side, side),
+        stream(content),
+    ]
+    return pdf_bytes(objects)
+
+
 def type3_between_shapes():
     """A red square, text in a Type3 font whose glyph shows itself, then a green triangle."""
     return type3_loop(b"1 0 0 rg 10 10 60 60 re f BT /T3 50 Tf 20 120 Td (a) Tj ET "
@@ -305,6 +321,11 @@ def main():
     write("damaged-jpeg.pdf", damaged_jpeg())
     # Four pages of 18900 points (262 inches) in a file of a kilobyte or two.
     write("huge-pages.pdf", document([(18900, 18900)] * 4, title=b"Huge"))
+    write("poster.pdf", poster())
+    # At 72 dpi, a small page and then widths around the limits of JPEG, PCX, GIF and TGA; last
+    # a page whose 24-bit BMP would pass 4 GiB.
+    write("format-limits.pdf", document([(100, 100), (65500, 8), (65501, 8), (65534, 8),
+                                         (65535, 8), (65536, 8), (38000, 38000)], title=b"Wide"))
     write("not-a-pdf.pdf", b"This is plain text, not a PDF at all.\n" * 20)
     write("damaged.pdf", b"%PDF-1.7\n1 0 obj\n<< /Type /Catalog /Pages 9 0 R\n" + b"\x00\xff" * 64)
     write("empty.pdf", b"")

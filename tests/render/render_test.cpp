@@ -14,12 +14,14 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -428,7 +430,7 @@ TEST_F(Rasterize, FailuresSetErrnoAndLeaveNoFiles) {
         {"unknown format", "three.pdf", "x.xyz", 72, 24, EINVAL},
         {"bits per pixel", "three.pdf", "x.png", 72, 16, EINVAL},
         {"zero resolution", "three.pdf", "x.png", 0, 24, EINVAL},
-        {"bitmap too large", "three.pdf", "x.png", 9000, 24, EFBIG},
+        {"too wide for JPEG", "three.pdf", "x.jpg", 9000, 24, EFBIG},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -600,8 +602,9 @@ TEST_F(Rasterize, PageBeyondTheMemoryLimitFailsWithEnomem) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
 #else
-    // Letter size at 1800 dpi needs a bitmap of 900 MB.
+    // Letter size at 1800 dpi needs a bitmap of 900 MB, drawn whole with bands of 4 GB.
     setenv("PX_MEMORY_LIMIT_MB", "400", 1);
+    setenv("PX_BAND_KB", "4194304", 1);
     for (const char* target : {"big.png", "big.tiff"}) {
         SCOPED_TRACE(target);
         const fs::path dir = outFolder();
@@ -609,6 +612,7 @@ TEST_F(Rasterize, PageBeyondTheMemoryLimitFailsWithEnomem) {
         EXPECT_TRUE(files(dir).empty());
     }
     unsetenv("PX_MEMORY_LIMIT_MB");
+    unsetenv("PX_BAND_KB");
     const fs::path dir = outFolder();
     EXPECT_EQ(call(pdf("three.pdf"), dir / "small.png", nullptr, 36, 24, 5, 0, 0, 1, 1), 0);
 #endif
@@ -779,6 +783,267 @@ TEST_F(Rasterize, CancelWithNoCallRunningLeavesLaterCallsAlone) {
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(frames[i].width, kThreeAt100[i].width);
         EXPECT_EQ(frames[i].height, kThreeAt100[i].height);
+    }
+}
+
+// Pages too large to hold whole are drawn in bands and streamed into the writers.
+
+struct ColourRun {
+    long first, last;
+    int r, g, b;
+};
+
+// "0-29998 255,255,255; 29999-29999 240,247,240; ..." as sample_image prints a line.
+std::vector<ColourRun> parseRuns(const std::string& text) {
+    std::vector<ColourRun> runs;
+    std::istringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ';')) {
+        ColourRun run{};
+        if (std::sscanf(item.c_str(), " %ld-%ld %d,%d,%d", &run.first, &run.last, &run.r, &run.g,
+                        &run.b) == 5)
+            runs.push_back(run);
+    }
+    return runs;
+}
+
+// Every run of two pixels or more lies within one expected run (give or take the pixel at an
+// edge) and has its colour within two levels; single pixels (anti-aliased edges) lie at an
+// expected edge. The line spans exactly the expected length.
+void expectRuns(const std::string& printed, std::vector<ColourRun> expected) {
+    // Neighbours of one colour (black and black at 1 bit) are one run.
+    for (size_t i = 1; i < expected.size();) {
+        const ColourRun &a = expected[i - 1], &b = expected[i];
+        if (a.r == b.r && a.g == b.g && a.b == b.b) {
+            expected[i - 1].last = b.last;
+            expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
+        }
+    }
+    const std::vector<ColourRun> runs = parseRuns(printed);
+    ASSERT_FALSE(runs.empty()) << printed;
+    EXPECT_EQ(runs.back().last, expected.back().last) << printed;
+    auto near = [](const ColourRun& x, const ColourRun& y) {
+        return std::abs(x.r - y.r) <= 2 && std::abs(x.g - y.g) <= 2 && std::abs(x.b - y.b) <= 2;
+    };
+    for (const ColourRun& run : runs) {
+        const long middle = (run.first + run.last) / 2;
+        const auto home = std::find_if(expected.begin(), expected.end(), [&](const ColourRun& e) {
+            return e.first <= middle && middle <= e.last;
+        });
+        ASSERT_NE(home, expected.end()) << printed;
+        if (run.last > run.first) {
+            EXPECT_TRUE(near(run, *home) && run.first >= home->first - 1 &&
+                        run.last <= home->last + 1)
+                << "run " << run.first << "-" << run.last << " in: " << printed;
+        } else {
+            EXPECT_TRUE(std::abs(run.first - home->first) <= 1 ||
+                        std::abs(run.first - home->last) <= 1)
+                << "stray pixel " << run.first << " in: " << printed;
+        }
+    }
+}
+
+// sample_image's lines for `file`: "size", "tiff", "row N", "col N" to their text.
+std::map<std::string, std::string> sampleImage(const fs::path& file, const std::string& rows,
+                                               const std::string& cols) {
+    const pxtest::RunResult result = pxtest::run({SAMPLE_IMAGE, file.string(), rows, cols});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    std::map<std::string, std::string> lines;
+    std::istringstream in(result.output);
+    for (std::string line; std::getline(in, line);) {
+        const size_t colon = line.find(": ");
+        if (colon != std::string::npos)
+            lines[line.substr(0, colon)] = line.substr(colon + 2);
+        else if (const size_t blank = line.find(' '); blank != std::string::npos)
+            lines[line.substr(0, blank)] = line.substr(blank + 1);
+    }
+    return lines;
+}
+
+// Runs `action` in a child process: returns its errno and sets *peakMb to the largest resident
+// size the call's processes reached (the child and the engine process it started).
+int callMeasured(const std::function<int()>& action, long* peakMb) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int error = action();
+        _exit(error < 0 ? 255 : error);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    *peakMb = usage.ru_maxrss / 1024;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define SKIP_UNDER_SANITIZERS()                                                                    \
+    GTEST_SKIP() << "billions of pixels: too slow, and the peak is the sanitizers' own"
+#else
+#define SKIP_UNDER_SANITIZERS()
+#endif
+
+constexpr long kPeakLimitMb = 500;
+
+TEST_F(Rasterize, PosterOf200InchesAt300DpiInBoundedMemory) {
+    SKIP_UNDER_SANITIZERS();
+    // 60000 x 60000 pixels: 10.8 GB as RGB. A dark green stripe down the page (columns
+    // 30000-30299) over a blue one across it (rows 44700-44999) and a red square in the bottom
+    // right corner (from 50000, 50000).
+    const ColourRun W{0, 0, 255, 255, 255}, G{0, 0, 0, 128, 0}, B{0, 0, 0, 0, 255},
+        R{0, 0, 255, 0, 0}, K{0, 0, 0, 0, 0};
+    auto runs = [](std::initializer_list<std::tuple<long, long, ColourRun>> parts) {
+        std::vector<ColourRun> out;
+        for (const auto& [first, last, colour] : parts)
+            out.push_back(ColourRun{first, last, colour.r, colour.g, colour.b});
+        return out;
+    };
+    struct PosterCase {
+        const char* target;
+        int bpp, compression;
+        const char* layout; // TIFF: "big" past 4 GiB of samples
+    };
+    for (const PosterCase& c : {PosterCase{"p.png", 24, 5, ""}, PosterCase{"p.tiff", 24, 5, "big"},
+                                PosterCase{"g.tiff", 1, 4, "classic"}}) {
+        SCOPED_TRACE(c.target);
+        const bool bw = c.bpp == 1;
+        const ColourRun g = bw ? K : G, b = bw ? K : B, r = bw ? K : R;
+        const fs::path dir = outFolder("poster");
+        long peakMb = 0;
+        ASSERT_EQ(callMeasured(
+                      [&] {
+                          return call(pdf("poster.pdf"), dir / c.target, nullptr, 300, c.bpp,
+                                      c.compression, 0, 0, 1, 1);
+                      },
+                      &peakMb),
+                  0);
+        EXPECT_LT(peakMb, kPeakLimitMb) << "peak MB of the call and its engine process";
+        const std::string name =
+            fs::path(c.target).stem().string() + "-1" + fs::path(c.target).extension().string();
+        auto lines = sampleImage(dir / name, "100,44850,55000", "1000,30150,55000");
+        EXPECT_EQ(lines["size"], "60000 60000");
+        if (*c.layout) {
+            EXPECT_EQ(lines["tiff"], c.layout);
+        }
+        expectRuns(lines["row 100"], runs({{0, 29999, W}, {30000, 30299, g}, {30300, 59999, W}}));
+        expectRuns(lines["row 44850"], runs({{0, 29999, b}, {30000, 30299, g}, {30300, 59999, b}}));
+        expectRuns(lines["row 55000"],
+                   runs({{0, 29999, W}, {30000, 30299, g}, {30300, 49999, W}, {50000, 59999, r}}));
+        expectRuns(lines["col 1000"], runs({{0, 44699, W}, {44700, 44999, b}, {45000, 59999, W}}));
+        expectRuns(lines["col 30150"], runs({{0, 59999, g}}));
+        expectRuns(lines["col 55000"],
+                   runs({{0, 44699, W}, {44700, 44999, b}, {45000, 49999, W}, {50000, 59999, r}}));
+        fs::remove_all(dir);
+    }
+}
+
+TEST_F(Rasterize, FourHugePagesShareOneMemoryBudget) {
+    SKIP_UNDER_SANITIZERS();
+    // Four pages of 18900 points: 78750 pixels a side at 300 dpi, too wide for JPEG.
+    const fs::path refused = outFolder();
+    EXPECT_EQ(call(pdf("huge-pages.pdf"), refused / "h.jpg", nullptr, 300, 24, 5, 0, 0, 1, 4),
+              EFBIG);
+    EXPECT_TRUE(files(refused).empty());
+
+    // Two workers on two huge pages at once, all in one TIFF. Each page takes longer than the
+    // time limit, each of its bands far less: the limit counts from the latest band.
+    setenv("PX_RENDER_THREADS", "2", 1);
+    setenv("PX_PAGE_TIMEOUT_MS", "5000", 1);
+    const fs::path dir = outFolder("huge");
+    long peakMb = 0;
+    const int error = callMeasured(
+        [&] { return call(pdf("huge-pages.pdf"), dir / "h.tiff", nullptr, 300, 1, 4, 0, 1, 1, 4); },
+        &peakMb);
+    unsetenv("PX_RENDER_THREADS");
+    unsetenv("PX_PAGE_TIMEOUT_MS");
+    ASSERT_EQ(error, 0);
+    EXPECT_LT(peakMb, kPeakLimitMb) << "peak MB of the call and its engine process";
+    ASSERT_EQ(files(dir), std::vector<std::string>{"h.tiff"});
+    const pxtest::RunResult info = pxtest::run({"/usr/bin/tiffinfo", (dir / "h.tiff").string()});
+    size_t pages = 0;
+    for (size_t at = 0;
+         (at = info.output.find("Image Width: 78750 Image Length: 78750", at)) != std::string::npos;
+         ++at)
+        ++pages;
+    EXPECT_EQ(pages, 4u) << info.output;
+    // Page 1: the red box of the fixture from (83, 52417) to (39458, 78667), black at 1 bit.
+    auto lines = sampleImage(dir / "h.tiff", "70000", "20000");
+    EXPECT_EQ(lines["tiff"], "big");
+    expectRuns(lines["row 70000"],
+               {{0, 82, 255, 255, 255}, {83, 39458, 0, 0, 0}, {39459, 78749, 255, 255, 255}});
+    expectRuns(lines["col 20000"],
+               {{0, 52416, 255, 255, 255}, {52417, 78666, 0, 0, 0}, {78667, 78749, 255, 255, 255}});
+    fs::remove_all(dir);
+}
+
+TEST_F(Rasterize, PagesBeyondWhatTheFormatHoldsAreRefusedBeforeAnyWork) {
+    // format-limits.pdf at 72 dpi: page 1 is 100 pixels square; pages 2-6 are 8 pixels high
+    // and 65500, 65501, 65534, 65535 and 65536 wide; page 7 is 38000 square.
+    struct LimitCase {
+        const char* ext;
+        int bpp, grey, page, expected;
+    };
+    const LimitCase cases[] = {
+        {"jpg", 24, 0, 2, 0},     {"jpg", 24, 0, 3, EFBIG}, {"pcx", 24, 0, 4, 0},
+        {"pcx", 24, 0, 5, EFBIG}, {"gif", 24, 0, 5, 0},     {"gif", 24, 0, 6, EFBIG},
+        {"tga", 8, 1, 5, 0},      {"tga", 8, 1, 6, EFBIG},  {"png", 24, 0, 6, 0},
+        {"bmp", 24, 0, 7, EFBIG}, // 4.3 GB of samples; the file size is a 32-bit field
+    };
+    for (const LimitCase& c : cases) {
+        SCOPED_TRACE(std::string(c.ext) + " page " + std::to_string(c.page));
+        const fs::path dir = outFolder();
+        const fs::path target = dir / (std::string("l.") + c.ext);
+        EXPECT_EQ(call(pdf("format-limits.pdf"), target, nullptr, 72, c.bpp, 5, c.grey, 0, c.page,
+                       c.page),
+                  c.expected);
+        EXPECT_EQ(files(dir).size(), c.expected ? 0u : 1u);
+        // With a page it can hold first, the range is refused before that page is written.
+        if (c.expected) {
+            EXPECT_EQ(
+                call(pdf("format-limits.pdf"), target, nullptr, 72, c.bpp, 5, c.grey, 0, 1, c.page),
+                EFBIG);
+            EXPECT_TRUE(files(dir).empty());
+        }
+    }
+}
+
+TEST_F(Rasterize, PagesDrawnInBandsMatchPagesDrawnWhole) {
+    // Bands of 16 KB: a few rows each, so every page here is drawn in bands.
+    struct BandCase {
+        const char* pdfName;
+        const char* target;
+        int bpp, compression, grey, allInOne;
+    };
+    const BandCase cases[] = {
+        {"three.pdf", "t.png", 24, 5, 0, 0},         {"colour-spaces.pdf", "c.png", 8, 5, 1, 0},
+        {"colour-spaces.pdf", "c.gif", 24, 5, 0, 0}, {"three.pdf", "t.bmp", 24, 5, 0, 0},
+        {"three.pdf", "t.tiff", 1, 4, 0, 1},         {"colour-spaces.pdf", "c.jpg", 24, 5, 0, 0},
+    };
+    for (const BandCase& c : cases) {
+        SCOPED_TRACE(std::string(c.pdfName) + " " + c.target);
+        const fs::path whole = outFolder(), banded = outFolder();
+        ASSERT_EQ(call(pdf(c.pdfName), whole / c.target, nullptr, 100, c.bpp, c.compression, c.grey,
+                       c.allInOne, 1, 3),
+                  0);
+        setenv("PX_BAND_KB", "16", 1);
+        const int error = call(pdf(c.pdfName), banded / c.target, nullptr, 100, c.bpp,
+                               c.compression, c.grey, c.allInOne, 1, 3);
+        unsetenv("PX_BAND_KB");
+        ASSERT_EQ(error, 0);
+        ASSERT_EQ(files(banded), files(whole));
+        for (const std::string& name : files(whole))
+            EXPECT_EQ(python("import sys\n"
+                             "from PIL import Image, ImageChops, ImageSequence\n"
+                             "a, b = Image.open(sys.argv[1]), Image.open(sys.argv[2])\n"
+                             "same = [ImageChops.difference(x.convert('RGB'), y.convert('RGB'))"
+                             ".getbbox() is None\n"
+                             "        for x, y in zip(ImageSequence.Iterator(a),"
+                             " ImageSequence.Iterator(b))]\n"
+                             "print(getattr(a, 'n_frames', 1), all(same))",
+                             {whole / name, banded / name}),
+                      std::string(c.allInOne ? "3" : "1") + " True\n")
+                << name;
     }
 }
 

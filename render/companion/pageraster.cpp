@@ -1,0 +1,204 @@
+#include "render/companion/pageraster.h"
+
+#include "render/library/pdfcore.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <new>
+
+namespace pxraster {
+
+namespace {
+
+int errnoForMuPdf(int code) {
+    return code == FZ_ERROR_MEMORY ? ENOMEM : EINVAL;
+}
+
+// Widest row a band may hold: the pixmap's stride is an int.
+constexpr long long kMaxRowBytes = INT_MAX / 4;
+
+} // namespace
+
+fz_irect pageBox(fz_rect bounds, const RasterSettings& settings) {
+    return fz_round_rect(fz_transform_rect(bounds, fz_scale(settings.xScale, settings.yScale)));
+}
+
+PageRaster::PageRaster(fz_context* ctx, const RasterSettings& settings,
+                       std::function<bool()> stopped, std::function<void()> bandDone)
+    : m_ctx(ctx), m_settings(settings), m_stopped(std::move(stopped)),
+      m_bandDone(std::move(bandDone)) {
+    m_bands.fetch = fetch;
+    m_bands.opaque = this;
+}
+
+PageRaster::~PageRaster() {
+    fz_drop_pixmap(m_ctx, m_whole);
+    fz_drop_display_list(m_ctx, m_list);
+    fz_drop_page(m_ctx, m_page);
+}
+
+int PageRaster::load(pdf_document* doc, int pageNumber) {
+    int code = FZ_ERROR_NONE;
+    fz_var(code);
+    fz_try(m_ctx) {
+        m_page = fz_load_page(m_ctx, &doc->super, pageNumber - 1);
+        m_box = pageBox(fz_bound_page(m_ctx, m_page), m_settings);
+    }
+    fz_catch(m_ctx) {
+        code = fz_caught(m_ctx);
+    }
+    if (code != FZ_ERROR_NONE)
+        return errnoForMuPdf(code);
+    const long long w = static_cast<long long>(m_box.x1) - m_box.x0;
+    const long long h = static_cast<long long>(m_box.y1) - m_box.y0;
+    if (w <= 0 || h <= 0)
+        return EINVAL;
+    if (w * 3 > kMaxRowBytes || h > INT_MAX)
+        return EFBIG;
+    const auto rowBytes = static_cast<size_t>(w) * 3;
+    if (rowBytes * static_cast<size_t>(h) > m_settings.wholeBytes)
+        m_bandRows = static_cast<int>(
+            std::clamp<size_t>(m_settings.bandBytes / rowBytes, 1, static_cast<size_t>(h)));
+    m_ctm = fz_scale(m_settings.xScale, m_settings.yScale);
+    return 0;
+}
+
+size_t PageRaster::memoryBytes() const {
+    const size_t rowBytes = static_cast<size_t>(width()) * 3;
+    const size_t rows = banded() ? static_cast<size_t>(m_bandRows) : static_cast<size_t>(height());
+    // The bitmap, its grey copy and what the writer keeps (a whole PNG's filtered rows).
+    return rows * rowBytes * 2;
+}
+
+void PageRaster::run(fz_pixmap* pix) {
+    fz_device* dev = nullptr;
+    fz_var(dev);
+    fz_try(m_ctx) {
+        fz_clear_pixmap_with_value(m_ctx, pix, 255);
+        dev = fz_new_draw_device(m_ctx, fz_identity, pix);
+        fz_try(m_ctx) {
+            if (m_list)
+                fz_run_display_list(m_ctx, m_list, dev, m_ctm,
+                                    fz_rect_from_irect(fz_pixmap_bbox(m_ctx, pix)), nullptr);
+            else
+                fz_run_page(m_ctx, m_page, dev, m_ctm, nullptr);
+            fz_close_device(m_ctx, dev);
+        }
+        fz_catch(m_ctx) {
+            // Content that fails part-way keeps what was drawn, as in other viewers.
+            if (fz_caught(m_ctx) == FZ_ERROR_MEMORY || fz_caught(m_ctx) == FZ_ERROR_ABORT)
+                fz_rethrow(m_ctx);
+        }
+    }
+    fz_always(m_ctx) {
+        fz_drop_device(m_ctx, dev);
+    }
+    fz_catch(m_ctx) {
+        fz_rethrow(m_ctx);
+    }
+}
+
+int PageRaster::draw() {
+    int code = FZ_ERROR_NONE;
+    fz_var(code);
+    fz_try(m_ctx) {
+        if (banded()) {
+            // Recorded once, drawn once per band: the content is parsed a single time.
+            m_list = fz_new_display_list_from_page(m_ctx, m_page);
+        } else {
+            m_whole = fz_new_pixmap_with_bbox(m_ctx, fz_device_rgb(m_ctx), m_box, nullptr, 0);
+            fz_set_pixmap_resolution(m_ctx, m_whole, m_settings.xDpi, m_settings.yDpi);
+            run(m_whole);
+            if (m_settings.grey) {
+                fz_pixmap* rgb = m_whole;
+                m_whole = nullptr;
+                m_whole = pxpdf::greyFromRgb(m_ctx, rgb);
+            }
+        }
+    }
+    fz_catch(m_ctx) {
+        code = fz_caught(m_ctx);
+    }
+    return code == FZ_ERROR_NONE ? 0 : errnoForMuPdf(code);
+}
+
+int PageRaster::drawBand(int band) {
+    const int top = m_box.y0 + band * m_bandRows;
+    const int rows = std::min(m_bandRows, m_box.y1 - top);
+    const auto w = static_cast<size_t>(width());
+    try {
+        m_rgb.resize(w * 3 * static_cast<size_t>(m_bandRows));
+        if (m_settings.grey)
+            m_grey.resize(w * static_cast<size_t>(m_bandRows));
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
+    fz_pixmap* pix = nullptr;
+    int code = FZ_ERROR_NONE;
+    fz_var(pix);
+    fz_var(code);
+    fz_try(m_ctx) {
+        const fz_irect area{m_box.x0, top, m_box.x1, top + rows};
+        pix = fz_new_pixmap_with_bbox_and_data(m_ctx, fz_device_rgb(m_ctx), area, nullptr, 0,
+                                               m_rgb.data());
+        run(pix);
+    }
+    fz_always(m_ctx) {
+        fz_drop_pixmap(m_ctx, pix);
+    }
+    fz_catch(m_ctx) {
+        code = fz_caught(m_ctx);
+    }
+    if (code != FZ_ERROR_NONE)
+        return errnoForMuPdf(code);
+    if (m_settings.grey)
+        pxpdf::greyRows(m_rgb.data(), static_cast<ptrdiff_t>(w * 3), m_grey.data(),
+                        static_cast<ptrdiff_t>(w), width(), rows);
+    m_band = band;
+    if (m_bandDone)
+        m_bandDone();
+    return 0;
+}
+
+int PageRaster::fetch(void* opaque, int y, const unsigned char** samples, ptrdiff_t* stride,
+                      int* first, int* count) {
+    auto* self = static_cast<PageRaster*>(opaque);
+    if (self->m_bandError != 0)
+        return self->m_bandError;
+    const int band = y / self->m_bandRows;
+    if (band != self->m_band) {
+        if (self->m_stopped && self->m_stopped())
+            self->m_bandError = ECANCELED;
+        else
+            self->m_bandError = self->drawBand(band);
+        if (self->m_bandError != 0)
+            return self->m_bandError;
+    }
+    const int channels = self->m_settings.grey ? 1 : 3;
+    *samples = self->m_settings.grey ? self->m_grey.data() : self->m_rgb.data();
+    *stride = static_cast<ptrdiff_t>(self->width()) * channels;
+    *first = band * self->m_bandRows;
+    *count = std::min(self->m_bandRows, self->height() - *first);
+    return 0;
+}
+
+px_image PageRaster::image(int xDpi, int yDpi) const {
+    px_image img{};
+    img.width = width();
+    img.height = height();
+    img.xdpi = xDpi;
+    img.ydpi = yDpi;
+    if (m_whole) {
+        img.components = fz_pixmap_components(m_ctx, m_whole);
+        img.stride = fz_pixmap_stride(m_ctx, m_whole);
+        img.samples = fz_pixmap_samples(m_ctx, m_whole);
+    } else {
+        img.components = m_settings.grey ? 1 : 3;
+        img.stride = static_cast<ptrdiff_t>(width()) * img.components;
+        img.bands = &m_bands;
+    }
+    return img;
+}
+
+} // namespace pxraster

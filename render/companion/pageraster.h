@@ -1,0 +1,75 @@
+// One page drawn for a writer: whole when its bitmap is modest, else in horizontal bands that
+// the writer pulls as it goes, so memory stays bounded however large the page is.
+#pragma once
+
+#include "render/companion/pxcodec.h"
+
+#include <mupdf/fitz.h>
+#include <mupdf/pdf.h>
+
+#include <cstddef>
+#include <functional>
+#include <vector>
+
+namespace pxraster {
+
+struct RasterSettings {
+    float xScale = 1, yScale = 1;
+    int xDpi = 72, yDpi = 72;
+    bool grey = false;
+    size_t wholeBytes = 0; // pages whose RGB bitmap is at most this are drawn whole
+    size_t bandBytes = 0;  // larger ones in bands of about this many bytes of RGB
+};
+
+// The pixel box a page gets at the settings' scale.
+fz_irect pageBox(fz_rect bounds, const RasterSettings& settings);
+
+class PageRaster {
+public:
+    // `stopped` is asked between bands; `bandDone` is told after each band.
+    PageRaster(fz_context* ctx, const RasterSettings& settings, std::function<bool()> stopped,
+               std::function<void()> bandDone);
+    ~PageRaster();
+    PageRaster(const PageRaster&) = delete;
+    PageRaster& operator=(const PageRaster&) = delete;
+
+    // Loads the page and measures it. Returns 0 or an errno value (EINVAL for an empty page).
+    int load(pdf_document* doc, int pageNumber);
+    int width() const { return m_box.x1 - m_box.x0; }
+    int height() const { return m_box.y1 - m_box.y0; }
+    bool banded() const { return m_bandRows > 0; }
+    // Bytes drawing the page holds at once, its writer's buffers included.
+    size_t memoryBytes() const;
+
+    // Whole pages are drawn here; pages in bands get their display list, and each band is
+    // drawn when the writer reaches it. Returns 0 or an errno value.
+    int draw();
+    // The image for the writer; valid while this object lives.
+    px_image image(int xDpi, int yDpi) const;
+    // A band's failure, which the writer then reports too.
+    int bandError() const { return m_bandError; }
+
+private:
+    static int fetch(void* opaque, int y, const unsigned char** samples, ptrdiff_t* stride,
+                     int* first, int* count);
+    int drawBand(int band);
+    // Draws into `pix` (already placed and sized): the display list when there is one.
+    void run(fz_pixmap* pix);
+
+    fz_context* m_ctx;
+    RasterSettings m_settings;
+    std::function<bool()> m_stopped;
+    std::function<void()> m_bandDone;
+    fz_page* m_page = nullptr;
+    fz_display_list* m_list = nullptr;
+    fz_irect m_box{};
+    fz_matrix m_ctm{};
+    fz_pixmap* m_whole = nullptr;
+    int m_bandRows = 0; // 0: drawn whole
+    int m_band = -1;    // the band in m_rgb / m_grey
+    std::vector<unsigned char> m_rgb, m_grey;
+    px_bands m_bands{};
+    int m_bandError = 0;
+};
+
+} // namespace pxraster
