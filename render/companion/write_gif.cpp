@@ -4,6 +4,9 @@
 // without dithering when that is near-exact; richer pages go through
 // libimagequant's full image path with dithering. Grey pages use a plain
 // 256-entry grey palette, so readers see them as grey.
+// Pages too big to hold whole come in bands and are read twice: once for the
+// colours (the palette needs all of them), once to write. The quantiser then
+// works from its histogram and maps a piece of rows at a time.
 #include "render/companion/codec_p.h"
 
 #include <algorithm>
