@@ -386,8 +386,9 @@ fz_irect measurePage(fz_context* ctx, pdf_document* doc, int pageNumber,
     fz_try(ctx) {
         fz_rect bounds;
         fz_matrix pageCtm;
-        pdf_page_obj_transform(ctx, pdf_lookup_page_obj(ctx, doc, pageNumber - 1), &bounds,
-                               &pageCtm);
+        // The tree is flat after flattenPageTree: the page is the n-th kid of the root.
+        pdf_obj* kids = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Pages/Kids");
+        pdf_page_obj_transform(ctx, pdf_array_get(ctx, kids, pageNumber - 1), &bounds, &pageCtm);
         box = pageBox(fz_transform_rect(bounds, pageCtm), settings);
     }
     fz_catch(ctx) {
@@ -400,17 +401,9 @@ fz_irect measurePage(fz_context* ctx, pdf_document* doc, int pageNumber,
 // chooses BigTIFF for a multi-page TIFF that may pass 4 GiB. Pages that cannot be measured
 // here are measured again when they are drawn.
 int checkPageSizes(fz_context* ctx, pdf_document* doc, int first, Job& job) {
-    fz_try(ctx) {
-        pdf_load_page_tree(ctx, doc);
-    }
-    fz_catch(ctx) {
-        return 0;
-    }
     const char* ext = job.target.format.c_str();
     unsigned long long stored = 0;
     int rc = 0;
-    fz_var(stored);
-    fz_var(rc);
     for (int page = first; page <= job.lastPage && rc == 0; ++page) {
         const fz_irect box = measurePage(ctx, doc, page, job.raster);
         const long long w = static_cast<long long>(box.x1) - box.x0;
@@ -423,10 +416,7 @@ int checkPageSizes(fz_context* ctx, pdf_document* doc, int first, Job& job) {
             stored += px_stored_bytes(ext, &job.options, iw, ih);
         }
     }
-    fz_try(ctx) {
-        pdf_drop_page_tree(ctx, doc);
-    }
-    fz_catch(ctx) {}
+
     if (job.multiPage && px_tiff_needs_big(stored))
         job.options.big_tiff = 1;
     return rc;
