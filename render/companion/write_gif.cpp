@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -336,8 +337,19 @@ bool paletteFor(const PageColours& colours, std::vector<uint8_t>& toIndex,
     return true;
 }
 
+// A measuring aid for bench/run.sh: PX_GIF_QUANTIZE_ALWAYS=1 sends every colour page
+// through libimagequant, as all pages went before the exact-palette path, so the gain
+// of that path can be timed against the same build.
+bool quantiseAlways() {
+    static const bool always = [] {
+        const char* v = std::getenv("PX_GIF_QUANTIZE_ALWAYS");
+        return v != nullptr && std::strcmp(v, "1") == 0;
+    }();
+    return always;
+}
+
 int writeColour(OutFile& out, const px_image& img) {
-    {
+    if (!quantiseAlways()) {
         PageColours colours;
         std::vector<uint8_t> toIndex;
         GifColorType palette[256] = {};
