@@ -124,6 +124,10 @@ theirs() {
 }
 
 load=$(cut -d" " -f1-3 /proc/loadavg)
+# Busy CPU seconds of the whole machine: less our measured commands' own, that is what other
+# processes took from us, which the load average only hints at (it misses other namespaces).
+busySeconds() { awk -v hz="$(getconf CLK_TCK)" '$1 == "cpu" {print ($2 + $3 + $4 + $7 + $8 + $9) / hz}' /proc/stat; }
+busyBefore=$(busySeconds) wallBefore=$EPOCHREALTIME
 results=$work/results # doc fmt dpi side pages secs kb bytes cpu, or doc fmt dpi side pages fail
 : >"$results"
 run() { # doc fmt dpi side pages (command in `cmd`)
@@ -157,6 +161,10 @@ for doc in "${docs[@]}"; do
     done
 done
 
+busyAfter=$(busySeconds) wallAfter=$EPOCHREALTIME
+others=$(awk -v b0="$busyBefore" -v b1="$busyAfter" -v w0="$wallBefore" -v w1="$wallAfter" \
+    '$6 != "fail" {own += $9} END {x = (b1 - b0 - own) / (w1 - w0); printf "%.2f", x < 0 ? 0 : x}' "$results")
+
 # Fastest round of each measurement; a failure in any round marks the measurement failed.
 best=$work/best # doc fmt dpi side pages secs kb bytes cpu | doc fmt dpi side pages fail
 awk '
@@ -180,7 +188,8 @@ done >"$labels"
 echo
 echo "Rendering speed on $(nproc) cores, fastest of $repeat rounds (JPEG quality $quality);"
 echo "load average before the run: $load, after: $(cut -d" " -f1-3 /proc/loadavg)"
-echo "(other processes share the cores; cpu s = user + system)"
+echo "other processes kept about $others of the $(nproc) cores busy during the timed runs;"
+echo "our renderer uses every core, the other tools one, so load lowers our ratios (cpu s = user + system)"
 awk -v labels="$labels" '
     BEGIN { FS = "\t"; while ((getline l < labels) > 0) { split(l, f, "\t"); tool[f[1]] = f[3] }
             FS = " " }
