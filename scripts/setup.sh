@@ -18,7 +18,8 @@ PACKAGES=(
   # tests
   googletest libgtest-dev libgmock-dev
   # reference tools used by tests and benchmarks
-  mupdf-tools poppler-utils qpdf libtiff-tools python3 python3-pil time gnuplot-doc libtasn1-doc
+  mupdf-tools poppler-utils ghostscript netpbm qpdf libtiff-tools python3 python3-pil time gnuplot-doc
+  libtasn1-doc
   # looking at the windows
   xvfb xauth imagemagick xdotool x11-apps python3-xlib
   # packaging and its checks

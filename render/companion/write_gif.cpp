@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -458,8 +459,19 @@ int quantiseInBands(OutFile& out, const px_image& img) {
     return failure != 0 ? failure : rc;
 }
 
+// A measuring aid for bench/run.sh: PX_GIF_QUANTIZE_ALWAYS=1 sends every colour page
+// through libimagequant, as all pages went before the exact-palette path, so the gain
+// of that path can be timed against the same build.
+bool quantiseAlways() {
+    static const bool always = [] {
+        const char* v = std::getenv("PX_GIF_QUANTIZE_ALWAYS");
+        return v != nullptr && std::strcmp(v, "1") == 0;
+    }();
+    return always;
+}
+
 int writeColour(OutFile& out, const px_image& img) {
-    {
+    if (!quantiseAlways()) {
         RowReader rows(img, Tone::Colour);
         PageColours colours;
         std::vector<uint8_t> toIndex;
