@@ -27,6 +27,8 @@ public:
     std::size_t rowBytes() const { return m_rowBytes; }
     Tone tone() const { return m_tone; }
     bool failed() const { return m_error != 0; }
+    // Rows stay valid for the writer's whole run: a whole image needing no conversion.
+    bool stable() const { return m_img.samples != nullptr && m_scratch.empty(); }
     int error() const { return m_error; }
 
 private:
@@ -90,9 +92,5 @@ int tiffOpen(const char* path, const px_options& opt, px_tiff_writer** out);
 int tiffAddPage(px_tiff_writer* w, const px_image& img);
 int tiffClose(px_tiff_writer* w);
 void tiffDiscard(px_tiff_writer* w);
-
-// PNG with a chosen row filter strategy; exposed for measurements.
-enum class PngFilter { None, Sub, Up, Adaptive, Auto };
-int writePngWith(OutFile& out, const px_image& img, Tone tone, PngFilter filter, int level);
 
 } // namespace pxcodec

@@ -434,7 +434,6 @@ int rasterize(const Request& request, Reporter& reporter) {
     job->raster.yDpi = request.yDpi;
     job->raster.xScale = static_cast<float>(request.xDpi) / 72.0f;
     job->raster.yScale = static_cast<float>(request.yDpi) / 72.0f;
-    job->raster.grey = grey;
     job->raster.bandBytes = static_cast<size_t>(envNumber("PX_BAND_KB", kDefaultBandKb)) << 10;
     job->raster.wholeBytes = 4 * job->raster.bandBytes;
     job->budget = static_cast<size_t>(envNumber("PX_BITMAP_BUDGET_MB", kDefaultBudgetMb)) << 20;

@@ -1,7 +1,5 @@
 #include "render/companion/pageraster.h"
 
-#include "render/library/pdfcore.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -67,7 +65,7 @@ int PageRaster::load(pdf_document* doc, int pageNumber) {
 size_t PageRaster::memoryBytes() const {
     const size_t rowBytes = static_cast<size_t>(width()) * 3;
     const size_t rows = banded() ? static_cast<size_t>(m_bandRows) : static_cast<size_t>(height());
-    // The bitmap, its grey copy and what the writer keeps (a whole PNG's filtered rows).
+    // The bitmap and what the writer keeps (a whole PNG's filtered rows).
     return rows * rowBytes * 2;
 }
 
@@ -110,11 +108,6 @@ int PageRaster::draw() {
             m_whole = fz_new_pixmap_with_bbox(m_ctx, fz_device_rgb(m_ctx), m_box, nullptr, 0);
             fz_set_pixmap_resolution(m_ctx, m_whole, m_settings.xDpi, m_settings.yDpi);
             run(m_whole);
-            if (m_settings.grey) {
-                fz_pixmap* rgb = m_whole;
-                m_whole = nullptr;
-                m_whole = pxpdf::greyFromRgb(m_ctx, rgb);
-            }
         }
     }
     fz_catch(m_ctx) {
@@ -129,8 +122,6 @@ int PageRaster::drawBand(int band) {
     const auto w = static_cast<size_t>(width());
     try {
         m_rgb.resize(w * 3 * static_cast<size_t>(m_bandRows));
-        if (m_settings.grey)
-            m_grey.resize(w * static_cast<size_t>(m_bandRows));
     } catch (const std::bad_alloc&) {
         return ENOMEM;
     }
@@ -152,9 +143,6 @@ int PageRaster::drawBand(int band) {
     }
     if (code != FZ_ERROR_NONE)
         return errnoForMuPdf(code);
-    if (m_settings.grey)
-        pxpdf::greyRows(m_rgb.data(), static_cast<ptrdiff_t>(w * 3), m_grey.data(),
-                        static_cast<ptrdiff_t>(w), width(), rows);
     m_band = band;
     if (m_bandDone)
         m_bandDone();
@@ -175,9 +163,8 @@ int PageRaster::fetch(void* opaque, int y, const unsigned char** samples, ptrdif
         if (self->m_bandError != 0)
             return self->m_bandError;
     }
-    const int channels = self->m_settings.grey ? 1 : 3;
-    *samples = self->m_settings.grey ? self->m_grey.data() : self->m_rgb.data();
-    *stride = static_cast<ptrdiff_t>(self->width()) * channels;
+    *samples = self->m_rgb.data();
+    *stride = static_cast<ptrdiff_t>(self->width()) * 3;
     *first = band * self->m_bandRows;
     *count = std::min(self->m_bandRows, self->height() - *first);
     return 0;
@@ -189,13 +176,12 @@ px_image PageRaster::image(int xDpi, int yDpi) const {
     img.height = height();
     img.xdpi = xDpi;
     img.ydpi = yDpi;
+    img.components = 3;
     if (m_whole) {
-        img.components = fz_pixmap_components(m_ctx, m_whole);
         img.stride = fz_pixmap_stride(m_ctx, m_whole);
         img.samples = fz_pixmap_samples(m_ctx, m_whole);
     } else {
-        img.components = m_settings.grey ? 1 : 3;
-        img.stride = static_cast<ptrdiff_t>(width()) * img.components;
+        img.stride = static_cast<ptrdiff_t>(width()) * 3;
         img.bands = &m_bands;
     }
     return img;

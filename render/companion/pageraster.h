@@ -1,5 +1,7 @@
 // One page drawn for a writer: whole when its bitmap is modest, else in horizontal bands that
-// the writer pulls as it goes, so memory stays bounded however large the page is.
+// the writer pulls as it goes, so memory stays bounded however large the page is. Always RGB:
+// grey and black-and-white files are made from it row by row as the writer goes, so they look
+// like the colour rendering whatever colour spaces the page used.
 #pragma once
 
 #include "render/companion/pxcodec.h"
@@ -16,7 +18,6 @@ namespace pxraster {
 struct RasterSettings {
     float xScale = 1, yScale = 1;
     int xDpi = 72, yDpi = 72;
-    bool grey = false;
     size_t wholeBytes = 0; // pages whose RGB bitmap is at most this are drawn whole
     size_t bandBytes = 0;  // larger ones in bands of about this many bytes of RGB
 };
@@ -66,8 +67,8 @@ private:
     fz_matrix m_ctm{};
     fz_pixmap* m_whole = nullptr;
     int m_bandRows = 0; // 0: drawn whole
-    int m_band = -1;    // the band in m_rgb / m_grey
-    std::vector<unsigned char> m_rgb, m_grey;
+    int m_band = -1;    // the band in m_rgb
+    std::vector<unsigned char> m_rgb;
     px_bands m_bands{};
     int m_bandError = 0;
 };

@@ -2,6 +2,7 @@
 #include "render/companion/codec_p.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace pxcodec {
@@ -12,9 +13,60 @@ int channelsOf(Tone tone) {
 
 namespace {
 
+// Rec. 601 luminance in 16-bit fixed point (the weights sum to 65536, so white stays 255):
+// grey files look like the colour rendering, whatever colour spaces the page used.
 inline uint8_t luma(const uint8_t* p) {
-    // ITU-R BT.601 weights in 8-bit fixed point; they sum to 256, so white stays 255.
-    return static_cast<uint8_t>((77 * p[0] + 150 * p[1] + 29 * p[2] + 128) >> 8);
+    return static_cast<uint8_t>((19595u * p[0] + 38470u * p[1] + 7471u * p[2] + 32768u) >> 16);
+}
+
+// Eight RGB pixels that are all white: rendered pages are mostly paper.
+inline bool whiteOctet(const uint8_t* p) {
+    uint64_t a, b, c;
+    std::memcpy(&a, p, 8);
+    std::memcpy(&b, p + 8, 8);
+    std::memcpy(&c, p + 16, 8);
+    return (a & b & c) == ~uint64_t{0};
+}
+
+void greyFromRgb(uint8_t* dst, const uint8_t* src, int w) {
+    int x = 0;
+    for (; x + 8 <= w; x += 8, src += 24) {
+        if (whiteOctet(src)) {
+            std::memset(dst + x, 255, 8);
+            continue;
+        }
+        for (int k = 0; k < 8; ++k)
+            dst[x + k] = luma(src + 3 * k);
+    }
+    for (; x < w; ++x, src += 3)
+        dst[x] = luma(src);
+}
+
+// 1 bit per pixel, set for black: a plain threshold at mid-grey keeps text crisp, which is
+// what fax readers expect.
+void bilevelFromRgb(uint8_t* dst, const uint8_t* src, int w) {
+    int x = 0;
+    for (; x + 8 <= w; x += 8, src += 24) {
+        uint8_t bits = 0;
+        if (!whiteOctet(src))
+            for (int k = 0; k < 8; ++k)
+                bits |= static_cast<uint8_t>((luma(src + 3 * k) < 128) << (7 - k));
+        dst[x >> 3] = bits;
+    }
+    if (x < w) {
+        const int at = x >> 3;
+        uint8_t bits = 0;
+        for (int k = 0; x < w; ++x, ++k, src += 3)
+            bits |= static_cast<uint8_t>((luma(src) < 128) << (7 - k));
+        dst[at] = bits;
+    }
+}
+
+void bilevelFromGrey(uint8_t* dst, const uint8_t* src, int w) {
+    std::memset(dst, 0, (static_cast<std::size_t>(w) + 7) / 8);
+    for (int x = 0; x < w; ++x)
+        if (src[x] < 128)
+            dst[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
 }
 
 std::size_t rowBytesFor(int width, Tone tone) {
@@ -37,7 +89,7 @@ RowReader::RowReader(const px_image& img, Tone tone)
     const bool inPlace = (tone == Tone::Colour && img.components == 3) ||
                          (tone == Tone::Grey && img.components == 1);
     if (!inPlace)
-        m_scratch.resize(m_tone == Tone::Colour ? m_rowBytes : m_rowBytes + img.width);
+        m_scratch.resize(m_rowBytes);
 }
 
 const uint8_t* RowReader::source(int y) {
@@ -66,25 +118,21 @@ const uint8_t* RowReader::row(int y) {
         return src;
     const int w = m_img.width;
     uint8_t* dst = m_scratch.data();
-    if (m_tone == Tone::Colour) { // grey source, colour file
+    switch (m_tone) {
+    case Tone::Colour: // grey source, colour file
         for (int x = 0; x < w; ++x)
             dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = src[x];
-        return dst;
+        break;
+    case Tone::Grey:
+        greyFromRgb(dst, src, w);
+        break;
+    case Tone::Bilevel:
+        if (m_img.components == 3)
+            bilevelFromRgb(dst, src, w);
+        else
+            bilevelFromGrey(dst, src, w);
+        break;
     }
-    const uint8_t* grey = src;
-    if (m_img.components == 3) {
-        uint8_t* g = m_tone == Tone::Grey ? dst : dst + m_rowBytes;
-        for (int x = 0; x < w; ++x)
-            g[x] = luma(src + 3 * x);
-        grey = g;
-    }
-    if (m_tone == Tone::Grey)
-        return grey;
-    // Plain threshold at mid-grey: text stays crisp, which is what fax readers expect.
-    std::memset(dst, 0, m_rowBytes);
-    for (int x = 0; x < w; ++x)
-        if (grey[x] < 128)
-            dst[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
     return dst;
 }
 

@@ -47,31 +47,13 @@ uint32_t pixelsPerMetre(int dpi) {
     return static_cast<uint32_t>(std::lround(dpi / 0.0254));
 }
 
-void filterSub(uint8_t* dst, const uint8_t* cur, std::size_t n, std::size_t bpp) {
-    std::memcpy(dst, cur, bpp < n ? bpp : n);
-    for (std::size_t i = bpp; i < n; ++i)
-        dst[i] = static_cast<uint8_t>(cur[i] - cur[i - bpp]);
-}
-
 void filterUp(uint8_t* dst, const uint8_t* cur, const uint8_t* prev, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
         dst[i] = static_cast<uint8_t>(cur[i] - prev[i]);
 }
 
-// Sum of the filtered bytes read as signed values: the usual cheap guess of
-// which filter leaves the smaller output.
-unsigned long cost(const uint8_t* p, std::size_t n) {
-    unsigned long sum = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        sum += static_cast<unsigned long>(std::abs(static_cast<int8_t>(p[i])));
-    return sum;
-}
-
-// Rows of rendered text and line art are mostly pure white or black; deflate
-// finds the repeating glyph shapes best in them unfiltered. Smooth content
-// (photos, gradients) needs a predicting filter to compress at all.
 struct Scratch {
-    std::vector<uint8_t> raw, packed, prev, trial;
+    std::vector<uint8_t> raw, packed, prev;
     std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
     int level = -1;
 };
@@ -90,10 +72,6 @@ bool mostlySaturated(const uint8_t* p, std::size_t n) {
         saturated += static_cast<uint8_t>(p[i] + 1) < 2; // 0 or 255
     return saturated * 2 >= seen;
 }
-
-} // namespace
-
-namespace {
 
 void writeHeader(OutFile& out, const px_image& img, Tone tone) {
     static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
@@ -117,48 +95,41 @@ void writeHeader(OutFile& out, const px_image& img, Tone tone) {
 // IDAT chunks of bounded size keep every chunk length far below the 2^31 limit.
 constexpr std::size_t IdatSize = 1 << 20;
 
-// Writes row y, filtered, as its filter byte and n bytes at dst.
+// Writes row y, filtered, as its filter byte and n bytes at dst. Rows of rendered text and
+// line art are mostly pure white or black: deflate finds the repeating glyph shapes best in
+// them unfiltered, and fastest. Smooth rows (photos, gradients) get the Up filter, which
+// measured smallest on photographs, without trying others: every row tried twice costs more
+// time than it saves bytes.
 class RowFilter {
 public:
-    RowFilter(RowReader& rows, std::size_t bpp, PngFilter filter, Scratch& scratch)
-        : m_rows(rows), m_n(rows.rowBytes()), m_bpp(bpp), m_filter(filter), m_scratch(scratch) {
+    RowFilter(RowReader& rows, Scratch& scratch)
+        : m_rows(rows), m_n(rows.rowBytes()), m_scratch(scratch) {
         m_scratch.prev.assign(m_n, 0);
-        if (filter == PngFilter::Adaptive || filter == PngFilter::Auto)
-            grow(m_scratch.trial, m_n);
     }
 
     void filter(int y, uint8_t* dst) {
-        const std::size_t n = m_n;
-        uint8_t* prev = m_scratch.prev.data();
-        uint8_t* trial = m_scratch.trial.data();
         const uint8_t* cur = m_rows.row(y);
-        if (m_filter == PngFilter::None ||
-            (m_filter == PngFilter::Auto && mostlySaturated(cur, n))) {
+        const uint8_t* prev = m_prev ? m_prev : m_scratch.prev.data();
+        if (mostlySaturated(cur, m_n)) {
             dst[0] = 0;
-            std::memcpy(dst + 1, cur, n);
-        } else if (m_filter == PngFilter::Sub) {
-            dst[0] = 1;
-            filterSub(dst + 1, cur, n, m_bpp);
-        } else if (m_filter == PngFilter::Up) {
+            std::memcpy(dst + 1, cur, m_n);
+        } else {
             dst[0] = 2;
-            filterUp(dst + 1, cur, prev, n);
-        } else { // Adaptive, and Auto on smooth rows
-            dst[0] = 2;
-            filterUp(dst + 1, cur, prev, n);
-            filterSub(trial, cur, n, m_bpp);
-            if (cost(trial, n) < cost(dst + 1, n)) {
-                dst[0] = 1;
-                std::memcpy(dst + 1, trial, n);
-            }
+            filterUp(dst + 1, cur, prev, m_n);
         }
-        std::memcpy(prev, cur, n);
+        // Rows of a whole image stay where they are; others are kept for the next row.
+        if (m_rows.stable()) {
+            m_prev = cur;
+        } else {
+            std::memcpy(m_scratch.prev.data(), cur, m_n);
+        }
     }
 
 private:
     RowReader& m_rows;
-    std::size_t m_n, m_bpp;
-    PngFilter m_filter;
+    std::size_t m_n;
     Scratch& m_scratch;
+    const uint8_t* m_prev = nullptr;
 };
 
 // An image held whole: one libdeflate call over all its rows, the fastest way.
@@ -234,28 +205,24 @@ int writeStreamed(OutFile& out, RowReader& rows, int height, RowFilter& filter, 
 
 } // namespace
 
-int writePngWith(OutFile& out, const px_image& img, Tone tone, PngFilter filter, int level) {
+int writePng(OutFile& out, const px_image& img, Tone tone) {
     if (tone == Tone::Bilevel)
         tone = Tone::Grey;
     RowReader rows(img, tone);
     // Buffers and compressor live as long as the calling thread: a page's buffers are
     // megabytes, and fresh ones cost a page fault for every 4 KiB on every page.
     thread_local Scratch scratch;
-    RowFilter filterer(rows, static_cast<std::size_t>(channelsOf(tone)), filter, scratch);
+    RowFilter filterer(rows, scratch);
     writeHeader(out, img, tone);
     const int rc = img.samples != nullptr
-                       ? writeWhole(out, rows, img.height, filterer, scratch, level)
-                       : writeStreamed(out, rows, img.height, filterer, level);
+                       ? writeWhole(out, rows, img.height, filterer, scratch, DefaultLevel)
+                       : writeStreamed(out, rows, img.height, filterer, DefaultLevel);
     if (rc != 0)
         return rc;
     if (rows.failed())
         return rows.error();
     chunk(out, "IEND", nullptr, 0);
     return out.error();
-}
-
-int writePng(OutFile& out, const px_image& img, Tone tone) {
-    return writePngWith(out, img, tone, PngFilter::Auto, DefaultLevel);
 }
 
 } // namespace pxcodec

@@ -400,39 +400,4 @@ int flattenPageTree(fz_context* ctx, pdf_document* doc) {
     return count;
 }
 
-void greyRows(const unsigned char* rgb, ptrdiff_t rgbStride, unsigned char* grey,
-              ptrdiff_t greyStride, int w, int h) {
-    for (int y = 0; y < h; ++y, rgb += rgbStride, grey += greyStride) {
-        const unsigned char* p = rgb;
-        for (int x = 0; x < w; ++x, p += 3)
-            grey[x] =
-                static_cast<unsigned char>((299 * p[0] + 587 * p[1] + 114 * p[2] + 500) / 1000);
-    }
-}
-
-fz_pixmap* greyFromRgb(fz_context* ctx, fz_pixmap* rgb) {
-    fz_pixmap* grey = nullptr;
-    fz_pixmap* result = nullptr;
-    fz_var(grey);
-    fz_var(result);
-    fz_try(ctx) {
-        if (fz_pixmap_components(ctx, rgb) != 3 || fz_pixmap_alpha(ctx, rgb))
-            fz_throw(ctx, FZ_ERROR_GENERIC, "grey conversion needs RGB without alpha");
-        grey =
-            fz_new_pixmap_with_bbox(ctx, fz_device_gray(ctx), fz_pixmap_bbox(ctx, rgb), nullptr, 0);
-        fz_set_pixmap_resolution(ctx, grey, rgb->xres, rgb->yres);
-        greyRows(fz_pixmap_samples(ctx, rgb), fz_pixmap_stride(ctx, rgb),
-                 fz_pixmap_samples(ctx, grey), fz_pixmap_stride(ctx, grey),
-                 fz_pixmap_width(ctx, rgb), fz_pixmap_height(ctx, rgb));
-    }
-    fz_always(ctx) {
-        fz_drop_pixmap(ctx, rgb);
-    }
-    fz_catch(ctx) {
-        fz_drop_pixmap(ctx, grey);
-        fz_rethrow(ctx);
-    }
-    return grey;
-}
-
 } // namespace pxpdf

@@ -53,13 +53,4 @@ pdf_document* reopenPdf(fz_context* ctx, const char* path, const std::string& pa
 // none. Never throws.
 int flattenPageTree(fz_context* ctx, pdf_document* doc);
 
-// Rec. 601 luminance of `h` rows of `w` RGB pixels.
-void greyRows(const unsigned char* rgb, ptrdiff_t rgbStride, unsigned char* grey,
-              ptrdiff_t greyStride, int w, int h);
-
-// A grey copy of an RGB pixmap without alpha: the Rec. 601 luminance of each pixel, so grey
-// output is what colour output looks like, whatever colour spaces the page used. Throws MuPDF
-// errors. Takes `rgb` over: it is dropped in every case.
-fz_pixmap* greyFromRgb(fz_context* ctx, fz_pixmap* rgb);
-
 } // namespace pxpdf
