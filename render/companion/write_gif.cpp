@@ -123,6 +123,25 @@ uint32_t packed(const uint8_t* p) {
     return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
 }
 
+// Eight pixels of one colour, to compare 24 bytes of a row in three words.
+class SameOctet {
+public:
+    void set(const uint8_t* pixel) {
+        uint8_t bytes[24];
+        for (int k = 0; k < 24; k += 3)
+            std::memcpy(bytes + k, pixel, 3);
+        std::memcpy(m_words, bytes, sizeof m_words);
+    }
+    bool at(const uint8_t* p) const {
+        uint64_t w[3];
+        std::memcpy(w, p, sizeof w);
+        return ((w[0] ^ m_words[0]) | (w[1] ^ m_words[1]) | (w[2] ^ m_words[2])) == 0;
+    }
+
+private:
+    uint64_t m_words[3] = {};
+};
+
 // The distinct colours of a page, up to MaxColours, in an open-addressing table.
 class PageColours {
 public:
@@ -136,12 +155,20 @@ public:
         m_uses.clear();
         for (int y = 0; y < height && !rows.failed(); ++y) {
             const uint8_t* src = rows.row(y);
-            // Pages are mostly runs of one colour: those skip the table.
+            // Pages are mostly runs of one colour: those skip the table, eight pixels at a time.
             uint32_t lastKey = Empty;
             uint32_t* lastUses = nullptr;
+            SameOctet same;
             for (int x = 0; x < width; ++x, src += 3) {
+                if (lastUses != nullptr && x + 8 <= width && same.at(src)) {
+                    *lastUses += 8;
+                    x += 7;
+                    src += 21;
+                    continue;
+                }
                 const uint32_t key = packed(src);
                 if (key != lastKey) {
+                    same.set(src);
                     const uint32_t s = slot(key);
                     if (m_keys[s] == Empty) {
                         if (m_colours.size() == MaxColours)
@@ -486,9 +513,17 @@ int writeColour(OutFile& out, const px_image& img) {
                 const uint8_t* src = rows.row(y);
                 uint32_t lastKey = 0xFFFFFFFFu;
                 uint8_t lastIndex = 0;
+                SameOctet same;
                 for (std::size_t x = 0; x < line.size(); ++x, src += 3) {
+                    if (lastKey != 0xFFFFFFFFu && x + 8 <= line.size() && same.at(src)) {
+                        std::memset(line.data() + x, lastIndex, 8);
+                        x += 7;
+                        src += 21;
+                        continue;
+                    }
                     const uint32_t key = packed(src);
                     if (key != lastKey) {
+                        same.set(src);
                         lastKey = key;
                         lastIndex = toIndex[static_cast<std::size_t>(colours.id(key))];
                     }
