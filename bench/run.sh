@@ -54,6 +54,9 @@ page_count() { "$build/bin/pi" "$1" 2>/dev/null | awk '/^Pages:/ {print $NF}' ||
 measure() {
     local out=$1 pages=$2; shift 2
     rm -rf "$out"; mkdir -p "$out"
+    # The previous run's files are written back and freed before the clock starts, so that
+    # work does not land on the next tool's time.
+    sync
     # Wall time from the shell's microsecond clock: time's own is in hundredths.
     local start=$EPOCHREALTIME
     if ! /usr/bin/time -f "%M %U %S" -o "$work/time" "$@" >"$work/log" 2>&1; then
