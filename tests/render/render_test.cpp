@@ -977,6 +977,27 @@ TEST_F(Rasterize, FourHugePagesShareOneMemoryBudget) {
     fs::remove_all(dir);
 }
 
+TEST_F(Rasterize, WorkersWaitingForTheMemoryBudgetStillFinish) {
+    // A budget smaller than one page: the workers take turns. In a multi-page TIFF the page
+    // whose turn it is always proceeds, though later pages hold the budget waiting for it.
+    setenv("PX_RENDER_THREADS", "4", 1);
+    setenv("PX_BITMAP_BUDGET_MB", "1", 1);
+    for (const int allInOne : {0, 1}) {
+        SCOPED_TRACE(allInOne ? "all in one TIFF" : "one PNG per page");
+        const fs::path dir = outFolder();
+        const fs::path target = dir / (allInOne ? "t.tiff" : "t.png");
+        Background running([=] {
+            return call(pdf("twelve.pdf"), target, nullptr, 100, 24, 5, 0, allInOne, 1, 12);
+        });
+        ASSERT_TRUE(running.returnedWithin(120s));
+        EXPECT_EQ(running.error(), 0);
+        const std::vector<Frame> frames = inspect(dir);
+        EXPECT_EQ(frames.size(), 12u);
+    }
+    unsetenv("PX_RENDER_THREADS");
+    unsetenv("PX_BITMAP_BUDGET_MB");
+}
+
 TEST_F(Rasterize, PagesBeyondWhatTheFormatHoldsAreRefusedBeforeAnyWork) {
     // format-limits.pdf at 72 dpi: page 1 is 100 pixels square; pages 2-6 are 8 pixels high
     // and 65500, 65501, 65534, 65535 and 65536 wide; page 7 is 38000 square.
