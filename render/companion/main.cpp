@@ -41,6 +41,7 @@ constexpr size_t kWorkerStack = size_t{16} << 20; // room for deeply nested cont
 // ones in bands. The budget bounds what all workers' bitmaps hold together.
 constexpr long kDefaultBandKb = 32 * 1024;
 constexpr long kDefaultBudgetMb = 512;
+constexpr size_t kKeptBufferBytes = size_t{32} << 20; // a worker's bitmap kept between pages
 
 // Lines to the library. A library that went away ends this process: nobody waits for the pages.
 class Reporter {
@@ -206,9 +207,10 @@ int addTiffPage(const px_image& img, int pageNumber, Job& job) {
 
 // Draws the page and hands it to its writer: a whole page first drawn, then written; a page
 // in bands drawn band by band as the writer asks (its time limit restarts with each band).
-int renderAndWrite(fz_context* ctx, pdf_document* doc, int pageNumber, Job& job) {
+int renderAndWrite(fz_context* ctx, pdf_document* doc, int pageNumber, Job& job,
+                   std::vector<unsigned char>& buffer) {
     PageRaster raster(
-        ctx, job.raster, [&job] { return job.stop.load(); },
+        ctx, job.raster, buffer, [&job] { return job.stop.load(); },
         [&job, pageNumber] { job.reporter->line('B', pageNumber); });
     int rc = raster.load(doc, pageNumber);
     if (rc == 0)
@@ -249,12 +251,16 @@ void runWorker(Job& job, pdf_document* handed) {
     pdf_document* doc = handed ? handed : pxpdf::reopenPdf(ctx, job.pdfPath.c_str(), job.password);
     if (!doc)
         job.fail(EINVAL);
+    std::vector<unsigned char> buffer;
     while (doc && !job.stop) {
         const int pageNumber = job.nextPage.fetch_add(1);
         if (pageNumber > job.lastPage)
             break;
         job.reporter->line('B', pageNumber);
-        const int rc = renderAndWrite(ctx, doc, pageNumber, job);
+        int rc = renderAndWrite(ctx, doc, pageNumber, job, buffer);
+        // Kept for the next page while it is page-sized; a huge one is not held on to.
+        if (buffer.capacity() > kKeptBufferBytes)
+            std::vector<unsigned char>().swap(buffer);
         if (rc) {
             job.fail(rc);
         } else if (!job.stop) {

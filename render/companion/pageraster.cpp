@@ -23,9 +23,10 @@ fz_irect pageBox(fz_rect bounds, const RasterSettings& settings) {
 }
 
 PageRaster::PageRaster(fz_context* ctx, const RasterSettings& settings,
-                       std::function<bool()> stopped, std::function<void()> bandDone)
+                       std::vector<unsigned char>& buffer, std::function<bool()> stopped,
+                       std::function<void()> bandDone)
     : m_ctx(ctx), m_settings(settings), m_stopped(std::move(stopped)),
-      m_bandDone(std::move(bandDone)) {
+      m_bandDone(std::move(bandDone)), m_buffer(buffer) {
     m_bands.fetch = fetch;
     m_bands.opaque = this;
 }
@@ -98,6 +99,16 @@ void PageRaster::run(fz_pixmap* pix) {
 }
 
 int PageRaster::draw() {
+    // Each row of a whole page gets a spare byte before it: a PNG writer puts its filter byte
+    // there and compresses the page where it lies.
+    const int stride = width() * 3 + 1;
+    if (!banded()) {
+        try {
+            m_buffer.resize(static_cast<size_t>(stride) * static_cast<size_t>(height()) + 1);
+        } catch (const std::bad_alloc&) {
+            return ENOMEM;
+        }
+    }
     int code = FZ_ERROR_NONE;
     fz_var(code);
     fz_try(m_ctx) {
@@ -105,7 +116,10 @@ int PageRaster::draw() {
             // Recorded once, drawn once per band: the content is parsed a single time.
             m_list = fz_new_display_list_from_page(m_ctx, m_page);
         } else {
-            m_whole = fz_new_pixmap_with_bbox(m_ctx, fz_device_rgb(m_ctx), m_box, nullptr, 0);
+            m_whole = fz_new_pixmap_with_data(m_ctx, fz_device_rgb(m_ctx), width(), height(),
+                                              nullptr, 0, stride, m_buffer.data() + 1);
+            m_whole->x = m_box.x0;
+            m_whole->y = m_box.y0;
             fz_set_pixmap_resolution(m_ctx, m_whole, m_settings.xDpi, m_settings.yDpi);
             run(m_whole);
         }
@@ -121,7 +135,7 @@ int PageRaster::drawBand(int band) {
     const int rows = std::min(m_bandRows, m_box.y1 - top);
     const auto w = static_cast<size_t>(width());
     try {
-        m_rgb.resize(w * 3 * static_cast<size_t>(m_bandRows));
+        m_buffer.resize(w * 3 * static_cast<size_t>(m_bandRows));
     } catch (const std::bad_alloc&) {
         return ENOMEM;
     }
@@ -132,7 +146,7 @@ int PageRaster::drawBand(int band) {
     fz_try(m_ctx) {
         const fz_irect area{m_box.x0, top, m_box.x1, top + rows};
         pix = fz_new_pixmap_with_bbox_and_data(m_ctx, fz_device_rgb(m_ctx), area, nullptr, 0,
-                                               m_rgb.data());
+                                               m_buffer.data());
         run(pix);
     }
     fz_always(m_ctx) {
@@ -163,7 +177,7 @@ int PageRaster::fetch(void* opaque, int y, const unsigned char** samples, ptrdif
         if (self->m_bandError != 0)
             return self->m_bandError;
     }
-    *samples = self->m_rgb.data();
+    *samples = self->m_buffer.data();
     *stride = static_cast<ptrdiff_t>(self->width()) * 3;
     *first = band * self->m_bandRows;
     *count = std::min(self->m_bandRows, self->height() - *first);
@@ -180,6 +194,7 @@ px_image PageRaster::image(int xDpi, int yDpi) const {
     if (m_whole) {
         img.stride = fz_pixmap_stride(m_ctx, m_whole);
         img.samples = fz_pixmap_samples(m_ctx, m_whole);
+        img.row_slack = 1;
     } else {
         img.stride = static_cast<ptrdiff_t>(width()) * 3;
         img.bands = &m_bands;

@@ -27,9 +27,10 @@ fz_irect pageBox(fz_rect bounds, const RasterSettings& settings);
 
 class PageRaster {
 public:
-    // `stopped` is asked between bands; `bandDone` is told after each band.
-    PageRaster(fz_context* ctx, const RasterSettings& settings, std::function<bool()> stopped,
-               std::function<void()> bandDone);
+    // `stopped` is asked between bands; `bandDone` is told after each band. The bitmap is drawn
+    // into `buffer`, which the caller keeps from page to page.
+    PageRaster(fz_context* ctx, const RasterSettings& settings, std::vector<unsigned char>& buffer,
+               std::function<bool()> stopped, std::function<void()> bandDone);
     ~PageRaster();
     PageRaster(const PageRaster&) = delete;
     PageRaster& operator=(const PageRaster&) = delete;
@@ -67,8 +68,8 @@ private:
     fz_matrix m_ctm{};
     fz_pixmap* m_whole = nullptr;
     int m_bandRows = 0; // 0: drawn whole
-    int m_band = -1;    // the band in m_rgb
-    std::vector<unsigned char> m_rgb;
+    int m_band = -1;    // the band in m_buffer
+    std::vector<unsigned char>& m_buffer;
     px_bands m_bands{};
     int m_bandError = 0;
 };

@@ -29,6 +29,8 @@ typedef struct px_image {
     const unsigned char* samples; /* null: the rows come from `bands` */
     int xdpi, ydpi;               /* stored in headers where the format has a place */
     const px_bands* bands;
+    int row_slack; /* 1: each row has a spare byte before it, rows lie exactly one byte apart
+                      and the writer may overwrite them (PNG filters in place) */
 } px_image;
 typedef struct px_options {
     int bits_per_pixel;   /* 24, 8, or 1 (1: companion thresholds grey to black/white) */

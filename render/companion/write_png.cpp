@@ -133,13 +133,38 @@ private:
 };
 
 // An image held whole: one libdeflate call over all its rows, the fastest way.
-int writeWhole(OutFile& out, RowReader& rows, int height, RowFilter& filter, Scratch& scratch,
-               int level) {
+// Filters an image whose rows already lie one spare byte apart where they are, bottom up so
+// that each row's upper neighbour is still unfiltered: no copy of the page.
+const uint8_t* filterInPlace(const px_image& img, std::size_t n) {
+    auto* base = const_cast<uint8_t*>(img.samples) - 1;
+    const std::size_t stride = n + 1;
+    for (int y = img.height - 1; y >= 0; --y) {
+        uint8_t* row = base + static_cast<std::size_t>(y) * stride;
+        uint8_t* cur = row + 1;
+        if (mostlySaturated(cur, n)) {
+            row[0] = 0;
+        } else {
+            row[0] = 2;
+            if (y > 0) // above the first row lies a row of zeros
+                filterUp(cur, cur, cur - stride, n);
+        }
+    }
+    return base;
+}
+
+int writeWhole(OutFile& out, const px_image& img, RowReader& rows, RowFilter& filter,
+               Scratch& scratch, int level) {
     const std::size_t stride = rows.rowBytes() + 1;
-    const std::size_t rawSize = stride * static_cast<std::size_t>(height);
-    grow(scratch.raw, rawSize);
-    for (int y = 0; y < height; ++y)
-        filter.filter(y, scratch.raw.data() + static_cast<std::size_t>(y) * stride);
+    const std::size_t rawSize = stride * static_cast<std::size_t>(img.height);
+    const uint8_t* raw = nullptr;
+    if (img.row_slack == 1 && rows.stable() && img.stride == static_cast<ptrdiff_t>(stride)) {
+        raw = filterInPlace(img, rows.rowBytes());
+    } else {
+        grow(scratch.raw, rawSize);
+        for (int y = 0; y < img.height; ++y)
+            filter.filter(y, scratch.raw.data() + static_cast<std::size_t>(y) * stride);
+        raw = scratch.raw.data();
+    }
 
     if (!scratch.compressor || scratch.level != level) {
         scratch.compressor.reset(libdeflate_alloc_compressor(level));
@@ -150,8 +175,8 @@ int writeWhole(OutFile& out, RowReader& rows, int height, RowFilter& filter, Scr
         return ENOMEM;
     std::vector<uint8_t>& packed = scratch.packed;
     grow(packed, libdeflate_zlib_compress_bound(compressor, rawSize));
-    const std::size_t packedSize = libdeflate_zlib_compress(compressor, scratch.raw.data(), rawSize,
-                                                            packed.data(), packed.size());
+    const std::size_t packedSize =
+        libdeflate_zlib_compress(compressor, raw, rawSize, packed.data(), packed.size());
     if (packedSize == 0)
         return ENOMEM;
     for (std::size_t pos = 0; pos < packedSize && out.error() == 0; pos += IdatSize) {
@@ -215,7 +240,7 @@ int writePng(OutFile& out, const px_image& img, Tone tone) {
     RowFilter filterer(rows, scratch);
     writeHeader(out, img, tone);
     const int rc = img.samples != nullptr
-                       ? writeWhole(out, rows, img.height, filterer, scratch, DefaultLevel)
+                       ? writeWhole(out, img, rows, filterer, scratch, DefaultLevel)
                        : writeStreamed(out, rows, img.height, filterer, DefaultLevel);
     if (rc != 0)
         return rc;
