@@ -10,6 +10,7 @@
 #include "render/companion/codec_p.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -151,6 +152,7 @@ public:
     bool count(RowReader& rows, int width, int height) {
         m_keys.assign(Slots, Empty);
         m_ids.resize(Slots);
+        m_greyIds.fill(-1);
         m_colours.clear();
         m_uses.clear();
         for (int y = 0; y < height && !rows.failed(); ++y) {
@@ -169,17 +171,23 @@ public:
                 const uint32_t key = packed(src);
                 if (key != lastKey) {
                     same.set(src);
-                    const uint32_t s = slot(key);
-                    if (m_keys[s] == Empty) {
-                        if (m_colours.size() == MaxColours)
-                            return false;
-                        m_keys[s] = key;
-                        m_ids[s] = static_cast<uint16_t>(m_colours.size());
-                        m_colours.push_back(key);
-                        m_uses.push_back(0);
+                    int id = greyId(key);
+                    if (id < 0) {
+                        const uint32_t s = slot(key);
+                        if (m_keys[s] == Empty) {
+                            if (m_colours.size() == MaxColours)
+                                return false;
+                            m_keys[s] = key;
+                            m_ids[s] = static_cast<uint16_t>(m_colours.size());
+                            m_colours.push_back(key);
+                            m_uses.push_back(0);
+                        }
+                        id = m_ids[s];
+                        if (isGrey(key))
+                            m_greyIds[key & 255] = id;
                     }
                     lastKey = key;
-                    lastUses = &m_uses[m_ids[s]];
+                    lastUses = &m_uses[static_cast<std::size_t>(id)];
                 }
                 ++*lastUses;
             }
@@ -193,6 +201,8 @@ public:
     // The id of a colour the page was counted with (0 for any other: a page drawn again in
     // bands should match its first drawing, but a stray colour must not index past the table).
     int id(uint32_t key) const {
+        if (const int grey = greyId(key); grey >= 0)
+            return grey;
         const uint32_t s = slot(key);
         return m_keys[s] == key ? m_ids[s] : 0;
     }
@@ -213,6 +223,13 @@ private:
     std::vector<uint16_t> m_ids;
     std::vector<uint32_t> m_colours;
     std::vector<uint32_t> m_uses;
+    // Anti-aliased black text is all greys: those are looked up by their level, not hashed.
+    std::array<int, 256> m_greyIds{};
+
+    static bool isGrey(uint32_t key) {
+        return (key >> 16) == (key & 255) && ((key >> 8) & 255) == (key & 255);
+    }
+    int greyId(uint32_t key) const { return isGrey(key) ? m_greyIds[key & 255] : -1; }
 };
 
 // Largest squared RGB distance from a page colour to its palette entry that
