@@ -143,6 +143,26 @@ private:
     uint64_t m_words[3] = {};
 };
 
+// Calls run(colour, x, length) for each run of one colour in a row of RGB pixels. Pages are
+// mostly runs of one colour: those are measured eight pixels at a time.
+template <typename Run> void forEachRun(const uint8_t* row, int width, Run run) {
+    SameOctet same;
+    for (int x = 0; x < width;) {
+        const uint8_t* first = row + 3 * x;
+        const uint32_t key = packed(first);
+        int end = x + 1;
+        if (end + 8 <= width && packed(first + 3) == key) {
+            same.set(first);
+            while (end + 8 <= width && same.at(row + 3 * end))
+                end += 8;
+        }
+        while (end < width && packed(row + 3 * end) == key)
+            ++end;
+        run(key, x, end - x);
+        x = end;
+    }
+}
+
 // The distinct colours of a page, up to MaxColours, in an open-addressing table.
 class PageColours {
 public:
@@ -156,41 +176,29 @@ public:
         m_colours.clear();
         m_uses.clear();
         for (int y = 0; y < height && !rows.failed(); ++y) {
-            const uint8_t* src = rows.row(y);
-            // Pages are mostly runs of one colour: those skip the table, eight pixels at a time.
-            uint32_t lastKey = Empty;
-            uint32_t* lastUses = nullptr;
-            SameOctet same;
-            for (int x = 0; x < width; ++x, src += 3) {
-                if (lastUses != nullptr && x + 8 <= width && same.at(src)) {
-                    *lastUses += 8;
-                    x += 7;
-                    src += 21;
-                    continue;
-                }
-                const uint32_t key = packed(src);
-                if (key != lastKey) {
-                    same.set(src);
-                    int id = greyId(key);
-                    if (id < 0) {
-                        const uint32_t s = slot(key);
-                        if (m_keys[s] == Empty) {
-                            if (m_colours.size() == MaxColours)
-                                return false;
-                            m_keys[s] = key;
-                            m_ids[s] = static_cast<uint16_t>(m_colours.size());
-                            m_colours.push_back(key);
-                            m_uses.push_back(0);
+            bool full = false;
+            forEachRun(rows.row(y), width, [&](uint32_t key, int, int length) {
+                int id = greyId(key);
+                if (id < 0) {
+                    const uint32_t s = slot(key);
+                    if (m_keys[s] == Empty) {
+                        if (m_colours.size() == MaxColours) {
+                            full = true;
+                            return;
                         }
-                        id = m_ids[s];
-                        if (isGrey(key))
-                            m_greyIds[key & 255] = id;
+                        m_keys[s] = key;
+                        m_ids[s] = static_cast<uint16_t>(m_colours.size());
+                        m_colours.push_back(key);
+                        m_uses.push_back(0);
                     }
-                    lastKey = key;
-                    lastUses = &m_uses[static_cast<std::size_t>(id)];
+                    id = m_ids[s];
+                    if (isGrey(key))
+                        m_greyIds[key & 255] = id;
                 }
-                ++*lastUses;
-            }
+                m_uses[static_cast<std::size_t>(id)] += static_cast<uint32_t>(length);
+            });
+            if (full)
+                return false;
         }
         return true;
     }
@@ -527,25 +535,10 @@ int writeColour(OutFile& out, const px_image& img) {
         if (counted && paletteFor(colours, toIndex, palette, paletteSize)) {
             std::vector<uint8_t> line(static_cast<std::size_t>(img.width));
             const int rc = encode(out, img, palette, paletteSize, [&](int y) {
-                const uint8_t* src = rows.row(y);
-                uint32_t lastKey = 0xFFFFFFFFu;
-                uint8_t lastIndex = 0;
-                SameOctet same;
-                for (std::size_t x = 0; x < line.size(); ++x, src += 3) {
-                    if (lastKey != 0xFFFFFFFFu && x + 8 <= line.size() && same.at(src)) {
-                        std::memset(line.data() + x, lastIndex, 8);
-                        x += 7;
-                        src += 21;
-                        continue;
-                    }
-                    const uint32_t key = packed(src);
-                    if (key != lastKey) {
-                        same.set(src);
-                        lastKey = key;
-                        lastIndex = toIndex[static_cast<std::size_t>(colours.id(key))];
-                    }
-                    line[x] = lastIndex;
-                }
+                forEachRun(rows.row(y), img.width, [&](uint32_t key, int x, int length) {
+                    const uint8_t index = toIndex[static_cast<std::size_t>(colours.id(key))];
+                    std::memset(line.data() + x, index, static_cast<std::size_t>(length));
+                });
                 return line.data();
             });
             return rows.failed() ? rows.error() : rc;
