@@ -397,14 +397,29 @@ bool paletteFor(const PageColours& colours, std::vector<uint8_t>& toIndex,
     return true;
 }
 
+bool startQuantiser(Quantised& q) {
+    q.attr = liq_attr_create();
+    if (q.attr == nullptr)
+        return false;
+    liq_set_max_colors(q.attr, 256);
+    liq_set_speed(q.attr, QuantiserSpeed);
+    return true;
+}
+
+// The quantiser's palette as GIF colours; returns their number.
+int paletteOf(liq_result* result, GifColorType palette[256]) {
+    const liq_palette* pal = liq_get_palette(result);
+    const int colours = static_cast<int>(pal->count);
+    for (int i = 0; i < colours; ++i)
+        palette[i] = GifColorType{pal->entries[i].r, pal->entries[i].g, pal->entries[i].b};
+    return colours;
+}
+
 // The quantiser over an image held whole: libimagequant's own image path.
 int quantiseWhole(OutFile& out, const px_image& img) {
     Quantised q;
-    q.attr = liq_attr_create();
-    if (q.attr == nullptr)
+    if (!startQuantiser(q))
         return ENOMEM;
-    liq_set_max_colors(q.attr, 256);
-    liq_set_speed(q.attr, QuantiserSpeed);
     q.image = liq_image_create_custom(q.attr, rgbaRow, const_cast<px_image*>(&img), img.width,
                                       img.height, 0);
     if (q.image == nullptr)
@@ -416,11 +431,8 @@ int quantiseWhole(OutFile& out, const px_image& img) {
                                  static_cast<std::size_t>(img.height));
     if (liq_write_remapped_image(q.result, q.image, indices.data(), indices.size()) != LIQ_OK)
         return ENOMEM;
-    const liq_palette* pal = liq_get_palette(q.result);
     GifColorType palette[256] = {};
-    const int colours = static_cast<int>(pal->count);
-    for (int i = 0; i < colours; ++i)
-        palette[i] = GifColorType{pal->entries[i].r, pal->entries[i].g, pal->entries[i].b};
+    const int colours = paletteOf(q.result, palette);
     return encode(out, img, palette, colours > 0 ? colours : 1, [&](int y) {
         return indices.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(img.width);
     });
@@ -452,11 +464,8 @@ void rgbaPiece(RowReader& rows, int width, int y, int count, std::vector<liq_col
 int quantiseInBands(OutFile& out, const px_image& img) {
     Quantised q;
     HistogramHandle h;
-    q.attr = liq_attr_create();
-    if (q.attr == nullptr)
+    if (!startQuantiser(q))
         return ENOMEM;
-    liq_set_max_colors(q.attr, 256);
-    liq_set_speed(q.attr, QuantiserSpeed);
     h.histogram = liq_histogram_create(q.attr);
     if (h.histogram == nullptr)
         return ENOMEM;
@@ -479,11 +488,8 @@ int quantiseInBands(OutFile& out, const px_image& img) {
     if (liq_histogram_quantize(h.histogram, q.attr, &q.result) != LIQ_OK)
         return ENOMEM;
     liq_set_dithering_level(q.result, 1.0f);
-    const liq_palette* pal = liq_get_palette(q.result);
     GifColorType palette[256] = {};
-    const int colours = static_cast<int>(pal->count);
-    for (int i = 0; i < colours; ++i)
-        palette[i] = GifColorType{pal->entries[i].r, pal->entries[i].g, pal->entries[i].b};
+    const int colours = paletteOf(q.result, palette);
 
     std::vector<uint8_t> indices;
     int pieceFirst = 0, pieceCount = 0;
