@@ -66,7 +66,7 @@ int PageRaster::load(pdf_document* doc, int pageNumber) {
 size_t PageRaster::memoryBytes() const {
     const size_t rowBytes = static_cast<size_t>(width()) * 3;
     const size_t rows = banded() ? static_cast<size_t>(m_bandRows) : static_cast<size_t>(height());
-    // The bitmap and what the writer keeps (a whole PNG's filtered rows).
+    // The bitmap and what a writer may keep beside it (a PNG's compressed page, grey rows).
     return rows * rowBytes * 2;
 }
 
