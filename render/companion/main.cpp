@@ -208,7 +208,7 @@ int addTiffPage(const px_image& img, int pageNumber, Job& job) {
 // Draws the page and hands it to its writer: a whole page first drawn, then written; a page
 // in bands drawn band by band as the writer asks (its time limit restarts with each band).
 int renderAndWrite(fz_context* ctx, pdf_document* doc, int pageNumber, Job& job,
-                   std::vector<unsigned char>& buffer) {
+                   pxcodec::RawBuffer& buffer) {
     PageRaster raster(
         ctx, job.raster, buffer, [&job] { return job.stop.load(); },
         [&job, pageNumber] { job.reporter->line('B', pageNumber); });
@@ -251,7 +251,7 @@ void runWorker(Job& job, pdf_document* handed) {
     pdf_document* doc = handed ? handed : pxpdf::reopenPdf(ctx, job.pdfPath.c_str(), job.password);
     if (!doc)
         job.fail(EINVAL);
-    std::vector<unsigned char> buffer;
+    pxcodec::RawBuffer buffer;
     while (doc && !job.stop) {
         const int pageNumber = job.nextPage.fetch_add(1);
         if (pageNumber > job.lastPage)
@@ -259,8 +259,8 @@ void runWorker(Job& job, pdf_document* handed) {
         job.reporter->line('B', pageNumber);
         int rc = renderAndWrite(ctx, doc, pageNumber, job, buffer);
         // Kept for the next page while it is page-sized; a huge one is not held on to.
-        if (buffer.capacity() > kKeptBufferBytes)
-            std::vector<unsigned char>().swap(buffer);
+        if (buffer.size() > kKeptBufferBytes)
+            buffer.release();
         if (rc) {
             job.fail(rc);
         } else if (!job.stop) {

@@ -22,9 +22,8 @@ fz_irect pageBox(fz_rect bounds, const RasterSettings& settings) {
     return fz_round_rect(fz_transform_rect(bounds, fz_scale(settings.xScale, settings.yScale)));
 }
 
-PageRaster::PageRaster(fz_context* ctx, const RasterSettings& settings,
-                       std::vector<unsigned char>& buffer, std::function<bool()> stopped,
-                       std::function<void()> bandDone)
+PageRaster::PageRaster(fz_context* ctx, const RasterSettings& settings, pxcodec::RawBuffer& buffer,
+                       std::function<bool()> stopped, std::function<void()> bandDone)
     : m_ctx(ctx), m_settings(settings), m_stopped(std::move(stopped)),
       m_bandDone(std::move(bandDone)), m_buffer(buffer) {
     m_bands.fetch = fetch;
@@ -104,7 +103,7 @@ int PageRaster::draw() {
     const int stride = width() * 3 + 1;
     if (!banded()) {
         try {
-            m_buffer.resize(static_cast<size_t>(stride) * static_cast<size_t>(height()) + 1);
+            m_buffer.grow(static_cast<size_t>(stride) * static_cast<size_t>(height()) + 1);
         } catch (const std::bad_alloc&) {
             return ENOMEM;
         }
@@ -135,7 +134,7 @@ int PageRaster::drawBand(int band) {
     const int rows = std::min(m_bandRows, m_box.y1 - top);
     const auto w = static_cast<size_t>(width());
     try {
-        m_buffer.resize(w * 3 * static_cast<size_t>(m_bandRows));
+        m_buffer.grow(w * 3 * static_cast<size_t>(m_bandRows));
     } catch (const std::bad_alloc&) {
         return ENOMEM;
     }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "render/companion/pxcodec.h"
+#include "render/companion/rawbuffer.h"
 
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
@@ -29,7 +30,7 @@ class PageRaster {
 public:
     // `stopped` is asked between bands; `bandDone` is told after each band. The bitmap is drawn
     // into `buffer`, which the caller keeps from page to page.
-    PageRaster(fz_context* ctx, const RasterSettings& settings, std::vector<unsigned char>& buffer,
+    PageRaster(fz_context* ctx, const RasterSettings& settings, pxcodec::RawBuffer& buffer,
                std::function<bool()> stopped, std::function<void()> bandDone);
     ~PageRaster();
     PageRaster(const PageRaster&) = delete;
@@ -69,7 +70,7 @@ private:
     fz_pixmap* m_whole = nullptr;
     int m_bandRows = 0; // 0: drawn whole
     int m_band = -1;    // the band in m_buffer
-    std::vector<unsigned char>& m_buffer;
+    pxcodec::RawBuffer& m_buffer;
     px_bands m_bands{};
     int m_bandError = 0;
 };

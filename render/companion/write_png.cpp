@@ -2,6 +2,7 @@
 // stream. Deflate dominates PNG time; libdeflate at a low level runs about
 // twice as fast as zlib's default level with files of about the same size.
 #include "render/companion/codec_p.h"
+#include "render/companion/rawbuffer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -53,16 +54,11 @@ void filterUp(uint8_t* dst, const uint8_t* cur, const uint8_t* prev, std::size_t
 }
 
 struct Scratch {
-    std::vector<uint8_t> raw, packed, prev;
+    RawBuffer raw, packed;
+    std::vector<uint8_t> prev;
     std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
     int level = -1;
 };
-
-// Grows without shrinking and without clearing: every byte used is written first.
-void grow(std::vector<uint8_t>& v, std::size_t size) {
-    if (v.size() < size)
-        v.resize(size);
-}
 
 bool mostlySaturated(const uint8_t* p, std::size_t n) {
     // Every fourth byte is sample enough and keeps the test cheap.
@@ -160,7 +156,7 @@ int writeWhole(OutFile& out, const px_image& img, RowReader& rows, RowFilter& fi
     if (img.row_slack == 1 && rows.stable() && img.stride == static_cast<ptrdiff_t>(stride)) {
         raw = filterInPlace(img, rows.rowBytes());
     } else {
-        grow(scratch.raw, rawSize);
+        scratch.raw.grow(rawSize);
         for (int y = 0; y < img.height; ++y)
             filter.filter(y, scratch.raw.data() + static_cast<std::size_t>(y) * stride);
         raw = scratch.raw.data();
@@ -173,8 +169,8 @@ int writeWhole(OutFile& out, const px_image& img, RowReader& rows, RowFilter& fi
     libdeflate_compressor* compressor = scratch.compressor.get();
     if (!compressor)
         return ENOMEM;
-    std::vector<uint8_t>& packed = scratch.packed;
-    grow(packed, libdeflate_zlib_compress_bound(compressor, rawSize));
+    RawBuffer& packed = scratch.packed;
+    packed.grow(libdeflate_zlib_compress_bound(compressor, rawSize));
     const std::size_t packedSize =
         libdeflate_zlib_compress(compressor, raw, rawSize, packed.data(), packed.size());
     if (packedSize == 0)
