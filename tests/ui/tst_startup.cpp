@@ -10,6 +10,7 @@
 #include "engine/pdffile.h"
 #include "engine/provisioning/provisioning.h"
 #include "platform/winmsg.h"
+#include "tests/common/unsafefile.h"
 #include "ui/aboutform.h"
 #include "ui/infoform.h"
 #include "ui/loadfileform.h"
@@ -277,14 +278,7 @@ void TestStartup::settingsWriteFailure() {
 }
 
 void TestStartup::settingsFileRefused_data() {
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("FIFO") << "fifo"
-                          << "not a regular file";
-    QTest::newRow("link to /dev/zero") << "zero"
-                                       << "not a regular file";
-    QTest::newRow("over the size limit") << "large"
-                                         << "larger than 1024 KB";
+    AddUnsafeFileRows();
 }
 
 // A settings file that cannot be read safely neither holds up the start nor gets written: the
@@ -297,11 +291,7 @@ void TestStartup::settingsFileRefused() {
     const QString path = SettingsFilePath();
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
     const QByteArray large = "[System]\nDpi=300\n" + QByteArray(2 << 20, ';');
-    if (kind == "fifo")
-        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    else if (kind == "zero")
-        QVERIFY(QFile::link("/dev/zero", path));
-    else
+    if (!PlantSpecialFile(kind, path))
         WriteAll(path, large);
 
     auto form = std::make_unique<TMainForm>();
