@@ -168,6 +168,22 @@ protected:
         return dir / (components == 3 ? "ref3.rgb" : "ref1.rgb");
     }
 
+    // Writes the RGB page `rgb` as `name`.gif and, as its reference, `name`.rgb; returns the
+    // GIF's path, or an empty one when the writer failed.
+    fs::path writeGif(const std::vector<unsigned char>& rgb, const std::string& name,
+                      int width = Width, int height = Height) const {
+        std::ofstream(dir / (name + ".rgb"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
+        px_image img = picture().image(3);
+        img.width = width;
+        img.height = height;
+        img.stride = width * 3;
+        img.samples = rgb.data();
+        const px_options opt = options(24, 0);
+        const fs::path file = dir / (name + ".gif");
+        return px_write_image(file.c_str(), "gif", &img, &opt) == 0 ? file : fs::path();
+    }
+
     fs::path dir;
 };
 
@@ -512,16 +528,10 @@ TEST_F(CodecTest, GifKeepsTheExactColoursOfPagesWithFewOfThem) {
     for (const Case c : {Case{2, 1}, Case{17, 5}, Case{256, 8}}) {
         SCOPED_TRACE(std::to_string(c.colours) + " colours");
         const std::vector<unsigned char> rgb = pageWithColours(c.colours);
-        const fs::path ref = dir / "few.rgb";
-        std::ofstream(ref, std::ios::binary)
-            .write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
-        px_image img = picture().image(3);
-        img.samples = rgb.data();
-        const px_options opt = options(24, 0);
-        const fs::path file = dir / "few.gif";
-        ASSERT_EQ(px_write_image(file.c_str(), "gif", &img, &opt), 0);
+        const fs::path file = writeGif(rgb, "few");
+        ASSERT_FALSE(file.empty());
 
-        Props p = inspect(file, ref, "RGB");
+        Props p = inspect(file, dir / "few.rgb", "RGB");
         ASSERT_EQ(p["error"], "");
         EXPECT_EQ(p["size"], "301x203");
         EXPECT_EQ(p["palette_colours"], std::to_string(c.colours));
@@ -534,9 +544,7 @@ TEST_F(CodecTest, GifKeepsTheExactColoursOfPagesWithFewOfThem) {
         ASSERT_GT(bytes.size(), codeSize);
         EXPECT_EQ(int(bytes[codeSize]), std::max(c.tableBits, 2)) << "LZW minimum code size";
 
-        const fs::path again = dir / "few again.gif";
-        ASSERT_EQ(px_write_image(again.c_str(), "gif", &img, &opt), 0);
-        EXPECT_EQ(slurp(again), bytes);
+        EXPECT_EQ(slurp(writeGif(rgb, "few again")), bytes);
     }
 }
 
@@ -544,24 +552,16 @@ TEST_F(CodecTest, GifQuantisesPagesWithMoreThan256Colours) {
     for (int colours : {257, 600, 5000}) {
         SCOPED_TRACE(std::to_string(colours) + " colours");
         const std::vector<unsigned char> rgb = pageWithColours(colours);
-        const fs::path ref = dir / "many.rgb";
-        std::ofstream(ref, std::ios::binary)
-            .write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
-        px_image img = picture().image(3);
-        img.samples = rgb.data();
-        const px_options opt = options(24, 0);
-        const fs::path file = dir / "many.gif";
-        ASSERT_EQ(px_write_image(file.c_str(), "gif", &img, &opt), 0);
-        Props p = inspect(file, ref, "RGB");
+        const fs::path file = writeGif(rgb, "many");
+        ASSERT_FALSE(file.empty());
+        Props p = inspect(file, dir / "many.rgb", "RGB");
         ASSERT_EQ(p["error"], "");
         EXPECT_EQ(p["size"], "301x203");
         EXPECT_LE(std::stoi(p["palette_colours"]), 256);
         EXPECT_GT(std::stoi(p["palette_colours"]), 64);
         EXPECT_LE(std::stod(p["mean_diff"]), 4.0);
 
-        const fs::path again = dir / "many again.gif";
-        ASSERT_EQ(px_write_image(again.c_str(), "gif", &img, &opt), 0);
-        EXPECT_EQ(slurp(again), slurp(file));
+        EXPECT_EQ(slurp(writeGif(rgb, "many again")), slurp(file));
     }
 }
 
@@ -587,23 +587,15 @@ std::vector<unsigned char> twoInkPage() {
 
 TEST_F(CodecTest, GifMapsTwoAntiAliasedInksWithoutDithering) {
     const std::vector<unsigned char> rgb = twoInkPage();
-    const fs::path ref = dir / "inks.rgb";
-    std::ofstream(ref, std::ios::binary)
-        .write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
-    px_image img = picture().image(3);
-    img.samples = rgb.data();
-    const px_options opt = options(24, 0);
-    const fs::path file = dir / "inks.gif";
-    ASSERT_EQ(px_write_image(file.c_str(), "gif", &img, &opt), 0);
-    Props p = inspect(file, ref, "RGB");
+    const fs::path file = writeGif(rgb, "inks");
+    ASSERT_FALSE(file.empty());
+    Props p = inspect(file, dir / "inks.rgb", "RGB");
     ASSERT_EQ(p["error"], "");
     EXPECT_EQ(p["size"], "301x203");
     EXPECT_GT(std::stoi(p["palette_colours"]), 200);
     EXPECT_LE(std::stoi(p["max_diff"]), 2); // dithering would leave whole steps off
 
-    const fs::path again = dir / "inks again.gif";
-    ASSERT_EQ(px_write_image(again.c_str(), "gif", &img, &opt), 0);
-    EXPECT_EQ(slurp(again), slurp(file));
+    EXPECT_EQ(slurp(writeGif(rgb, "inks again")), slurp(file));
 }
 
 TEST_F(CodecTest, GifImageDataDecodesToTheExactPixels) {
@@ -632,19 +624,10 @@ TEST_F(CodecTest, GifImageDataDecodesToTheExactPixels) {
             rgb[k + 1] = static_cast<unsigned char>(i * 37);
             rgb[k + 2] = static_cast<unsigned char>(255 - i);
         }
-        const fs::path ref = dir / "lzw.rgb";
-        std::ofstream(ref, std::ios::binary)
-            .write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
-        px_image img = picture().image(3);
-        img.width = c.width;
-        img.height = c.height;
-        img.stride = c.width * 3;
-        img.samples = rgb.data();
-        const px_options opt = options(24, 0);
-        const fs::path file = dir / "lzw.gif";
-        ASSERT_EQ(px_write_image(file.c_str(), "gif", &img, &opt), 0);
+        const fs::path file = writeGif(rgb, "lzw", c.width, c.height);
+        ASSERT_FALSE(file.empty());
 
-        Props p = inspect(file, ref, "RGB", c.width, c.height);
+        Props p = inspect(file, dir / "lzw.rgb", "RGB", c.width, c.height);
         ASSERT_EQ(p["error"], "");
         EXPECT_EQ(p["size"], std::to_string(c.width) + "x" + std::to_string(c.height));
         EXPECT_EQ(p["max_diff"], "0");

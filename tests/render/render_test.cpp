@@ -460,25 +460,19 @@ TEST_F(Rasterize, UnwritableFolderAndFailedWritesLeaveNoFiles) {
         EXPECT_EQ(callInChild(unprivileged, readOnly / "three.tiff", allInOne), EACCES);
         EXPECT_TRUE(files(readOnly).empty());
 
-        // A file size limit makes every write fail part-way, like a full disk.
-        const fs::path dir = outFolder();
-        auto smallFiles = [] {
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{2000, 2000};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        };
-        EXPECT_EQ(callInChild(smallFiles, dir / "three.tiff", allInOne), EFBIG);
-        EXPECT_TRUE(files(dir).empty());
-
-        // Left at its default, the signal would end the writer: the caller is not it.
-        const fs::path defaultSignal = outFolder();
-        auto smallFilesDefault = [] {
-            signal(SIGXFSZ, SIG_DFL);
-            const rlimit limit{2000, 2000};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        };
-        EXPECT_EQ(callInChild(smallFilesDefault, defaultSignal / "three.tiff", allInOne), EFBIG);
-        EXPECT_TRUE(files(defaultSignal).empty());
+        // A file size limit makes every write fail part-way, like a full disk. Left at its
+        // default, the signal would end the writer: the caller is not it.
+        for (const auto disposition : {SIG_IGN, SIG_DFL}) {
+            SCOPED_TRACE(disposition == SIG_IGN ? "SIGXFSZ ignored" : "SIGXFSZ at its default");
+            const fs::path dir = outFolder();
+            auto smallFiles = [disposition] {
+                signal(SIGXFSZ, disposition);
+                const rlimit limit{2000, 2000};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            };
+            EXPECT_EQ(callInChild(smallFiles, dir / "three.tiff", allInOne), EFBIG);
+            EXPECT_TRUE(files(dir).empty());
+        }
     }
 }
 
