@@ -63,7 +63,8 @@ uint64_t storedBytes(Format format, const px_options& opt, int components, int w
     return row * static_cast<uint64_t>(height);
 }
 
-int checkSize(Format format, const px_options& opt, int width, int height) {
+// `components` of the image the writer is given (the public check assumes RGB).
+int checkSize(Format format, const px_options& opt, int components, int width, int height) {
     if (width <= 0 || height <= 0)
         return EINVAL;
     switch (format) {
@@ -77,7 +78,7 @@ int checkSize(Format format, const px_options& opt, int width, int height) {
         return width > 65534 || height > 65536 ? EFBIG : 0;
     case Format::Bmp: {
         // Rows padded to four bytes; the whole file's size is a 32-bit field.
-        const uint64_t row = (storedBytes(format, opt, 3, width, 1) + 3) & ~uint64_t{3};
+        const uint64_t row = (storedBytes(format, opt, components, width, 1) + 3) & ~uint64_t{3};
         return 14 + 40 + 1024 + row * static_cast<uint64_t>(height) > 0xFFFFFFFFu ? EFBIG : 0;
     }
     case Format::Png:
@@ -111,6 +112,9 @@ int writeSingleTiff(const char* path, const px_image& img, const px_options& opt
 }
 
 int writeImage(const char* path, Format format, const px_image& img, const px_options& opt) {
+    // Refused before the file exists: the writers rely on the image fitting their fields.
+    if (const int rc = checkSize(format, opt, img.components, img.width, img.height))
+        return rc;
     if (format == Format::Tiff)
         return writeSingleTiff(path, img, opt);
     OutFile out;
@@ -174,7 +178,7 @@ int px_write_image(const char* path, const char* ext, const px_image* img, const
 int px_check_size(const char* ext, const px_options* opt, int width, int height) {
     if (ext == nullptr || !validOptions(opt))
         return EINVAL;
-    return checkSize(formatOf(ext), *opt, width, height);
+    return checkSize(formatOf(ext), *opt, 3, width, height);
 }
 
 unsigned long long px_stored_bytes(const char* ext, const px_options* opt, int width, int height) {

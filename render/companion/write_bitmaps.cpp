@@ -76,8 +76,6 @@ int writeBmp(OutFile& out, const px_image& img, Tone tone) {
     const uint32_t paletteBytes = tone == Tone::Grey ? 256 * 4 : 0;
     const uint64_t offset = 14 + 40 + paletteBytes;
     const uint64_t imageBytes = stride * static_cast<uint64_t>(img.height);
-    if (offset + imageBytes > 0xFFFFFFFFu)
-        return EFBIG;
     // BITMAPFILEHEADER
     out.put8('B');
     out.put8('M');
@@ -114,9 +112,6 @@ int writeBmp(OutFile& out, const px_image& img, Tone tone) {
 int writePcx(OutFile& out, const px_image& img, Tone tone) {
     if (tone == Tone::Bilevel)
         tone = Tone::Grey;
-    // Coordinates and the even bytes-per-line count are 16-bit fields.
-    if (img.width > 65534 || img.height > 65536)
-        return EFBIG;
     RowReader rows(img, tone);
     const int planes = channelsOf(tone);
     const std::size_t lineBytes = (static_cast<std::size_t>(img.width) + 1) & ~std::size_t{1};
@@ -165,8 +160,6 @@ int writePcx(OutFile& out, const px_image& img, Tone tone) {
 int writeTga(OutFile& out, const px_image& img, Tone tone) {
     if (tone == Tone::Bilevel)
         tone = Tone::Grey;
-    if (img.width > 65535 || img.height > 65535)
-        return EFBIG;
     RowReader rows(img, tone);
     const std::size_t bpp = static_cast<std::size_t>(channelsOf(tone));
     uint8_t header[18] = {};

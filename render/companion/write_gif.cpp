@@ -556,8 +556,6 @@ int writeColour(OutFile& out, const px_image& img) {
 } // namespace
 
 int writeGif(OutFile& out, const px_image& img, Tone tone) {
-    if (img.width > 65535 || img.height > 65535)
-        return EFBIG;
     if (tone == Tone::Colour && img.components == 3)
         return writeColour(out, img);
     return writeGrey(out, img);

@@ -107,8 +107,6 @@ int compress(jpeg_compress_struct* cinfo, Destination* dest, RowReader* rows, co
 } // namespace
 
 int writeJpeg(OutFile& out, const px_image& img, Tone tone, int quality) {
-    if (img.width > JPEG_MAX_DIMENSION || img.height > JPEG_MAX_DIMENSION)
-        return EFBIG;
     if (tone == Tone::Bilevel)
         tone = Tone::Grey;
     quality = quality < 1 ? 1 : (quality > 100 ? 100 : quality);
