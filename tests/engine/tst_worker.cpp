@@ -346,4 +346,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(WorkerTest)
-#include "test_worker.moc"
+#include "tst_worker.moc"

@@ -386,4 +386,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(ConvertTest)
-#include "test_convert.moc"
+#include "tst_convertpass.moc"

@@ -65,7 +65,7 @@ TEST_F(InfoTool, ReadableFilesReportTheirPageCount) {
         {"twelve.pdf", nullptr, "12"},
         {"absurd-count.pdf", nullptr, "2"}, // the tree claims a billion
         {"cyclic-tree.pdf", nullptr, "1"},
-        // As many as the renderer writes (render_test has the same files).
+        // As many as the renderer writes (test_render has the same files).
         {"tree-loop-first.pdf", nullptr, "1"},
         {"tree-loop-second.pdf", nullptr, "2"},
         {"deep-tree.pdf", nullptr, "3"},

@@ -215,4 +215,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(JobListTest)
-#include "test_joblist.moc"
+#include "tst_joblist.moc"
