@@ -1,6 +1,6 @@
 #include "app/batchoptions.h"
 
-#include "app/optionpanel.h"
+#include "app/optionsmodel.h"
 
 #include <QRegularExpression>
 

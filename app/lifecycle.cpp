@@ -1,7 +1,7 @@
 #include "app/lifecycle.h"
 
-#include "app/literals/literal_values.h"
-#include "app/literals/literals.h"
+#include "platform/literals/literal_values.h"
+#include "platform/literals/literals.h"
 #include "engine/passes.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"

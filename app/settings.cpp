@@ -1,8 +1,8 @@
 #include "app/settings.h"
 
 #include "app/inifile.h"
-#include "app/literals/literal_values.h"
-#include "app/literals/literals.h"
+#include "platform/literals/literal_values.h"
+#include "platform/literals/literals.h"
 #include "platform/folders.h"
 #include "platform/msgbox.h"
 

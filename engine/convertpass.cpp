@@ -1,5 +1,5 @@
 #include "engine/conversionoptions.h"
-#include "engine/messages.h"
+#include "engine/events.h"
 #include "engine/passes.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
@@ -8,13 +8,12 @@
 #include "platform/dynlib.h"
 #include "platform/errors.h"
 #include "platform/folders.h"
-#include "platform/msgbox.h"
 #include "platform/text.h"
-#include "platform/winmsg.h"
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -35,12 +34,6 @@ int32_t ToNumber(const QString& text) {
         throw std::runtime_error(
             QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString());
     return value;
-}
-
-// The renderer is fatal for the whole program: the box, then WM_TERMAPP once it is closed.
-void FatalRendererError(const QString& text) {
-    platform::MessageBox(platform::BoxKind::Plain, text);
-    platform::PostMessage(WM_TERMAPP, 0, 0);
 }
 
 const QString NoLibraryText =
@@ -137,6 +130,137 @@ RenderArguments DeriveArguments(const TPdffile& entry, const QString& targetPath
     return args;
 }
 
+// Asks the library how far its call has got while the call runs, and reports each change.
+class ProgressWatch {
+public:
+    ProgressWatch(RasterizeProgressProc query, EngineEvents& events, int position)
+        : m_query(query), m_events(events), m_position(position) {
+        if (m_query)
+            m_thread = std::thread([this] { Run(); });
+    }
+    ~ProgressWatch() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    ProgressWatch(const ProgressWatch&) = delete;
+    ProgressWatch& operator=(const ProgressWatch&) = delete;
+
+private:
+    void Run() {
+        PageProgress shown;
+        std::unique_lock lock(m_mutex);
+        while (!m_changed.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_stop; })) {
+            PageProgress now;
+            int32_t done = 0, inRange = 0, band = 0;
+            if (m_query(&done, &inRange, &band) == 0)
+                continue;
+            now.pagesDone = done;
+            now.pagesInRange = inRange;
+            now.bandThousandths = band;
+            if (now == shown)
+                continue;
+            shown = now;
+            m_events.PagesDone(m_position, now);
+        }
+    }
+
+    RasterizeProgressProc m_query;
+    EngineEvents& m_events;
+    const int m_position;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+struct PageRangeText {
+    QString first;
+    QString last;
+};
+
+// All pages, or the options' range with an empty end standing for the document's end.
+PageRangeText PageRangeOf(const TPdffile& entry, const TConversionOptions& options) {
+    if (options.Range == QStringLiteral("0"))
+        return {QStringLiteral("1"), entry.Pages()};
+    return {options.FirstPage.isEmpty() ? QStringLiteral("1") : options.FirstPage,
+            options.LastPage.isEmpty() ? entry.Pages() : options.LastPage};
+}
+
+struct RenderOutcome {
+    int result = 0;
+    int error = 0;
+};
+
+enum class FileStep { Next, EndPass };
+
+// One file: progress, the render call under a progress watch, the entry's fields. EndPass when
+// the pass must end without its end message (terminate request, a fatal error).
+FileStep ConvertEntry(TProcThread& worker, LoadedLibrary& library, int i, TPdffile& entry) {
+    EngineEvents& events = worker.Events();
+    const TConversionOptions& options = ConversionOptions;
+    const PageRangeText range = PageRangeOf(entry, options);
+    const QString base = StripExtension(entry.FileName());
+    const QString subfolder = WithDelimiter(options.OutputFolder) + base;
+    const QString targetPath =
+        OutputBasePath(entry.FileName()) + QLatin1Char('.') + options.FormatName.toLower();
+
+    events.FileStarted(i);
+    if (worker.Terminated())
+        return FileStep::EndPass;
+    // A failure here shows up as the render call's failure.
+    if (!platform::DirectoryExists(subfolder))
+        platform::ForceDirectories(subfolder);
+
+    RenderOutcome outcome;
+    {
+        RenderInProgress rendering;
+        events.RenderStarted(i);
+        const auto rasterize = reinterpret_cast<RasterizePdfProc>(
+            platform::GetProcAddress(library.handle(), RasterizeProcName.constData()));
+        if (!rasterize) {
+            library.unload();
+            events.Fatal(NoLibraryText.arg(3));
+            return FileStep::EndPass;
+        }
+        const RenderArguments args = DeriveArguments(entry, targetPath, range.first, range.last);
+        const auto progress = ProgressProcName.isEmpty()
+                                  ? nullptr
+                                  : reinterpret_cast<RasterizeProgressProc>(platform::GetProcAddress(
+                                        library.handle(), ProgressProcName.constData()));
+        {
+            const ProgressWatch watch(progress, events, i);
+            errno = 0;
+            outcome.result = rasterize(args.pdfPath.constData(), args.targetPath.constData(),
+                                       args.password.isEmpty() ? nullptr : args.password.constData(),
+                                       0, args.dpi, args.dpi, args.bitsPerPixel,
+                                       args.tiffCompression, args.jpegQuality, args.grayscale,
+                                       args.allInOne, args.firstPage, args.lastPage);
+            // A failure must never read as "Success".
+            outcome.error = outcome.result != 0 && errno == 0 ? EIO : errno;
+        }
+        if (worker.Terminated())
+            return FileStep::EndPass;
+    }
+    if (outcome.result != 0) {
+        const QString reason = platform::systemErrorText(outcome.error);
+        if (events.FileFailed(i, reason, outcome.error))
+            return FileStep::Next;
+        library.unload();
+        events.Fatal(QStringLiteral("Error opening a PDF file.(") + reason + QLatin1Char(')'));
+        return FileStep::EndPass;
+    }
+    entry.setOutputDir(subfolder);
+    entry.setOutputName(base);
+    entry.setStatusText(base);
+    events.FileConverted(i);
+    return FileStep::Next;
+}
+
 } // namespace
 
 QString StripExtension(const QString& fileName) {
@@ -176,11 +300,10 @@ void ConvertPass(TProcThread& worker) {
 
     LoadedLibrary library(RenderLibraryPath());
     if (!library.handle()) {
-        FatalRendererError(NoLibraryText.arg(1));
+        worker.Events().Fatal(NoLibraryText.arg(1));
         return;
     }
 
-    const TConversionOptions& options = ConversionOptions;
     TPdfList* list = PdfFileList;
     // Entries appended during the conversion lie behind this count and are left alone.
     const int total = list ? list->count() : 0;
@@ -191,63 +314,9 @@ void ConvertPass(TProcThread& worker) {
         TPdffile* entry = list->at(i);
         if (!entry || !IsConvertible(entry->State()))
             continue;
-
-        QString firstPage;
-        QString lastPage;
-        if (options.Range == QStringLiteral("0")) {
-            firstPage = QStringLiteral("1");
-            lastPage = entry->Pages();
-        } else {
-            firstPage = options.FirstPage.isEmpty() ? QStringLiteral("1") : options.FirstPage;
-            lastPage = options.LastPage.isEmpty() ? entry->Pages() : options.LastPage;
-        }
-        const QString base = StripExtension(entry->FileName());
-        const QString subfolder = WithDelimiter(options.OutputFolder) + base;
-        const QString targetPath =
-            OutputBasePath(entry->FileName()) + QLatin1Char('.') + options.FormatName.toLower();
-
-        platform::PostMessage(WM_SETPROGRESSINLISTVIEW, 0, platform::PackProgress(i + 1, 0));
-        if (worker.Terminated())
+        if (ConvertEntry(worker, library, i, *entry) == FileStep::EndPass)
             return;
-        // A failure here shows up as the render call's failure.
-        if (!platform::DirectoryExists(subfolder))
-            platform::ForceDirectories(subfolder);
-
-        int result = 0;
-        int renderErrno = 0;
-        {
-            RenderInProgress rendering;
-            platform::PostMessage(WM_SETPROGRESSINLISTVIEW, 0, platform::PackProgress(i + 1, 95));
-            const auto rasterize = reinterpret_cast<RasterizePdfProc>(
-                platform::GetProcAddress(library.handle(), RasterizeProcName.constData()));
-            if (!rasterize) {
-                library.unload();
-                FatalRendererError(NoLibraryText.arg(3));
-                return;
-            }
-            const RenderArguments args = DeriveArguments(*entry, targetPath, firstPage, lastPage);
-            errno = 0;
-            result = rasterize(args.pdfPath.constData(), args.targetPath.constData(),
-                               args.password.isEmpty() ? nullptr : args.password.constData(), 0,
-                               args.dpi, args.dpi, args.bitsPerPixel, args.tiffCompression,
-                               args.jpegQuality, args.grayscale, args.allInOne, args.firstPage,
-                               args.lastPage);
-            // A failure must never read as "Success".
-            renderErrno = result != 0 && errno == 0 ? EIO : errno;
-            if (worker.Terminated())
-                return;
-        }
-        if (result != 0) {
-            library.unload();
-            FatalRendererError(QStringLiteral("Error opening a PDF file.(") +
-                               platform::systemErrorText(renderErrno) + QLatin1Char(')'));
-            return;
-        }
-        entry->setOutputDir(subfolder);
-        entry->setOutputName(base);
-        entry->setStatusText(base);
-        platform::PostMessage(WM_SETPROGRESSINLISTVIEW, 0, platform::PackProgress(i + 1, 100));
     }
     library.unload();
-    platform::PostMessage(WM_SETENDCONVERT, 0, 0);
+    worker.Events().RunEnded();
 }

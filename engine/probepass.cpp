@@ -1,11 +1,10 @@
-#include "engine/messages.h"
+#include "engine/events.h"
 #include "engine/passes.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
 #include "engine/renderapi.h"
 #include "engine/renderfiles.h"
 #include "platform/process.h"
-#include "platform/winmsg.h"
 
 #include <atomic>
 
@@ -91,9 +90,9 @@ void ProbeAllPass(TProcThread& worker) {
             continue;
         ++probed;
         StoreResult(*entry, RunInfoTool(ProbeCommandLine(entry->FilePath())), StateTrue);
-        platform::PostMessage(WM_SETPROGRESS, i, platform::PackProgress(probed, 100));
+        worker.Events().FileProbed(i, probed);
     }
-    platform::PostMessage(WM_SETLISTVIEW, 0, 0);
+    worker.Events().ProbeEnded();
 }
 
 void UnlockPass(TProcThread& worker) {

@@ -1,6 +1,7 @@
 #include "engine/procthread.h"
 
 #include "engine/passes.h"
+#include "engine/windowevents.h"
 #include "platform/errors.h"
 #include "platform/msgbox.h"
 
@@ -36,7 +37,7 @@ bool IsRegistered(TProcThread* worker) {
 
 } // namespace
 
-TProcThread::TProcThread(const QString& mode) : m_mode(mode) {
+TProcThread::TProcThread(const QString& mode) : m_mode(mode), m_events(&DefaultEngineEvents()) {
     connect(
         this, &QThread::finished, this, [this] { m_ended.store(true, std::memory_order_release); },
         Qt::DirectConnection);
@@ -186,5 +187,5 @@ void TProcThread::run() {
     } catch (...) {
         message = QStringLiteral("Unknown error");
     }
-    platform::MessageBox(platform::BoxKind::Error, QStringLiteral("Error: ") + message);
+    m_events->PassError(message);
 }

@@ -14,7 +14,9 @@ inline const QString ModeUnlock = QStringLiteral("Unlock");
 
 // A worker runs one pass and ends. It is created without starting, started once by Resume(),
 // and, when set to free itself, destroyed on the GUI thread after its pass has returned. Any
-// error raised inside the pass is shown as "Error: <message>" and ends the worker.
+// error raised inside the pass ends it and is reported as a PassError event.
+class EngineEvents;
+
 class TProcThread : public QThread {
     Q_OBJECT
 
@@ -23,6 +25,11 @@ public:
     ~TProcThread() override;
 
     QString Mode() const { return m_mode; }
+
+    // Where the pass reports; DefaultEngineEvents() unless set before Resume(). The events
+    // object must outlive the worker.
+    void setEvents(EngineEvents* events) { m_events = events; }
+    EngineEvents& Events() const { return *m_events; }
 
     // Call before Resume(): the worker then deletes itself (on the GUI thread) once it ended.
     void setFreeOnTerminate(bool value);
@@ -62,6 +69,7 @@ private:
     using QThread::terminate;
 
     const QString m_mode;
+    EngineEvents* m_events;
     bool m_freeOnTerminate = false;
     bool m_started = false;
     std::atomic<bool> m_terminated{false};

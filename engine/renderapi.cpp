@@ -6,6 +6,7 @@
 
 QByteArray RasterizeProcName;
 QByteArray CancelProcName;
+QByteArray ProgressProcName;
 TConversionOptions ConversionOptions;
 
 namespace {

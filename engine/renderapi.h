@@ -17,10 +17,17 @@ using RasterizePdfProc = int (*)(const char* pdfPath, const char* targetPath, co
 // remove its partial files and return (errno ECANCELED) within about a second.
 using CancelRasterizeProc = void (*)();
 
-// The exported names of the two entries. The GUI thread reveals them before it starts a
+// Third entry: how far the newest call in progress has got (pages written, pages in its range,
+// and thousandths of a page drawn of pages drawn in bands). Returns 0 when no call runs. Any
+// thread may ask while the call runs.
+using RasterizeProgressProc = int (*)(int32_t* pagesDone, int32_t* pagesInRange,
+                                      int32_t* bandThousandths);
+
+// The exported names of the three entries. The GUI thread reveals them before it starts a
 // conversion.
 extern QByteArray RasterizeProcName;
 extern QByteArray CancelProcName;
+extern QByteArray ProgressProcName;
 
 // Command line of the information tool asking about one file.
 QString ProbeCommandLine(const QString& filePath);

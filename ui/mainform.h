@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/optionpanel.h"
+#include "ui/optionpanel.h"
 #include "ui/balloontip.h"
 
 #include <QPointer>
@@ -175,8 +175,8 @@ private:
     void StartConversion();
     // Caption, buttons and controls back to idle (the end of a run).
     void ReturnToIdle();
-    // The progress bar over a row's Status cell, polled from the images that appear.
-    void CreateRowGauge(int row, const TPdffile& entry);
+    // The progress bar over a row's Status cell, polled from the pages the renderer reports.
+    void CreateRowGauge(int row);
     void AdvanceRowGauge(int position);
     void DestroyRowGauge();
     void PollRowGauge();
@@ -184,13 +184,7 @@ private:
     std::unique_ptr<OptionPanel> m_options;
     int m_gaugeRow = -1;
     QTimer* m_gaugeTimer = nullptr;
-    struct {
-        QString folder;
-        QString nameFilter;
-        QString extension;
-        int expected = 0;
-        int shown = 0;
-    } m_gaugePoll;
+    int m_gaugeShown = 0;
     int m_run = 0;          // numbers the conversion runs
     bool m_runEnded = true; // WM_SETENDCONVERT of the current run has arrived
     bool m_shown = false;

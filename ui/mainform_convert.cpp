@@ -1,15 +1,16 @@
 // The main window's conversion: Start and Stop, the end of a run, and the progress bar laid
 // over the Status cell of the file being rendered.
-#include "app/literals/literal_values.h"
-#include "app/literals/literals.h"
-#include "app/optionpanel.h"
+#include "platform/literals/literal_values.h"
+#include "platform/literals/literals.h"
+#include "ui/optionpanel.h"
 #include "app/outputfolder.h"
-#include "app/spinedit.h"
+#include "ui/spinedit.h"
 #include "engine/conversionoptions.h"
 #include "engine/passes.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
 #include "engine/renderapi.h"
+#include "engine/windowevents.h"
 #include "platform/msgbox.h"
 #include "platform/winmsg.h"
 #include "ui/filelist.h"
@@ -19,7 +20,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -32,27 +32,6 @@ namespace {
 const QString StartCaption = QStringLiteral("Start Convert");
 constexpr int MaxDpi = 9600; // the renderer's limit
 const QString StopCaption = QStringLiteral("Stop");
-
-// A page number of the range; 0 when the text is not a number.
-int PageNumber(const QString& text) {
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok);
-    return ok ? value : 0;
-}
-
-// The number of images a file gives with the run's page range.
-int ExpectedImages(const TPdffile& entry) {
-    const TConversionOptions& options = ConversionOptions;
-    int first = 1;
-    int last = PageNumber(entry.Pages());
-    if (options.Range != QStringLiteral("0")) {
-        if (!options.FirstPage.isEmpty())
-            first = PageNumber(options.FirstPage);
-        if (!options.LastPage.isEmpty())
-            last = PageNumber(options.LastPage);
-    }
-    return last - first + 1;
-}
 
 } // namespace
 
@@ -103,9 +82,10 @@ void TMainForm::sBitBtn1Click() {
 }
 
 void TMainForm::StartConversion() {
-    const QList<QByteArray> names = RevealHiddenTexts({HidRasterizeName, HidCancelName});
+    const QList<QByteArray> names = RevealHiddenTexts({HidRasterizeName, HidCancelName, HidProgressName});
     RasterizeProcName = names.value(0);
     CancelProcName = names.value(1);
+    ProgressProcName = names.value(2);
 
     if (sBitBtn3->isEnabled())
         sBitBtn3->setEnabled(false);
@@ -194,7 +174,7 @@ void TMainForm::setProgressInListView(const platform::WindowMessage& message) {
     }
     SetCellText(ListView1, row, ColumnStatus, QString());
     if (percent == 95) {
-        CreateRowGauge(row, *entry);
+        CreateRowGauge(row);
         return;
     }
     if (m_gaugeRow >= 0)
@@ -205,20 +185,11 @@ void TMainForm::setProgressInListView(const platform::WindowMessage& message) {
     }
 }
 
-void TMainForm::CreateRowGauge(int row, const TPdffile& entry) {
+void TMainForm::CreateRowGauge(int row) {
     DestroyRowGauge();
     m_gaugeRow = row;
     ListView1->item(row, ColumnStatus)->setData(GaugeRole, 0);
-    const QString format = ConversionOptions.FormatName;
-    const QString base = StripExtension(entry.FileName());
-    m_gaugePoll.expected = ExpectedImages(entry);
-    m_gaugePoll.folder = ConversionOptions.OutputFolder;
-    if (!m_gaugePoll.folder.endsWith(QLatin1Char('/')))
-        m_gaugePoll.folder += QLatin1Char('/');
-    m_gaugePoll.folder += base;
-    m_gaugePoll.nameFilter = base + QStringLiteral("*.") + format.toLower();
-    m_gaugePoll.extension = format;
-    m_gaugePoll.shown = 0;
+    m_gaugeShown = 0;
     m_gaugeTimer->start();
 }
 
@@ -227,20 +198,12 @@ void TMainForm::PollRowGauge() {
         m_gaugeTimer->stop();
         return;
     }
-    // Finished images only: one being written still carries its temporary name.
-    int count = 0;
-    const QStringList names =
-        QDir(m_gaugePoll.folder).entryList({m_gaugePoll.nameFilter}, QDir::Files);
-    for (const QString& name : names) {
-        if (name.endsWith(m_gaugePoll.extension, Qt::CaseInsensitive))
-            ++count;
-    }
-    if (count <= 0 || m_gaugePoll.expected <= 0)
-        return;
-    const int position = int(95.0 / m_gaugePoll.expected * count + 0.5);
-    if (position > m_gaugePoll.shown) {
+    // Pages written and the share drawn of a page in bands, up to 95: 100 is the file done.
+    const PageProgress progress = WindowEvents::LatestProgress(m_gaugeRow);
+    const int position = int(95.0 * progress.fraction() + 0.5);
+    if (position > m_gaugeShown) {
         AdvanceRowGauge(position);
-        m_gaugePoll.shown = position;
+        m_gaugeShown = position;
     }
 }
 

@@ -1,7 +1,7 @@
 // The main window's file list: adding, probing, listing, removing and clearing files, the
 // hover hints, the balloon tip and the clicks on rows.
 #include "app/pdfpaths.h"
-#include "engine/messages.h"
+#include "platform/messages.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
 #include "platform/msgbox.h"

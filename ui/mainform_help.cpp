@@ -1,7 +1,7 @@
 // The Help button's menu and the About window. Every target and text is revealed at the moment
 // the command runs; nothing is kept between commands.
-#include "app/literals/literal_values.h"
-#include "app/literals/literals.h"
+#include "platform/literals/literal_values.h"
+#include "platform/literals/literals.h"
 #include "platform/folders.h"
 #include "platform/shell.h"
 #include "ui/aboutform.h"

@@ -1,5 +1,5 @@
 // Builds the main window's controls at their places; the handlers live in the other files.
-#include "app/spinedit.h"
+#include "ui/spinedit.h"
 #include "ui/balloontip.h"
 #include "ui/filelist.h"
 #include "ui/look.h"

@@ -1,8 +1,8 @@
 #include "engine/provisioning/provisioning.h"
 
-#include "app/literals/literal_values.h"
-#include "app/literals/literals.h"
-#include "engine/messages.h"
+#include "platform/literals/literal_values.h"
+#include "platform/literals/literals.h"
+#include "platform/messages.h"
 #include "platform/errors.h"
 #include "platform/folders.h"
 #include "platform/msgbox.h"

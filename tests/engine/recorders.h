@@ -2,7 +2,7 @@
 
 // Stand-ins for the GUI thread's side of a worker: the main window receiving window messages
 // and the message boxes.
-#include "engine/messages.h"
+#include "platform/messages.h"
 #include "platform/msgbox.h"
 #include "platform/winmsg.h"
 

@@ -1,6 +1,6 @@
 // Job list, command lines, probe classification and output naming: the engine's plain parts.
 #include "engine/conversionoptions.h"
-#include "engine/messages.h"
+#include "platform/messages.h"
 #include "engine/passes.h"
 #include "engine/pdffile.h"
 #include "engine/renderapi.h"

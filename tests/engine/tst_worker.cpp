@@ -1,6 +1,6 @@
 // The worker and its passes, with real child processes: a stand-in information tool ("pi" in
 // FAKE_PI_DIR, put first on PATH) answers from the text of the "PDF" files written here.
-#include "engine/messages.h"
+#include "platform/messages.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
 #include "engine/provisioning/provisioning.h"

@@ -1,7 +1,7 @@
 // Enciphered names, hidden texts, and that the built binaries hold only enciphered forms.
 
-#include "app/literals/literal_values.h"
-#include "app/literals/literals.h"
+#include "platform/literals/literal_values.h"
+#include "platform/literals/literals.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -58,6 +58,7 @@ const HiddenLiteral hiddenLiterals[] = {
     {"HidInnerPackagePassword", HidInnerPackagePassword},
     {"HidRasterizeName", HidRasterizeName},
     {"HidCancelName", HidCancelName},
+    {"HidProgressName", HidProgressName},
     {"HidHelpFile", HidHelpFile},
     {"HidSupportPage", HidSupportPage},
     {"HidProductPage", HidProductPage},
@@ -184,7 +185,7 @@ TEST(Literals, BinariesHoldNoPlainForm) {
         "EncSettingsPath",      "EncLibraryDir",        "EncBasePassword",
         "EncRenderPackageName", "EncRenderLibraryName", "EncRenderCompanionName",
         "HidStage2Password",    "HidPackagePassword",   "HidInnerPackagePassword",
-        "HidRasterizeName",     "HidCancelName"};
+        "HidRasterizeName",     "HidCancelName",        "HidProgressName"};
     QStringList files;
     QFile list(QStringLiteral(SCANNED_FILES));
     ASSERT_TRUE(list.open(QIODevice::ReadOnly));

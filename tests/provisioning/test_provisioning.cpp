@@ -3,9 +3,9 @@
 
 #include "engine/provisioning/provisioning.h"
 
-#include "app/literals/literal_values.h"
-#include "app/literals/literals.h"
-#include "engine/messages.h"
+#include "platform/literals/literal_values.h"
+#include "platform/literals/literals.h"
+#include "platform/messages.h"
 #include "engine/renderapi.h"
 #include "platform/dynlib.h"
 #include "platform/errors.h"

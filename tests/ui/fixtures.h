@@ -6,7 +6,7 @@
 
 #include "testsupport.h"
 
-#include "engine/messages.h"
+#include "platform/messages.h"
 #include "engine/pdffile.h"
 #include "platform/winmsg.h"
 #include "ui/infoform.h"

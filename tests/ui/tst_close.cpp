@@ -3,9 +3,9 @@
 
 #include "testsupport.h"
 
-#include "app/literals/literal_values.h"
-#include "app/literals/literals.h"
-#include "engine/messages.h"
+#include "platform/literals/literal_values.h"
+#include "platform/literals/literals.h"
+#include "platform/messages.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
 #include "engine/provisioning/provisioning.h"

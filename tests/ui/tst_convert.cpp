@@ -6,6 +6,7 @@
 
 #include "engine/conversionoptions.h"
 #include "engine/procthread.h"
+#include "engine/windowevents.h"
 #include "ui/filelist.h"
 
 #include <QApplication>
@@ -296,10 +297,9 @@ void TestConvert::rowProgress() {
             WM_SETPROGRESSINLISTVIEW, 0, platform::PackProgress(row + 1, percent)));
     };
     const auto gauge = [&] { return w.main->ListView1->item(1, ColumnStatus)->data(GaugeRole); };
-    // Two finished images and one still under its temporary name: 2 of 10 give 19.
-    QDir().mkpath(out + "/1");
-    for (const char* name : {"1/1-01.png", "1/1-02.png", "1/.~1-03.png.part", "1/other.png"})
-        WriteAll(out + "/" + name, "x");
+    const auto pages = [](int done, int inRange, int band) {
+        DefaultEngineEvents().PagesDone(1, PageProgress{done, inRange, band});
+    };
     RenderFinished = false;
     message(1, 0);
     QCOMPARE(w.cell(1, ColumnStatus), QStringLiteral("Processing..."));
@@ -307,8 +307,16 @@ void TestConvert::rowProgress() {
     QCOMPARE(w.main->RowGauge(), 1);
     QCOMPARE(w.cell(1, ColumnStatus), QString());
     QCOMPARE(gauge().toInt(), 0);
+    // Pages written of the range, and the drawn share of a page in bands: 2 of 10 give 19, half
+    // a page more 24, the third page 29. Progress of another row is not this row's.
+    pages(2, 10, 0);
     QTRY_COMPARE(gauge().toInt(), 19);
-    WriteAll(out + "/1/1-03.PNG", "x");
+    pages(2, 10, 500);
+    QTRY_COMPARE(gauge().toInt(), 24);
+    DefaultEngineEvents().PagesDone(0, PageProgress{9, 10, 0});
+    QTest::qWait(400);
+    QCOMPARE(gauge().toInt(), 24);
+    pages(3, 10, 0);
     QTRY_COMPARE(gauge().toInt(), 29);
     RenderFinished = true;
     PdfFileList->at(1)->setStatusText("1");

@@ -4,7 +4,7 @@
 #include "fixtures.h"
 #include "testsupport.h"
 
-#include "engine/messages.h"
+#include "platform/messages.h"
 #include "engine/passes.h"
 #include "engine/pdffile.h"
 #include "platform/winmsg.h"

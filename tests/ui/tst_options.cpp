@@ -4,7 +4,8 @@
 #include "testsupport.h"
 
 #include "app/outputfolder.h"
-#include "app/spinedit.h"
+#include "ui/outputfolderdialog.h"
+#include "ui/spinedit.h"
 #include "engine/conversionoptions.h"
 #include "ui/look.h"
 #include "ui/mainform.h"

@@ -3,10 +3,10 @@
 
 #include "testsupport.h"
 
-#include "app/literals/literal_values.h"
-#include "app/literals/literals.h"
-#include "app/spinedit.h"
-#include "engine/messages.h"
+#include "platform/literals/literal_values.h"
+#include "platform/literals/literals.h"
+#include "ui/spinedit.h"
+#include "platform/messages.h"
 #include "engine/pdffile.h"
 #include "engine/provisioning/provisioning.h"
 #include "platform/winmsg.h"

@@ -7,8 +7,8 @@
 // literals, so the build scripts never hold them in plain form. The package is written under a
 // temporary name and renamed, and left alone when it is newer than its inputs and this tool.
 
-#include "app/literals/literal_values.h"
-#include "app/literals/literals.h"
+#include "platform/literals/literal_values.h"
+#include "platform/literals/literals.h"
 
 #include <QDir>
 #include <QFileInfo>

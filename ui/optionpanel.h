@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
-#include <QtGlobal>
+#include "app/optionsmodel.h"
 
 class QCheckBox;
 class QComboBox;
@@ -29,25 +27,6 @@ struct OptionControls {
     QLineEdit* txtLastPage = nullptr;
     QLineEdit* sEdit1 = nullptr; // output folder box
 };
-
-// List indexes of the format and compression lists.
-constexpr int FormatTiff = 4;
-inline const QStringList FormatNames = {"JPG", "BMP", "PNG", "GIF", "TIFF", "PCX", "TGA"};
-inline const QStringList TiffCompressionNames = {"None",   "JPEG",   "LZW",     "RLE",
-                                                 "Fax G3", "Fax G4", "PACKBITS"};
-
-// RLE, Fax G3 and Fax G4 write black-and-white images.
-bool IsTwoLevelCompression(int tiffIndex);
-
-// The TIFF Compression tag value of a compression list entry; 0 for an index outside the list.
-qint32 TiffCompressionOf(int tiffIndex);
-
-// A stored list index: the stored text when it is a whole number inside a list of `count`
-// entries, otherwise the fallback.
-int StoredIndex(const QString& stored, int count, int fallback);
-
-// A signed 32-bit decimal whole number (blanks around it allowed); false when it is none.
-bool ParseInt32(const QString& text, qint32* value);
 
 class OptionPanel {
 public:
@@ -78,6 +57,9 @@ public:
     void txtQualityExit();
     void txtFirstPageExit();
     void txtLastPageExit();
+
+    // What the controls show now.
+    OptionValues CurrentValues() const;
 
     // The snapshot a conversion reads, taken from the controls. TiffCompression keeps its
     // previous value when the compression list has no selection.

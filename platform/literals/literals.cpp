@@ -1,6 +1,6 @@
-#include "app/literals/literals.h"
+#include "platform/literals/literals.h"
 
-#include "app/literals/literal_values.h"
+#include "platform/literals/literal_values.h"
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>

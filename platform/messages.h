@@ -1,6 +1,6 @@
 #pragma once
 
-// Window messages a worker posts to the main window (never sent), in the application range.
+// Window messages the engine posts to the main window (never sent), in the application range.
 constexpr int WM_SETLISTVIEW = 33968;
 constexpr int WM_SETPROGRESS = 33969;
 constexpr int WM_SETENDCONVERT = 33970;

@@ -1,8 +1,7 @@
-#include "app/optionpanel.h"
+#include "ui/optionpanel.h"
 
-#include "app/inifile.h"
 #include "app/settings.h"
-#include "app/spinedit.h"
+#include "ui/spinedit.h"
 #include "engine/conversionoptions.h"
 #include "platform/msgbox.h"
 
@@ -20,10 +19,6 @@ QString Fallback(Setting id) {
 }
 
 const QString DefaultDpi = Fallback(Setting::Dpi);
-const QString DefaultQuality = Fallback(Setting::JPEGQuality);
-const int DefaultTiffIndex = Fallback(Setting::TiffFormat).toInt(); // "JPEG"
-const QStringList ColorEntries = {"Color", "Gray"};
-const QString BlackWhiteEntry = QStringLiteral("Black/White");
 
 void ShowConversionError(const QString& text) {
     platform::MessageBox(platform::BoxKind::Error,
@@ -48,43 +43,6 @@ void SelectDirectly(QComboBox* box, int index) {
 }
 
 } // namespace
-
-int StoredIndex(const QString& stored, int count, int fallback) {
-    qint32 value = 0;
-    if (stored.trimmed().isEmpty() || !ParseInt32(stored, &value) || value < 0 || value >= count)
-        return fallback;
-    return value;
-}
-
-bool IsTwoLevelCompression(int tiffIndex) {
-    return tiffIndex >= 3 && tiffIndex <= 5;
-}
-
-qint32 TiffCompressionOf(int tiffIndex) {
-    static constexpr qint32 Tags[] = {1, 7, 5, 2, 3, 4, 32773};
-    if (tiffIndex < 0 || tiffIndex >= qint32(std::size(Tags)))
-        return 0;
-    return Tags[tiffIndex];
-}
-
-bool ParseInt32(const QString& text, qint32* value) {
-    const QString t = text.trimmed();
-    if (t.isEmpty())
-        return false;
-    qsizetype i = (t.front() == u'-' || t.front() == u'+') ? 1 : 0;
-    if (i == t.size())
-        return false;
-    for (qsizetype k = i; k < t.size(); ++k) {
-        if (t.at(k) < u'0' || t.at(k) > u'9')
-            return false;
-    }
-    bool ok = false;
-    const int v = t.toInt(&ok, 10);
-    if (!ok)
-        return false;
-    *value = v;
-    return true;
-}
 
 OptionPanel::OptionPanel(const OptionControls& controls) : m_c(controls) {}
 
@@ -117,78 +75,35 @@ void OptionPanel::SetBuiltInState() {
 }
 
 void OptionPanel::LoadSettings() {
-    const QByteArray content = LoadSettingsFile();
-    const auto stored = [&](Setting id) { return StoredSetting(content, id); };
+    const StoredOptions stored = ReadStoredOptions(LoadSettingsFile());
+    const OptionValues& v = stored.values;
 
-    const QString folder = stored(Setting::OutputFolder);
-    if (!folder.trimmed().isEmpty()) {
-        m_c.sEdit1->setText(folder);
-    } else {
-        m_c.sEdit1->setText(DefaultOutputFolder());
-        WriteSetting(Setting::OutputFolder, m_c.sEdit1->text());
-    }
-
-    const int format = StoredIndex(stored(Setting::OutputFormat), m_c.cmbFormat->count(),
-                                   Fallback(Setting::OutputFormat).toInt());
-    SelectDirectly(m_c.cmbFormat, format);
-
-    const QString range = stored(Setting::Range);
-    if (range.isEmpty() || range == u"0") {
-        m_c.radAll->setChecked(true);
-    } else {
+    m_c.sEdit1->setText(v.outputFolder);
+    if (stored.writeFolder)
+        WriteSetting(Setting::OutputFolder, v.outputFolder);
+    SelectDirectly(m_c.cmbFormat, v.format);
+    if (v.range) {
         m_c.radRange->setChecked(true);
         radRangeClick();
-    }
-
-    m_c.txtFirstPage->setText(stored(Setting::FirstPage));
-    m_c.txtLastPage->setText(stored(Setting::LastPage));
-
-    const QString dpi = stored(Setting::Dpi);
-    if (!dpi.trimmed().isEmpty()) {
-        m_c.txtDpi->setText(dpi);
     } else {
-        m_c.txtDpi->setText(DefaultDpi);
-        WriteSetting(Setting::Dpi, DefaultDpi);
+        m_c.radAll->setChecked(true);
     }
-
-    // Shown as stored ("075" stays "075"); only text that is no such number is replaced.
-    const QString storedQuality = stored(Setting::JPEGQuality);
-    qint32 quality = 0;
-    if (ParseInt32(storedQuality, &quality) && quality >= 0)
-        m_c.txtQuality->setText(storedQuality);
-    else
-        m_c.txtQuality->setText(DefaultQuality);
-
-    const int tiff =
-        StoredIndex(stored(Setting::TiffFormat), m_c.cmbTiffFmt->count(), DefaultTiffIndex);
-    SelectDirectly(m_c.cmbTiffFmt, tiff);
-
-    // The colour list follows the format and compression just selected, so an odd but valid
-    // stored text (" 4", "05") gives the same list as its plain form.
+    m_c.txtFirstPage->setText(v.firstPage);
+    m_c.txtLastPage->setText(v.lastPage);
+    m_c.txtDpi->setText(v.dpi);
+    if (stored.writeDpi)
+        WriteSetting(Setting::Dpi, v.dpi);
+    m_c.txtQuality->setText(v.quality);
+    SelectDirectly(m_c.cmbTiffFmt, v.tiff);
     {
         const QSignalBlocker block(m_c.cmbColor);
         m_c.cmbColor->clear();
-        if (format == FormatTiff && IsTwoLevelCompression(tiff))
-            m_c.cmbColor->addItem(BlackWhiteEntry);
-        else
-            m_c.cmbColor->addItems(ColorEntries);
-        m_c.cmbColor->setCurrentIndex(-1);
+        m_c.cmbColor->addItems(ColorList(v.format, v.tiff));
+        m_c.cmbColor->setCurrentIndex(v.color);
     }
-    SelectDirectly(m_c.cmbColor, StoredIndex(stored(Setting::OutputColor), m_c.cmbColor->count(),
-                                             Fallback(Setting::OutputColor).toInt()));
-
-    const QString eachPage = stored(Setting::EachPage);
-    qint32 each = 0;
-    if (eachPage.trimmed().isEmpty() || !ParseInt32(eachPage, &each)) {
-        m_c.chkEachpage->setChecked(true);
+    m_c.chkEachpage->setChecked(v.eachPage);
+    if (stored.writeEachPage)
         chkEachpageClick();
-    } else if (each == 0) {
-        m_c.chkEachpage->setChecked(false);
-    } else if (each == 1) {
-        m_c.chkEachpage->setChecked(true);
-        chkEachpageClick();
-    }
-    // Any other number leaves the box in its built-in state.
 }
 
 void OptionPanel::ApplyPageBoxRule() {
@@ -319,18 +234,21 @@ void OptionPanel::txtLastPageExit() {
     WriteSetting(Setting::LastPage, last->text());
 }
 
+OptionValues OptionPanel::CurrentValues() const {
+    OptionValues v;
+    v.outputFolder = m_c.sEdit1->text();
+    v.format = m_c.cmbFormat->currentIndex();
+    v.range = !m_c.radAll->isChecked();
+    v.firstPage = m_c.txtFirstPage->text();
+    v.lastPage = m_c.txtLastPage->text();
+    v.dpi = m_c.txtDpi->text();
+    v.quality = m_c.txtQuality->text();
+    v.tiff = m_c.cmbTiffFmt->currentIndex();
+    v.color = m_c.cmbColor->currentIndex();
+    v.eachPage = m_c.chkEachpage->isChecked();
+    return v;
+}
+
 void OptionPanel::FillConversionOptions(TConversionOptions& options) const {
-    options.OutputFolder = m_c.sEdit1->text();
-    options.FormatName =
-        m_c.cmbFormat->currentIndex() >= 0 ? m_c.cmbFormat->currentText() : QString();
-    options.Range = m_c.radAll->isChecked() ? QStringLiteral("0") : QStringLiteral("1");
-    const bool range = options.Range == u"1";
-    options.FirstPage = range ? m_c.txtFirstPage->text() : QString();
-    options.LastPage = range ? m_c.txtLastPage->text() : QString();
-    options.Dpi = m_c.txtDpi->text();
-    options.JPEGQuality = m_c.txtQuality->text();
-    if (m_c.cmbTiffFmt->currentIndex() >= 0)
-        options.TiffCompression = TiffCompressionOf(m_c.cmbTiffFmt->currentIndex());
-    options.OutputColor = QString::number(m_c.cmbColor->currentIndex());
-    options.MultiPage = m_c.chkEachpage->isChecked() ? QStringLiteral("0") : QStringLiteral("1");
+    BuildConversionOptions(CurrentValues(), options);
 }
