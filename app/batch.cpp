@@ -38,8 +38,8 @@ void Fail(const QString& file, const QString& reason) {
 }
 
 int UsageError(const QString& text) {
-    PrintText(stderr, QStringLiteral("pixolund convert: %1\nTry 'pixolund convert --help'.\n")
-                          .arg(text));
+    PrintText(stderr,
+              QStringLiteral("pixolund convert: %1\nTry 'pixolund convert --help'.\n").arg(text));
     return 2;
 }
 
@@ -222,10 +222,9 @@ bool ConvertList(TPdfList& list) {
 }
 
 int ConvertFiles(const BatchOptions& o) {
-    StoredOptions stored = ReadStoredOptions(ini::ReadFile(SettingsFilePath()));
-    OptionValues& values = stored.values;
-    ApplyChoices(o, values);
-    if (const QString problem = CheckValues(values); !problem.isEmpty())
+    OptionValues values;
+    const QString problem = BatchOptionValues(o, ini::ReadFile(SettingsFilePath()), values);
+    if (!problem.isEmpty())
         return UsageError(problem);
     // A folder named on the command line is made with its parents, as shell users expect.
     if (o.output)
@@ -250,8 +249,9 @@ int ConvertFiles(const BatchOptions& o) {
     if (work)
         error = PrepareRenderer(work->path());
     if (!error.isEmpty()) {
-        PrintText(stderr,
-                  QStringLiteral("pixolund convert: the renderer cannot be set up: %1\n").arg(error));
+        PrintText(
+            stderr,
+            QStringLiteral("pixolund convert: the renderer cannot be set up: %1\n").arg(error));
         return 1;
     }
     PdfFileList = &list;
@@ -262,6 +262,13 @@ int ConvertFiles(const BatchOptions& o) {
 }
 
 } // namespace
+
+QString BatchOptionValues(const BatchOptions& options, const QByteArray& settingsContent,
+                          OptionValues& values) {
+    values = ReadStoredOptions(settingsContent).values;
+    ApplyChoices(options, values);
+    return CheckValues(values);
+}
 
 int RunBatch(const QStringList& arguments) {
     const BatchParse parse = ParseBatchArguments(arguments);
@@ -274,8 +281,8 @@ int RunBatch(const QStringList& arguments) {
     }
     if (o.version) {
         const QStringList texts = RevealHiddenTextsUtf16({HidProductName, HidVersionLine});
-        PrintText(stdout, QStringLiteral("%1 %2\n").arg(texts.value(0),
-                                                        texts.value(1).section(QLatin1Char(' '), -1)));
+        PrintText(stdout, QStringLiteral("%1 %2\n").arg(
+                              texts.value(0), texts.value(1).section(QLatin1Char(' '), -1)));
         return 0;
     }
     // The passes' own boxes never wait for a user here: they become lines.

@@ -1,12 +1,12 @@
 #include "app/lifecycle.h"
 
-#include "platform/literals/literal_values.h"
-#include "platform/literals/literals.h"
 #include "engine/passes.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
 #include "engine/provisioning/provisioning.h"
 #include "platform/errors.h"
+#include "platform/literals/literal_values.h"
+#include "platform/literals/literals.h"
 #include "platform/msgbox.h"
 
 #include <cstdlib>

@@ -108,8 +108,8 @@ StoredOptions ReadStoredOptions(const QByteArray& content) {
 
 void BuildConversionOptions(const OptionValues& v, TConversionOptions& options) {
     options.OutputFolder = v.outputFolder;
-    options.FormatName = v.format >= 0 && v.format < FormatNames.size() ? FormatNames.at(v.format)
-                                                                         : QString();
+    options.FormatName =
+        v.format >= 0 && v.format < FormatNames.size() ? FormatNames.at(v.format) : QString();
     options.Range = v.range ? QStringLiteral("1") : QStringLiteral("0");
     options.FirstPage = v.range ? v.firstPage : QString();
     options.LastPage = v.range ? v.lastPage : QString();

@@ -1,9 +1,9 @@
 #include "app/settings.h"
 
 #include "app/inifile.h"
+#include "platform/folders.h"
 #include "platform/literals/literal_values.h"
 #include "platform/literals/literals.h"
-#include "platform/folders.h"
 #include "platform/msgbox.h"
 
 #include <QFileInfo>

@@ -154,7 +154,8 @@ private:
     void Run() {
         PageProgress shown;
         std::unique_lock lock(m_mutex);
-        while (!m_changed.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_stop; })) {
+        while (
+            !m_changed.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_stop; })) {
             PageProgress now;
             int32_t done = 0, inRange = 0, band = 0;
             if (m_query(&done, &inRange, &band) == 0)
@@ -228,18 +229,19 @@ FileStep ConvertEntry(TProcThread& worker, LoadedLibrary& library, int i, TPdffi
             return FileStep::EndPass;
         }
         const RenderArguments args = DeriveArguments(entry, targetPath, range.first, range.last);
-        const auto progress = ProgressProcName.isEmpty()
-                                  ? nullptr
-                                  : reinterpret_cast<RasterizeProgressProc>(platform::GetProcAddress(
-                                        library.handle(), ProgressProcName.constData()));
+        const auto progress =
+            ProgressProcName.isEmpty()
+                ? nullptr
+                : reinterpret_cast<RasterizeProgressProc>(
+                      platform::GetProcAddress(library.handle(), ProgressProcName.constData()));
         {
             const ProgressWatch watch(progress, events, i);
             errno = 0;
-            outcome.result = rasterize(args.pdfPath.constData(), args.targetPath.constData(),
-                                       args.password.isEmpty() ? nullptr : args.password.constData(),
-                                       0, args.dpi, args.dpi, args.bitsPerPixel,
-                                       args.tiffCompression, args.jpegQuality, args.grayscale,
-                                       args.allInOne, args.firstPage, args.lastPage);
+            outcome.result = rasterize(
+                args.pdfPath.constData(), args.targetPath.constData(),
+                args.password.isEmpty() ? nullptr : args.password.constData(), 0, args.dpi,
+                args.dpi, args.bitsPerPixel, args.tiffCompression, args.jpegQuality, args.grayscale,
+                args.allInOne, args.firstPage, args.lastPage);
             // A failure must never read as "Success".
             outcome.error = outcome.result != 0 && errno == 0 ? EIO : errno;
         }

@@ -14,7 +14,8 @@ int progressPosition = -1;
 PageProgress latestProgress;
 
 void PostRowProgress(int position, int percent) {
-    platform::PostMessage(WM_SETPROGRESSINLISTVIEW, 0, platform::PackProgress(position + 1, percent));
+    platform::PostMessage(WM_SETPROGRESSINLISTVIEW, 0,
+                          platform::PackProgress(position + 1, percent));
 }
 
 void KeepProgress(int position, const PageProgress& progress) {

@@ -1,22 +1,22 @@
 // The main window's conversion: Start and Stop, the end of a run, and the progress bar laid
 // over the Status cell of the file being rendered.
-#include "platform/literals/literal_values.h"
-#include "platform/literals/literals.h"
-#include "ui/optionpanel.h"
 #include "app/outputfolder.h"
-#include "ui/spinedit.h"
 #include "engine/conversionoptions.h"
 #include "engine/passes.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
 #include "engine/renderapi.h"
 #include "engine/windowevents.h"
+#include "platform/literals/literal_values.h"
+#include "platform/literals/literals.h"
 #include "platform/msgbox.h"
 #include "platform/winmsg.h"
 #include "ui/filelist.h"
 #include "ui/infoform.h"
 #include "ui/look.h"
 #include "ui/mainform.h"
+#include "ui/optionpanel.h"
+#include "ui/spinedit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -82,7 +82,8 @@ void TMainForm::sBitBtn1Click() {
 }
 
 void TMainForm::StartConversion() {
-    const QList<QByteArray> names = RevealHiddenTexts({HidRasterizeName, HidCancelName, HidProgressName});
+    const QList<QByteArray> names =
+        RevealHiddenTexts({HidRasterizeName, HidCancelName, HidProgressName});
     RasterizeProcName = names.value(0);
     CancelProcName = names.value(1);
     ProgressProcName = names.value(2);

@@ -1,9 +1,9 @@
 #include "ui/optionpanel.h"
 
 #include "app/settings.h"
-#include "ui/spinedit.h"
 #include "engine/conversionoptions.h"
 #include "platform/msgbox.h"
+#include "ui/spinedit.h"
 
 #include <QCheckBox>
 #include <QComboBox>

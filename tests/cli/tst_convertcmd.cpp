@@ -3,6 +3,9 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,7 +27,8 @@ class TestConvertCommand : public QObject {
     QString path(const QString& sub) const { return m_dir.filePath(sub); }
 
     // The program with a throw-away user and no display.
-    Run run(const QStringList& arguments, const QByteArray& input = {}) const {
+    Run run(const QStringList& arguments, const QByteArray& input = {},
+            const QMap<QString, QString>& environment = {}) const {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("DISPLAY");
@@ -35,6 +39,8 @@ class TestConvertCommand : public QObject {
         env.insert("XDG_CONFIG_HOME", path("config"));
         env.insert("TMPDIR", path("tmp"));
         env.remove("XDG_RUNTIME_DIR");
+        for (auto it = environment.begin(); it != environment.end(); ++it)
+            env.insert(it.key(), it.value());
         process.setProcessEnvironment(env);
         process.start(PIXOLUND, QStringList{"convert"} + arguments);
         process.write(input);
@@ -200,6 +206,64 @@ private slots:
         r = run({pdf("three.pdf")});
         QCOMPARE(r.status, 0);
         QCOMPARE(images(out), QStringList{"three-1.gif GIF 153 198 P 0 0 colour"});
+    }
+
+    // The window's rule for a stored quality that is no number (75) holds here too.
+    void storedQualityNoNumber() {
+        const QString reference = path("out-q75"), stored = path("out-qhigh");
+        QCOMPARE(run({"--save-options", "--format", "jpg", "--quality", "75", "--output", reference,
+                      pdf("three.pdf")})
+                     .status,
+                 0);
+        QString settings;
+        QDirIterator it(path("data"), {"*.ini"}, QDir::Files, QDirIterator::Subdirectories);
+        QVERIFY(it.hasNext());
+        settings = it.next();
+        QFile file(settings);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray content = file.readAll();
+        file.close();
+        QVERIFY(content.contains("JPEGQuality=75"));
+        content.replace("JPEGQuality=75", "JPEGQuality=high");
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+        file.close();
+
+        const Run r = run({"--output", stored, pdf("three.pdf")});
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.status, 0);
+        const QStringList names = QDir(reference + "/three").entryList(QDir::Files);
+        QVERIFY(!names.isEmpty());
+        QCOMPARE(QDir(stored + "/three").entryList(QDir::Files), names);
+        for (const QString& name : names) {
+            QFile a(reference + "/three/" + name), b(stored + "/three/" + name);
+            QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+            QVERIFY(a.readAll() == b.readAll());
+        }
+    }
+
+    // Without a usable temporary folder the run stops with a message and writes nothing
+    // outside a private folder of its own.
+    void unusableTemporaryFolder_data() {
+        QTest::addColumn<QString>("tmpdir");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing") << path("no/such/tmp") << "cannot make a private working folder";
+        QTest::newRow("a file") << pdf("three.pdf") << "cannot make a private working folder";
+        QTest::newRow("relative") << "tmp-relative"
+                                  << "is not an absolute path";
+    }
+
+    void unusableTemporaryFolder() {
+        QFETCH(QString, tmpdir);
+        QFETCH(QString, message);
+        const QString out = path("out-tmp");
+        const QStringList rootBefore = QDir("/").entryList(QDir::AllEntries | QDir::Hidden);
+        const Run r = run({"--output", out, pdf("three.pdf")}, {}, {{"TMPDIR", tmpdir}});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QCOMPARE(QDir("/").entryList(QDir::AllEntries | QDir::Hidden), rootBefore);
+        QVERIFY(!QFileInfo::exists(path("no")));
+        QCOMPARE(QDir(out + "/three").entryList(QDir::Files), QStringList());
     }
 
     void helpAndVersion() {
