@@ -21,6 +21,94 @@ int TiffIndexOf(const QString& name) {
     return int(names.indexOf(name.toLower()));
 }
 
+const QStringList ValuedOptions = {"--format", "--dpi",   "--quality",
+                                   "--tiff",   "--pages", "--output"};
+
+// --pages: A-B, A-, -B or N with A <= B. Returns an error text or empty.
+QString ParsePages(const QString& value, BatchOptions& o) {
+    static const QRegularExpression range(QStringLiteral("^([0-9]*)(-([0-9]*))?$"));
+    const QRegularExpressionMatch match = range.match(value);
+    const QString first = match.captured(1);
+    const QString last = match.hasCaptured(2) ? match.captured(3) : first;
+    if (!match.hasMatch() || (first.isEmpty() && last.isEmpty()) ||
+        (!first.isEmpty() && !InRange(first, 1, 999999999)) ||
+        (!last.isEmpty() && !InRange(last, 1, 999999999)) ||
+        (!first.isEmpty() && !last.isEmpty() && last.toInt() < first.toInt()))
+        return QStringLiteral("--pages takes A-B, A-, -B or N with A <= B");
+    o.firstPage = first.isEmpty() ? QString() : QString::number(first.toInt());
+    o.lastPage = last.isEmpty() ? QString() : QString::number(last.toInt());
+    return QString();
+}
+
+// An option that takes a value. Returns an error text or empty.
+QString ApplyValued(const QString& option, const QString& value, BatchOptions& o) {
+    if (option == QStringLiteral("--format")) {
+        const qsizetype index = FormatNames.indexOf(value.toUpper());
+        if (index < 0)
+            return QStringLiteral("unknown format '%1'").arg(value);
+        o.format = FormatNames.at(index);
+    } else if (option == QStringLiteral("--dpi")) {
+        if (!InRange(value, 1, 9600))
+            return QStringLiteral("--dpi must be a whole number from 1 to 9600");
+        o.dpi = QString::number(value.toInt());
+    } else if (option == QStringLiteral("--quality")) {
+        if (!InRange(value, 1, 100))
+            return QStringLiteral("--quality must be a whole number from 1 to 100");
+        o.quality = QString::number(value.toInt());
+    } else if (option == QStringLiteral("--tiff")) {
+        const int index = TiffIndexOf(value);
+        if (index < 0)
+            return QStringLiteral("unknown TIFF compression '%1'").arg(value);
+        o.tiffIndex = index;
+    } else if (option == QStringLiteral("--pages")) {
+        return ParsePages(value, o);
+    } else if (option == QStringLiteral("--output")) {
+        if (value.isEmpty())
+            return QStringLiteral("--output needs a folder");
+        o.output = value;
+    }
+    return QString();
+}
+
+// An option without a value. Returns an error text or empty.
+QString ApplyFlag(const QString& option, BatchOptions& o) {
+    if (option == QStringLiteral("--gray"))
+        o.gray = true;
+    else if (option == QStringLiteral("--color"))
+        o.gray = false;
+    else if (option == QStringLiteral("--mono"))
+        o.mono = true;
+    else if (option == QStringLiteral("--multipage"))
+        o.multiPage = true;
+    else if (option == QStringLiteral("--separate"))
+        o.multiPage = false;
+    else if (option == QStringLiteral("--password-stdin"))
+        o.passwordFromStdin = true;
+    else if (option == QStringLiteral("--save-options"))
+        o.saveOptions = true;
+    else if (option == QStringLiteral("--help"))
+        o.help = true;
+    else if (option == QStringLiteral("--version"))
+        o.version = true;
+    else if (option == QStringLiteral("--password"))
+        return QStringLiteral("passwords are not taken as arguments (they would show in the "
+                              "process list); use --password-stdin");
+    else
+        return QStringLiteral("unknown option %1").arg(option);
+    return QString();
+}
+
+// What no single option can tell.
+QString CheckCombination(const BatchOptions& o) {
+    if (o.mono && o.gray.has_value())
+        return QStringLiteral("--mono cannot be combined with --gray or --color");
+    if (o.mono && o.format.has_value() && *o.format != QStringLiteral("TIFF"))
+        return QStringLiteral("--mono writes TIFF images");
+    if (!o.help && !o.version && o.inputs.isEmpty())
+        return QStringLiteral("no PDF files or folders given");
+    return QString();
+}
+
 } // namespace
 
 QString BatchUsage() {
@@ -52,103 +140,38 @@ QString BatchUsage() {
 BatchParse ParseBatchArguments(const QStringList& arguments) {
     BatchParse parse;
     BatchOptions& o = parse.options;
-    const auto fail = [&](const QString& text) {
-        parse.error = text;
-        return parse;
-    };
     bool optionsEnded = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        QString argument = arguments.at(i);
-        if (optionsEnded || !argument.startsWith(QStringLiteral("--"))) {
-            o.inputs.append(argument);
+    for (qsizetype i = 0; i < arguments.size() && parse.error.isEmpty(); ++i) {
+        QString option = arguments.at(i);
+        if (optionsEnded || !option.startsWith(QStringLiteral("--"))) {
+            o.inputs.append(option);
             continue;
         }
-        if (argument == QStringLiteral("--")) {
+        if (option == QStringLiteral("--")) {
             optionsEnded = true;
             continue;
         }
-        QString value;
-        bool hasValue = false;
-        const qsizetype equals = argument.indexOf(QLatin1Char('='));
-        if (equals > 0) {
-            value = argument.mid(equals + 1);
-            argument = argument.left(equals);
-            hasValue = true;
+        // "--opt=value" and "--opt value" both work.
+        const qsizetype equals = option.indexOf(QLatin1Char('='));
+        const bool inline_ = equals > 0;
+        QString value = inline_ ? option.mid(equals + 1) : QString();
+        if (inline_)
+            option = option.left(equals);
+        if (!ValuedOptions.contains(option)) {
+            parse.error =
+                inline_ ? QStringLiteral("%1 takes no value").arg(option) : ApplyFlag(option, o);
+            continue;
         }
-        static const QStringList valued = {"--format", "--dpi",   "--quality",
-                                           "--tiff",   "--pages", "--output"};
-        if (valued.contains(argument) && !hasValue) {
-            if (i + 1 >= arguments.size())
-                return fail(QStringLiteral("%1 needs a value").arg(argument));
+        if (!inline_) {
+            if (i + 1 >= arguments.size()) {
+                parse.error = QStringLiteral("%1 needs a value").arg(option);
+                continue;
+            }
             value = arguments.at(++i);
-        } else if (!valued.contains(argument) && hasValue) {
-            return fail(QStringLiteral("%1 takes no value").arg(argument));
         }
-
-        if (argument == QStringLiteral("--format")) {
-            const qsizetype index = FormatNames.indexOf(value.toUpper());
-            if (index < 0)
-                return fail(QStringLiteral("unknown format '%1'").arg(value));
-            o.format = FormatNames.at(index);
-        } else if (argument == QStringLiteral("--dpi")) {
-            if (!InRange(value, 1, 9600))
-                return fail(QStringLiteral("--dpi must be a whole number from 1 to 9600"));
-            o.dpi = QString::number(value.toInt());
-        } else if (argument == QStringLiteral("--quality")) {
-            if (!InRange(value, 1, 100))
-                return fail(QStringLiteral("--quality must be a whole number from 1 to 100"));
-            o.quality = QString::number(value.toInt());
-        } else if (argument == QStringLiteral("--tiff")) {
-            const int index = TiffIndexOf(value);
-            if (index < 0)
-                return fail(QStringLiteral("unknown TIFF compression '%1'").arg(value));
-            o.tiffIndex = index;
-        } else if (argument == QStringLiteral("--pages")) {
-            static const QRegularExpression range(QStringLiteral("^([0-9]*)(-([0-9]*))?$"));
-            const QRegularExpressionMatch match = range.match(value);
-            const QString first = match.captured(1);
-            const QString last = match.hasCaptured(2) ? match.captured(3) : first;
-            if (!match.hasMatch() || (first.isEmpty() && last.isEmpty()) ||
-                (!first.isEmpty() && !InRange(first, 1, 999999999)) ||
-                (!last.isEmpty() && !InRange(last, 1, 999999999)) ||
-                (!first.isEmpty() && !last.isEmpty() && last.toInt() < first.toInt()))
-                return fail(QStringLiteral("--pages takes A-B, A-, -B or N with A <= B"));
-            o.firstPage = first.isEmpty() ? QString() : QString::number(first.toInt());
-            o.lastPage = last.isEmpty() ? QString() : QString::number(last.toInt());
-        } else if (argument == QStringLiteral("--output")) {
-            if (value.isEmpty())
-                return fail(QStringLiteral("--output needs a folder"));
-            o.output = value;
-        } else if (argument == QStringLiteral("--gray")) {
-            o.gray = true;
-        } else if (argument == QStringLiteral("--color")) {
-            o.gray = false;
-        } else if (argument == QStringLiteral("--mono")) {
-            o.mono = true;
-        } else if (argument == QStringLiteral("--multipage")) {
-            o.multiPage = true;
-        } else if (argument == QStringLiteral("--separate")) {
-            o.multiPage = false;
-        } else if (argument == QStringLiteral("--password-stdin")) {
-            o.passwordFromStdin = true;
-        } else if (argument == QStringLiteral("--save-options")) {
-            o.saveOptions = true;
-        } else if (argument == QStringLiteral("--help")) {
-            o.help = true;
-        } else if (argument == QStringLiteral("--version")) {
-            o.version = true;
-        } else if (argument == QStringLiteral("--password")) {
-            return fail(QStringLiteral("passwords are not taken as arguments (they would show "
-                                       "in the process list); use --password-stdin"));
-        } else {
-            return fail(QStringLiteral("unknown option %1").arg(argument));
-        }
+        parse.error = ApplyValued(option, value, o);
     }
-    if (o.mono && o.gray.has_value())
-        return fail(QStringLiteral("--mono cannot be combined with --gray or --color"));
-    if (o.mono && o.format.has_value() && *o.format != QStringLiteral("TIFF"))
-        return fail(QStringLiteral("--mono writes TIFF images"));
-    if (!o.help && !o.version && o.inputs.isEmpty())
-        return fail(QStringLiteral("no PDF files or folders given"));
+    if (parse.error.isEmpty())
+        parse.error = CheckCombination(o);
     return parse;
 }

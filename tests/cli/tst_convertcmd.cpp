@@ -194,6 +194,7 @@ private slots:
         const Run r = run(arguments);
         QCOMPARE(r.status, 2);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QVERIFY(r.err.endsWith("Try 'pixolund convert --help'.\n"));
     }
 
     // Defaults come from the stored options; --save-options stores the ones used.
