@@ -35,6 +35,7 @@ public:
     explicit Fd(int fd = -1) : m_fd(fd) {}
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : m_fd(other.release()) {}
     ~Fd() { reset(); }
     int get() const { return m_fd; }
     int release() {
@@ -154,6 +155,156 @@ QString normaliseLines(const QString& text) {
     return result;
 }
 
+// The child's standard output and standard error, both into one pipe.
+struct OutputPipe {
+    Fd readEnd;
+    Fd writeEnd;
+};
+
+OutputPipe makeOutputPipe() {
+    // Close-on-exec on both ends: a child started by another thread at the same moment must not
+    // inherit our write end, or we would never see end-of-file.
+    int ends[2];
+    RaiseIfFailed(::pipe2(ends, O_CLOEXEC) == 0);
+    OutputPipe pipe;
+    pipe.readEnd.reset(ends[0]);
+    pipe.writeEnd.reset(ends[1]);
+    pipe.readEnd.reset(aboveStandard(pipe.readEnd.release()));
+    RaiseIfFailed(pipe.readEnd.get() >= 0);
+    pipe.writeEnd.reset(aboveStandard(pipe.writeEnd.release()));
+    RaiseIfFailed(pipe.writeEnd.get() >= 0);
+    return pipe;
+}
+
+// Starts the program with `output` as its standard output and standard error; returns its id.
+pid_t spawnWritingTo(const QByteArray& program, const QStringList& args, int output) {
+    std::vector<QByteArray> nativeArgs;
+    nativeArgs.reserve(size_t(args.size()));
+    for (const QString& arg : args)
+        nativeArgs.push_back(toAnsi(arg));
+    std::vector<char*> argv;
+    for (QByteArray& arg : nativeArgs)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    int rc = posix_spawn_file_actions_init(&actions);
+    if (rc != 0)
+        throw SystemError(systemErrorText(rc));
+    rc = posix_spawnattr_init(&attributes);
+    if (rc != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        throw SystemError(systemErrorText(rc));
+    }
+    // dup2 clears close-on-exec on the copies only.
+    posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output, STDERR_FILENO);
+    // The child starts with no blocked signals and a default SIGPIPE, whatever this thread has.
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    // glibc's posix_spawn reports a failed exec (ENOENT, EACCES, ENOEXEC ...) as its result.
+    pid_t pid = -1;
+    rc = ::posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (rc != 0)
+        throw SystemError(systemErrorText(rc));
+    return pid;
+}
+
+// The time limit of one run, counted from its construction; none for a negative limit.
+class Deadline {
+public:
+    explicit Deadline(int limitMs)
+        : m_limitMs(limitMs), m_start(std::chrono::steady_clock::now()) {}
+    bool limited() const { return m_limitMs >= 0; }
+    // Milliseconds left; -1 without a limit.
+    int remainingMs() const {
+        if (!limited())
+            return -1;
+        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - m_start)
+                               .count();
+        return int(std::max<long long>(0, m_limitMs - spent));
+    }
+
+private:
+    int m_limitMs;
+    std::chrono::steady_clock::time_point m_start;
+};
+
+struct Output {
+    QByteArray bytes;
+    bool timedOut = false;
+    int readError = 0;
+};
+
+// Reads until end-of-file, a read error or the deadline, whichever comes first.
+Output readUntilEnd(int fd, const Deadline& deadline) {
+    Output output;
+    char buffer[65536];
+    for (;;) {
+        pollfd ready{fd, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, deadline.remainingMs());
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled == 0) {
+            output.timedOut = true;
+            return output;
+        }
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got > 0) {
+            output.bytes.append(buffer, got);
+        } else if (got == 0) {
+            return output;
+        } else if (errno != EINTR) {
+            output.readError = errno;
+            return output;
+        }
+    }
+}
+
+void killChild(pid_t pid) {
+    ::kill(pid, SIGKILL);
+}
+
+// Reaps the child and returns its wait status. A child may close its output and still run on;
+// the deadline covers that wait too, and *timedOut is set when it had to be killed for it.
+int waitForExit(pid_t pid, const Deadline& deadline, bool* timedOut) {
+    int status = 0;
+    pid_t waited;
+    for (;;) {
+        waited = ::waitpid(pid, &status, *timedOut || !deadline.limited() ? 0 : WNOHANG);
+        if (waited < 0 && errno == EINTR)
+            continue;
+        if (waited != 0)
+            break;
+        if (deadline.remainingMs() == 0) {
+            killChild(pid);
+            *timedOut = true;
+        } else {
+            ::usleep(10000);
+        }
+    }
+    RaiseIfFailed(waited == pid);
+    return status;
+}
+
+// A child killed by a signal gets 128 + the signal number, as a shell reports it.
+quint32 exitCodeOf(int status) {
+    if (WIFEXITED(status))
+        return quint32(WEXITSTATUS(status));
+    if (WIFSIGNALED(status))
+        return 128u + quint32(WTERMSIG(status));
+    return 0;
+}
 } // namespace
 
 QStringList SplitCommandLine(const QString& commandLine) {
@@ -241,124 +392,24 @@ CaptureResult RunAndCapture(const QString& commandLine, int timeLimitMs) {
         throw SystemError(systemErrorText(args.isEmpty() ? EINVAL : ENOENT));
     const QByteArray program = locateProgram(args.first());
 
-    std::vector<QByteArray> nativeArgs;
-    nativeArgs.reserve(size_t(args.size()));
-    for (const QString& arg : args)
-        nativeArgs.push_back(toAnsi(arg));
-    std::vector<char*> argv;
-    for (QByteArray& arg : nativeArgs)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    OutputPipe pipe = makeOutputPipe();
+    const pid_t pid = spawnWritingTo(program, args, pipe.writeEnd.get());
+    pipe.writeEnd.reset();
 
-    // Close-on-exec on both ends: a child started by another thread at the same moment must not
-    // inherit our write end, or we would never see end-of-file.
-    int ends[2];
-    RaiseIfFailed(::pipe2(ends, O_CLOEXEC) == 0);
-    Fd readEnd(ends[0]);
-    Fd writeEnd(ends[1]);
-    readEnd.reset(aboveStandard(readEnd.release()));
-    RaiseIfFailed(readEnd.get() >= 0);
-    writeEnd.reset(aboveStandard(writeEnd.release()));
-    RaiseIfFailed(writeEnd.get() >= 0);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    int rc = posix_spawn_file_actions_init(&actions);
-    if (rc != 0)
-        throw SystemError(systemErrorText(rc));
-    rc = posix_spawnattr_init(&attributes);
-    if (rc != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        throw SystemError(systemErrorText(rc));
-    }
-    // dup2 clears close-on-exec on the copies only.
-    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDERR_FILENO);
-    // The child starts with no blocked signals and a default SIGPIPE, whatever this thread has.
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    // glibc's posix_spawn reports a failed exec (ENOENT, EACCES, ENOEXEC ...) as its result.
-    pid_t pid = -1;
-    rc = ::posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (rc != 0)
-        throw SystemError(systemErrorText(rc));
-    writeEnd.reset();
-
-    const auto start = std::chrono::steady_clock::now();
-    // Milliseconds left before the limit; -1 without one.
-    const auto remaining = [&]() -> int {
-        if (timeLimitMs < 0)
-            return -1;
-        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now() - start)
-                               .count();
-        return int(std::max<long long>(0, timeLimitMs - spent));
-    };
-    bool timedOut = false;
-    const auto killChild = [&] {
-        ::kill(pid, SIGKILL);
-        timedOut = true;
-    };
-
-    QByteArray collected;
-    int readError = 0;
-    char buffer[65536];
-    while (!timedOut) {
-        pollfd ready{readEnd.get(), POLLIN, 0};
-        const int left = remaining();
-        const int polled = ::poll(&ready, 1, left);
-        if (polled < 0 && errno == EINTR)
-            continue;
-        if (polled == 0) {
-            killChild();
-            break;
-        }
-        const ssize_t got = ::read(readEnd.get(), buffer, sizeof buffer);
-        if (got > 0) {
-            collected.append(buffer, got);
-        } else if (got == 0) {
-            break;
-        } else if (errno != EINTR) {
-            readError = errno;
-            break;
-        }
-    }
-    readEnd.reset();
-
-    // A child may close its output and still run on; the limit covers that wait too.
-    int status = 0;
-    pid_t waited;
-    for (;;) {
-        waited = ::waitpid(pid, &status, timedOut || timeLimitMs < 0 ? 0 : WNOHANG);
-        if (waited < 0 && errno == EINTR)
-            continue;
-        if (waited != 0)
-            break;
-        if (remaining() == 0)
-            killChild();
-        else
-            ::usleep(10000);
-    }
-    RaiseIfFailed(waited == pid);
-    if (readError != 0)
-        throw SystemError(systemErrorText(readError));
+    const Deadline deadline(timeLimitMs);
+    Output output = readUntilEnd(pipe.readEnd.get(), deadline);
+    pipe.readEnd.reset();
+    if (output.timedOut)
+        killChild(pid);
+    const int status = waitForExit(pid, deadline, &output.timedOut);
+    if (output.readError != 0)
+        throw SystemError(systemErrorText(output.readError));
 
     CaptureResult result;
-    result.timedOut = timedOut;
-    if (WIFEXITED(status))
-        result.exitCode = quint32(WEXITSTATUS(status));
-    else if (WIFSIGNALED(status))
-        result.exitCode = 128u + quint32(WTERMSIG(status));
-    if (!collected.isEmpty())
-        result.output = normaliseLines(decode(collected));
+    result.timedOut = output.timedOut;
+    result.exitCode = exitCodeOf(status);
+    if (!output.bytes.isEmpty())
+        result.output = normaliseLines(decode(output.bytes));
     return result;
 }
 
