@@ -46,6 +46,8 @@ private slots:
     void argumentsReachChild_data();
     void argumentsReachChild();
     void ownFolderBeforePath();
+    void timeLimit_data();
+    void timeLimit();
     void concurrentCaptures();
 
     void singleInstanceAcrossProcesses();
@@ -278,6 +280,29 @@ void ProcessTest::ownFolderBeforePath() {
     qputenv("PATH", oldPath);
     QCOMPARE(fromPath, 3u);
     QCOMPARE(fromOwnFolder, 0u);
+}
+
+void ProcessTest::timeLimit_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("timedOut");
+    QTest::addColumn<quint32>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("ends in time") << "echochild exit 3" << false << 3u << "";
+    QTest::newRow("still writing: killed, output kept")
+        << R"(sh -c "echo begun; exec sleep 60")" << true << 128u + 9u << "begun\r\n";
+    QTest::newRow("output closed, still running: killed")
+        << R"(sh -c "exec sleep 60 >/dev/null 2>&1")" << true << 128u + 9u << "";
+}
+
+void ProcessTest::timeLimit() {
+    QFETCH(QString, command);
+    QFETCH(bool, timedOut);
+    QFETCH(quint32, exitCode);
+    QFETCH(QString, output);
+    const CaptureResult result = RunAndCapture(command, timedOut ? 300 : 60000);
+    QCOMPARE(result.timedOut, timedOut);
+    QCOMPARE(result.exitCode, exitCode);
+    QCOMPARE(result.output, output);
 }
 
 void ProcessTest::concurrentCaptures() {
