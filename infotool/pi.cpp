@@ -5,7 +5,7 @@
 //
 // Exit codes: 0 read; 1 user password missing or wrong ("Incorrect password");
 // 2 anything else that keeps the file from being read; 3 the time limit ran out.
-#include "render/library/pdfcore.h"
+#include "render/common/pdfcore.h"
 
 #include <cctype>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "render/library/outputnames.h"
+#include "render/common/outputnames.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-// How the rendering library names what it writes.
+// How the rendering library and its companion name what they write.
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-#include "render/library/pdfcore.h"
+#include "render/common/pdfcore.h"
 
 #include <cerrno>
 #include <fcntl.h>

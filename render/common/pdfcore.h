@@ -1,4 +1,4 @@
-// Opening PDFs with MuPDF the way both the rendering library and the information tool need it:
+// Opening PDFs with MuPDF the way both the rendering companion and the information tool need it:
 // a quiet context, passwords tried in both 8-bit encodings, and the page count the document
 // really has (damaged files can claim absurd counts).
 #pragma once

@@ -1,22 +1,34 @@
 // What the rendering library and its companion process say to each other over the socket the
-// companion finds as descriptor kChannelFd.
+// companion finds as descriptor kChannelFd. Both ends encode and decode only through here, so
+// they cannot drift apart; the version in the request makes a companion from another build
+// refuse the call instead of misreading it.
 //
 // Library -> companion, once: the request (encodeRequest), then end of stream.
-// Companion -> library, one text line each:
+// Companion -> library, one line each (encodeReport):
 //   "R <pageCount> <first> <last>"  the clamped range, before any file is written
 //   "B <page>"                       the page is being rendered; its temporary file may appear.
-//                                    Sent again after each band of a page drawn in bands: the
-//                                    page's time limit counts from the latest one
+//                                    Sent again while the page waits for others
+//   "B <page> <bandsDone> <bands>"   of a page drawn in bands, after each band; <bands> counts
+//                                    every pass the writer makes over the rows
+//                                    Any B restarts the page's time limit.
 //   "D <page>"                       the page is complete (renamed, or in the multi-page TIFF)
+//   "T <hex>"                        a temporary file is about to be created; the path in
+//                                    lower-case hex, so it may hold any byte
 //   "X <errno>"                      the call's result; the companion then exits
+// Numbers are decimal, unsigned and without leading zeros.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace pxraster {
 
 constexpr int kChannelFd = 3;
+constexpr int32_t kProtocolVersion = 1;
+// No report is longer: a path of PATH_MAX bytes takes 8 KB as hex.
+constexpr size_t kMaxReportBytes = 64 * 1024;
 
 struct Request {
     std::string pdfPath;
@@ -25,65 +37,46 @@ struct Request {
     bool hasPassword = false;
     int32_t xDpi = 0, yDpi = 0, bitsPerPixel = 0, tiffCompression = 0, jpegQuality = 0,
             grayscale = 0, allInOne = 0, firstPage = 0, lastPage = 0;
+
+    bool operator==(const Request&) const = default;
 };
 
-// Every field as "<length>:<bytes>", so paths and passwords may hold any byte.
-inline std::string encodeRequest(const Request& r) {
-    std::string out;
-    auto field = [&out](const std::string& value) {
-        out += std::to_string(value.size());
-        out += ':';
-        out += value;
-    };
-    field(r.pdfPath);
-    field(r.targetPath);
-    field(r.hasPassword ? "1" : "0");
-    field(r.password);
-    for (int32_t n : {r.xDpi, r.yDpi, r.bitsPerPixel, r.tiffCompression, r.jpegQuality, r.grayscale,
-                      r.allInOne, r.firstPage, r.lastPage})
-        field(std::to_string(n));
-    return out;
-}
+// Every field as "<length>:<bytes>", so paths and passwords may hold any byte; the first field
+// is kProtocolVersion.
+std::string encodeRequest(const Request& request);
+// False for anything encodeRequest of this version would not have written.
+bool decodeRequest(std::string_view in, Request& request);
 
-inline bool decodeRequest(const std::string& in, Request& r) {
-    size_t pos = 0;
-    auto field = [&](std::string& value) {
-        const size_t colon = in.find(':', pos);
-        if (colon == std::string::npos || colon == pos || colon - pos > 9)
-            return false;
-        size_t length = 0;
-        for (size_t i = pos; i < colon; ++i) {
-            if (in[i] < '0' || in[i] > '9')
-                return false;
-            length = length * 10 + static_cast<size_t>(in[i] - '0');
-        }
-        if (in.size() - colon - 1 < length)
-            return false;
-        value = in.substr(colon + 1, length);
-        pos = colon + 1 + length;
-        return true;
-    };
-    auto number = [&](int32_t& value) {
-        std::string text;
-        if (!field(text))
-            return false;
-        try {
-            size_t used = 0;
-            value = static_cast<int32_t>(std::stol(text, &used));
-            return used == text.size();
-        } catch (...) {
-            return false;
-        }
-    };
-    std::string flag;
-    if (!field(r.pdfPath) || !field(r.targetPath) || !field(flag) || !field(r.password))
-        return false;
-    r.hasPassword = flag == "1";
-    for (int32_t* n : {&r.xDpi, &r.yDpi, &r.bitsPerPixel, &r.tiffCompression, &r.jpegQuality,
-                       &r.grayscale, &r.allInOne, &r.firstPage, &r.lastPage})
-        if (!number(*n))
-            return false;
-    return pos == in.size();
-}
+enum class ReportKind : char {
+    Range = 'R',
+    Busy = 'B',
+    Done = 'D',
+    Temporary = 'T',
+    Result = 'X',
+};
+
+struct Report {
+    ReportKind kind = ReportKind::Result;
+    int32_t pageCount = 0, first = 0, last = 0; // Range
+    int32_t page = 0;                           // Busy, Done
+    int32_t bandsDone = 0, bandCount = 0;       // Busy; bandCount 0: no band reported
+    std::string path;                           // Temporary
+    int32_t result = 0;                         // Result: 0 or an errno value
+
+    static Report range(int32_t pageCount, int32_t first, int32_t last);
+    static Report busy(int32_t page, int32_t bandsDone = 0, int32_t bandCount = 0);
+    static Report done(int32_t page);
+    static Report temporary(std::string path);
+    static Report finished(int32_t result);
+
+    bool operator==(const Report&) const = default;
+};
+
+// One line, its '\n' included.
+std::string encodeReport(const Report& report);
+// `line` is one line with its '\n'. False, leaving `report` alone, for anything encodeReport
+// would not have written of a report that makes sense (a range ending before it starts, more
+// bands done than there are).
+bool decodeReport(std::string_view line, Report& report);
 
 } // namespace pxraster

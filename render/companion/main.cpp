@@ -4,12 +4,12 @@
 // own MuPDF context clone and document, so no MuPDF object is shared between threads), writes
 // the images and reports its progress and result as lines on the same channel. It never writes
 // to stdout or stderr: the library hands it /dev/null for both.
+#include "render/common/envnumber.h"
+#include "render/common/outputnames.h"
+#include "render/common/pdfcore.h"
+#include "render/common/protocol.h"
 #include "render/companion/pageraster.h"
 #include "render/companion/pxcodec.h"
-#include "render/library/envnumber.h"
-#include "render/library/outputnames.h"
-#include "render/library/pdfcore.h"
-#include "render/library/protocol.h"
 
 #include <algorithm>
 #include <atomic>
@@ -46,47 +46,18 @@ constexpr size_t kKeptBufferBytes = size_t{32} << 20; // a worker's bitmap kept 
 // Lines to the library. A library that went away ends this process: nobody waits for the pages.
 class Reporter {
 public:
-    void line(char kind, long value) {
-        char text[32];
-        const int n = std::snprintf(text, sizeof text, "%c %ld\n", kind, value);
+    void send(const Report& report) {
+        const std::string line = encodeReport(report);
         std::lock_guard<std::mutex> lock(mutex_);
-        for (int sent = 0; sent < n;) {
+        for (size_t sent = 0; sent < line.size();) {
             const ssize_t w =
-                ::send(kChannelFd, text + sent, static_cast<size_t>(n - sent), MSG_NOSIGNAL);
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0)
-                _exit(3);
-            sent += static_cast<int>(w);
-        }
-    }
-    // Announced before the file is created, so a library that kills this process knows what
-    // to remove. Hex, so a path may hold any byte, a line break too.
-    void temporary(const std::string& path) {
-        static const char digits[] = "0123456789abcdef";
-        std::string text = "T ";
-        for (unsigned char c : path) {
-            text += digits[c >> 4];
-            text += digits[c & 15];
-        }
-        text += '\n';
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (size_t sent = 0; sent < text.size();) {
-            const ssize_t w =
-                ::send(kChannelFd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+                ::send(kChannelFd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
             if (w < 0 && errno == EINTR)
                 continue;
             if (w <= 0)
                 _exit(3);
             sent += static_cast<size_t>(w);
         }
-    }
-    void range(int pageCount, int first, int last) {
-        char text[64];
-        const int n = std::snprintf(text, sizeof text, "R %d %d %d\n", pageCount, first, last);
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (::send(kChannelFd, text, static_cast<size_t>(n), MSG_NOSIGNAL) != n)
-            _exit(3);
     }
 
 private:
@@ -123,7 +94,7 @@ struct Job {
     template <typename Ready>
     void waitFor(std::unique_lock<std::mutex>& lock, int pageNumber, Ready ready) {
         while (!changed.wait_for(lock, std::chrono::seconds(1), ready))
-            reporter->line('B', pageNumber);
+            reporter->send(Report::busy(pageNumber));
     }
 
     void fail(int code) {
@@ -168,7 +139,9 @@ int writeTemporary(const std::string& finalPath, Reporter& reporter, std::string
     int rc = EEXIST;
     for (int attempt = 0; attempt < 16 && rc == EEXIST; ++attempt) {
         *tempPath = temporaryName(finalPath);
-        reporter.temporary(*tempPath);
+        // Announced before the file is created, so a library that kills this process knows
+        // what to remove.
+        reporter.send(Report::temporary(*tempPath));
         rc = write(*tempPath);
     }
     return rc;
@@ -211,7 +184,9 @@ int renderAndWrite(fz_context* ctx, pdf_document* doc, int pageNumber, Job& job,
                    pxcodec::RawBuffer& buffer) {
     PageRaster raster(
         ctx, job.raster, buffer, [&job] { return job.stop.load(); },
-        [&job, pageNumber] { job.reporter->line('B', pageNumber); });
+        [&job, pageNumber](int bandsDone, int bandCount) {
+            job.reporter->send(Report::busy(pageNumber, bandsDone, bandCount));
+        });
     int rc = raster.load(doc, pageNumber);
     if (rc == 0)
         rc =
@@ -256,7 +231,7 @@ void runWorker(Job& job, pdf_document* handed) {
         const int pageNumber = job.nextPage.fetch_add(1);
         if (pageNumber > job.lastPage)
             break;
-        job.reporter->line('B', pageNumber);
+        job.reporter->send(Report::busy(pageNumber));
         int rc = renderAndWrite(ctx, doc, pageNumber, job, buffer);
         // Kept for the next page while it is page-sized; a huge one is not held on to.
         if (buffer.size() > kKeptBufferBytes)
@@ -265,7 +240,7 @@ void runWorker(Job& job, pdf_document* handed) {
             job.fail(rc);
         } else if (!job.stop) {
             ++job.pagesWritten; // a stopped multi-page TIFF skips the page without an error
-            job.reporter->line('D', pageNumber);
+            job.reporter->send(Report::done(pageNumber));
         }
     }
     dropDocument(ctx, doc);
@@ -449,6 +424,7 @@ int rasterize(const Request& request, Reporter& reporter) {
     job->options.jpeg_quality = request.jpegQuality;
     job->options.grayscale = grey ? 1 : 0;
     job->options.exclusive = 1;
+    job->raster.bandPasses = std::max(1, px_band_passes(job->target.format.c_str(), &job->options));
 
     ContextHolder holder;
     holder.lockContext = holder.locks.context();
@@ -478,10 +454,12 @@ int rasterize(const Request& request, Reporter& reporter) {
         pdf_drop_document(holder.ctx, opened.doc);
         return rc;
     }
-    reporter.range(job->pageCount, first, job->lastPage);
+    reporter.send(Report::range(job->pageCount, first, job->lastPage));
     return renderRange(*job, opened.doc, first);
 }
 
+// False for a request this build cannot read, one of another protocol version too: the
+// library then sees no result and fails the call.
 bool readRequest(Request& request) {
     std::string text;
     char buffer[4096];
@@ -522,6 +500,6 @@ int main() {
     } catch (...) {
         rc = EIO;
     }
-    reporter.line('X', rc);
+    reporter.send(pxraster::Report::finished(rc));
     return 0;
 }

@@ -23,7 +23,7 @@ fz_irect pageBox(fz_rect bounds, const RasterSettings& settings) {
 }
 
 PageRaster::PageRaster(fz_context* ctx, const RasterSettings& settings, pxcodec::RawBuffer& buffer,
-                       std::function<bool()> stopped, std::function<void()> bandDone)
+                       std::function<bool()> stopped, BandDone bandDone)
     : m_ctx(ctx), m_settings(settings), m_stopped(std::move(stopped)),
       m_bandDone(std::move(bandDone)), m_buffer(buffer) {
     m_bands.fetch = fetch;
@@ -55,9 +55,13 @@ int PageRaster::load(pdf_document* doc, int pageNumber) {
     if (w * 3 > kMaxRowBytes || h > INT_MAX)
         return EFBIG;
     const auto rowBytes = static_cast<size_t>(w) * 3;
-    if (rowBytes * static_cast<size_t>(h) > m_settings.wholeBytes)
+    if (rowBytes * static_cast<size_t>(h) > m_settings.wholeBytes) {
         m_bandRows = static_cast<int>(
             std::clamp<size_t>(m_settings.bandBytes / rowBytes, 1, static_cast<size_t>(h)));
+        const long long bands = (h + m_bandRows - 1) / m_bandRows;
+        m_bandDrawings = static_cast<int>(
+            std::min<long long>(bands * std::max(1, m_settings.bandPasses), INT_MAX));
+    }
     m_ctm = fz_scale(m_settings.xScale, m_settings.yScale);
     return 0;
 }
@@ -157,8 +161,9 @@ int PageRaster::drawBand(int band) {
     if (code != FZ_ERROR_NONE)
         return errnoForMuPdf(code);
     m_band = band;
+    m_bandsDrawn = std::min(m_bandsDrawn + 1, m_bandDrawings);
     if (m_bandDone)
-        m_bandDone();
+        m_bandDone(m_bandsDrawn, m_bandDrawings);
     return 0;
 }
 

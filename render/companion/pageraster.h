@@ -21,6 +21,7 @@ struct RasterSettings {
     int xDpi = 72, yDpi = 72;
     size_t wholeBytes = 0; // pages whose RGB bitmap is at most this are drawn whole
     size_t bandBytes = 0;  // larger ones in bands of about this many bytes of RGB
+    int bandPasses = 1;    // how often the writer usually reads the bands (px_band_passes)
 };
 
 // The pixel box a page gets at the settings' scale.
@@ -28,10 +29,13 @@ fz_irect pageBox(fz_rect bounds, const RasterSettings& settings);
 
 class PageRaster {
 public:
-    // `stopped` is asked between bands; `bandDone` is told after each band. The bitmap is drawn
-    // into `buffer`, which the caller keeps from page to page.
+    // `stopped` is asked between bands; `bandDone` is told after each band how many of how many
+    // band drawings are done, counting every pass of the writer: the first count only grows
+    // (it stays at the second when a writer reads the bands more often than usual). The bitmap
+    // is drawn into `buffer`, which the caller keeps from page to page.
+    using BandDone = std::function<void(int bandsDone, int bandCount)>;
     PageRaster(fz_context* ctx, const RasterSettings& settings, pxcodec::RawBuffer& buffer,
-               std::function<bool()> stopped, std::function<void()> bandDone);
+               std::function<bool()> stopped, BandDone bandDone);
     ~PageRaster();
     PageRaster(const PageRaster&) = delete;
     PageRaster& operator=(const PageRaster&) = delete;
@@ -62,14 +66,16 @@ private:
     fz_context* m_ctx;
     RasterSettings m_settings;
     std::function<bool()> m_stopped;
-    std::function<void()> m_bandDone;
+    BandDone m_bandDone;
     fz_page* m_page = nullptr;
     fz_display_list* m_list = nullptr;
     fz_irect m_box{};
     fz_matrix m_ctm{};
     fz_pixmap* m_whole = nullptr;
-    int m_bandRows = 0; // 0: drawn whole
-    int m_band = -1;    // the band in m_buffer
+    int m_bandRows = 0;     // 0: drawn whole
+    int m_band = -1;        // the band in m_buffer
+    int m_bandDrawings = 0; // bands times the writer's usual passes
+    int m_bandsDrawn = 0;
     pxcodec::RawBuffer& m_buffer;
     px_bands m_bands{};
     int m_bandError = 0;

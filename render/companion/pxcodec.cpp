@@ -188,6 +188,17 @@ unsigned long long px_stored_bytes(const char* ext, const px_options* opt, int w
     return format == Format::Unknown ? 0 : storedBytes(format, *opt, 3, width, height);
 }
 
+int px_band_passes(const char* ext, const px_options* opt) {
+    if (ext == nullptr || !validOptions(opt))
+        return 0;
+    const Format format = formatOf(ext);
+    if (format == Format::Unknown)
+        return 0;
+    px_image rgb{};
+    rgb.components = 3;
+    return format == Format::Gif && toneOf(rgb, *opt) == Tone::Colour ? 2 : 1;
+}
+
 int px_tiff_needs_big(unsigned long long stored_bytes) {
     return needsBigTiff(stored_bytes) ? 1 : 0;
 }

@@ -53,6 +53,10 @@ PX_API int px_check_size(const char* ext, const px_options* opt, int width, int 
 /* Bytes the image's samples take uncompressed in the format (1-bit rows packed for TIFF). */
 PX_API unsigned long long px_stored_bytes(const char* ext, const px_options* opt, int width,
                                           int height);
+/* How many times the writer of the format reads the rows of an image in bands: 2 for a colour
+   GIF, whose colours are counted before it is written (one of more than 256 colours takes a
+   third, for its palette), else 1. 0 for an unknown format. */
+PX_API int px_band_passes(const char* ext, const px_options* opt);
 /* 1 when TIFF data of this many stored bytes (see px_stored_bytes) might not fit the classic
    layout's 4 GiB, whatever the compression makes of it. */
 PX_API int px_tiff_needs_big(unsigned long long stored_bytes);

@@ -1,11 +1,12 @@
 // PxRasterizePdf: renders a page range of one PDF into image files. The rendering itself runs
 // in the companion process beside this library, so that a page MuPDF never finishes, a runaway
 // allocation, a crash or a file size limit never reaches the program that loaded us. This side
-// starts the companion, hands it the request, follows the pages it reports, kills it when a
-// page overruns its time or the caller cancels, and removes what a killed companion left.
-#include "render/library/envnumber.h"
-#include "render/library/outputnames.h"
-#include "render/library/protocol.h"
+// starts the companion, hands it the request, follows the pages it reports (PxRasterizeProgress
+// tells them to the caller), kills it when a page overruns its time or the caller cancels, and
+// removes what a killed companion left.
+#include "render/common/envnumber.h"
+#include "render/common/outputnames.h"
+#include "render/common/protocol.h"
 
 #include <algorithm>
 #include <atomic>
@@ -24,6 +25,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <string>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -40,6 +42,8 @@ PxRasterizePdf(const char* pdfPath, const char* targetPath, const char* password
                int32_t jpegQuality, int32_t grayscale, int32_t allInOne, int32_t firstPage,
                int32_t lastPage);
 extern "C" __attribute__((visibility("default"))) void PxCancelRasterize(void);
+extern "C" __attribute__((visibility("default"))) int
+PxRasterizeProgress(int32_t* pagesDone, int32_t* pagesInRange, int32_t* bandThousandths);
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define PX_SANITIZED 1
@@ -87,14 +91,20 @@ void limitMemory(pid_t pid) {
 #endif
 }
 
+// What PxRasterizeProgress tells of a call.
+struct Figures {
+    int32_t pagesDone = 0, pagesInRange = 0, bandThousandths = 0;
+};
+
 // A call in progress; PxCancelRasterize reaches exactly the calls that run when it is made.
 struct Call {
     std::atomic<bool> cancelled{false};
+    Figures figures; // guarded by runningMutex, so a reader sees the three of one moment
     Call* next = nullptr;
 };
 
 std::mutex runningMutex;
-Call* runningCalls = nullptr;
+Call* runningCalls = nullptr; // the most recently started first
 
 class RunningCall {
 public:
@@ -123,6 +133,20 @@ void cancelRunningCalls() {
     std::lock_guard<std::mutex> lock(runningMutex);
     for (Call* call = runningCalls; call; call = call->next)
         call->cancelled = true;
+}
+
+void publish(Call& call, const Figures& figures) {
+    std::lock_guard<std::mutex> lock(runningMutex);
+    call.figures = figures;
+}
+
+// The figures of the most recently started call still running; false when none runs.
+bool latestFigures(Figures& figures) {
+    std::lock_guard<std::mutex> lock(runningMutex);
+    if (!runningCalls)
+        return false;
+    figures = runningCalls->figures;
+    return true;
 }
 
 std::string companionPath() {
@@ -203,63 +227,85 @@ bool sendAll(int fd, const std::string& data) {
 
 // What the companion reported so far.
 struct Progress {
+    struct Page {
+        Clock::time_point latest; // of its latest B report: the time limit counts from here
+        int32_t thousandths = 0;  // of a page in bands, drawn so far
+    };
     bool ranged = false;
-    int pageCount = 0, first = 0, last = 0;
-    std::map<int, Clock::time_point> rendering; // begun, not done: page -> start
-    std::vector<std::string> temporaries;       // every temporary name announced
+    int32_t pageCount = 0, first = 0, last = 0;
+    int32_t pagesDone = 0;
+    std::map<int32_t, Page> rendering;    // begun, not done
+    std::vector<std::string> temporaries; // every temporary name announced
     bool finished = false;
-    int result = 0;
+    int32_t result = 0;
 
-    void take(const std::string& line) {
-        char kind = 0;
-        long a = 0, b = 0, c = 0;
-        if (line.size() < 3 || line[1] != ' ')
-            return;
-        kind = line[0];
-        const int fields = std::sscanf(line.c_str() + 2, "%ld %ld %ld", &a, &b, &c);
-        if (kind == 'R' && fields == 3) {
+    // False for a line the companion of this build never writes.
+    bool take(std::string_view line) {
+        Report report;
+        if (!decodeReport(line, report))
+            return false;
+        switch (report.kind) {
+        case ReportKind::Range:
             ranged = true;
-            pageCount = static_cast<int>(a);
-            first = static_cast<int>(b);
-            last = static_cast<int>(c);
-        } else if (kind == 'B' && fields >= 1) {
-            rendering[static_cast<int>(a)] = Clock::now();
-        } else if (kind == 'D' && fields >= 1) {
-            rendering.erase(static_cast<int>(a));
-        } else if (kind == 'T') {
-            const auto nibble = [](char c) {
-                return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-            };
-            std::string path;
-            for (size_t i = 2; i + 1 < line.size(); i += 2) {
-                const int high = nibble(line[i]);
-                const int low = nibble(line[i + 1]);
-                if (high < 0 || low < 0)
-                    return;
-                path += static_cast<char>(high * 16 + low);
+            pageCount = report.pageCount;
+            first = report.first;
+            last = report.last;
+            break;
+        case ReportKind::Busy: {
+            Page& page = rendering[report.page];
+            page.latest = Clock::now();
+            if (report.bandCount > 0) {
+                const auto drawn =
+                    static_cast<int32_t>(int64_t{report.bandsDone} * 1000 / report.bandCount);
+                page.thousandths = std::max(page.thousandths, drawn);
             }
-            temporaries.push_back(path);
-        } else if (kind == 'X' && fields >= 1) {
-            finished = true;
-            result = static_cast<int>(a);
+            break;
         }
+        case ReportKind::Done:
+            rendering.erase(report.page);
+            ++pagesDone;
+            break;
+        case ReportKind::Temporary:
+            temporaries.push_back(std::move(report.path));
+            break;
+        case ReportKind::Result:
+            finished = true;
+            result = report.result;
+            break;
+        }
+        return true;
+    }
+
+    Figures figures() const {
+        Figures f;
+        f.pagesDone = pagesDone;
+        f.pagesInRange = ranged ? last - first + 1 : 0;
+        int64_t thousandths = 0;
+        for (const auto& [number, page] : rendering)
+            thousandths += page.thousandths;
+        f.bandThousandths = static_cast<int32_t>(std::min<int64_t>(thousandths, INT32_MAX));
+        return f;
     }
 };
 
-// Reads what is there; false at end of stream.
-bool readReports(int fd, std::string& pending, Progress& progress) {
+enum class Reading { More, Ended, Garbled };
+
+// Takes the complete lines that are there.
+Reading readReports(int fd, std::string& pending, Progress& progress) {
     char buffer[4096];
     const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
     if (n < 0)
-        return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK;
+        return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK ? Reading::More
+                                                                         : Reading::Ended;
     if (n == 0)
-        return false;
+        return Reading::Ended;
     pending.append(buffer, static_cast<size_t>(n));
-    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-        progress.take(pending.substr(0, end));
-        pending.erase(0, end + 1);
-    }
-    return true;
+    size_t start = 0;
+    for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
+        if (!progress.take(std::string_view(pending).substr(start, end + 1 - start)))
+            return Reading::Garbled;
+    pending.erase(0, start);
+    return pending.size() < kMaxReportBytes ? Reading::More : Reading::Garbled;
 }
 
 // The temporary files a killed companion may have left: every name it announced that is still
@@ -277,7 +323,7 @@ void reap(pid_t pid, int* status) {
     }
 }
 
-int supervise(const Request& request, const Call& call) {
+int supervise(const Request& request, Call& call) {
     const std::string companion = companionPath();
     if (companion.empty())
         return EIO;
@@ -302,8 +348,16 @@ int supervise(const Request& request, const Call& call) {
     while (!killedFor) {
         pollfd watched{channel.get(), POLLIN, 0};
         const int ready = ::poll(&watched, 1, kPollMs);
-        if (ready > 0 && !readReports(channel.get(), pending, progress))
-            break; // the companion has ended
+        if (ready > 0) {
+            const Reading reading = readReports(channel.get(), pending, progress);
+            publish(call, progress.figures());
+            if (reading == Reading::Ended)
+                break;
+            if (reading == Reading::Garbled) {
+                killedFor = EIO; // a companion of another build: the installation is broken
+                break;
+            }
+        }
         if (ready < 0 && errno != EINTR) {
             killedFor = EIO;
             break;
@@ -313,15 +367,16 @@ int supervise(const Request& request, const Call& call) {
             break;
         }
         const auto now = Clock::now();
-        for (const auto& [page, start] : progress.rendering)
-            if (now - start > std::chrono::milliseconds(timeoutMs))
+        for (const auto& [number, page] : progress.rendering)
+            if (now - page.latest > std::chrono::milliseconds(timeoutMs))
                 killedFor = ETIME;
     }
     if (killedFor) {
         ::kill(pid, SIGKILL);
         // Its last reports tell which temporary files may exist.
         pollfd watched{channel.get(), POLLIN, 0};
-        while (::poll(&watched, 1, 1000) > 0 && readReports(channel.get(), pending, progress)) {
+        while (::poll(&watched, 1, 1000) > 0 &&
+               readReports(channel.get(), pending, progress) == Reading::More) {
         }
     }
     int status = 0;
@@ -397,4 +452,22 @@ extern "C" void PxCancelRasterize(void) {
     } catch (...) {
         // Locking failed: nothing is left to do, and nothing may escape into C code.
     }
+}
+
+extern "C" int PxRasterizeProgress(int32_t* pagesDone, int32_t* pagesInRange,
+                                   int32_t* bandThousandths) {
+    pxraster::Figures figures;
+    bool running = false;
+    try {
+        running = pxraster::latestFigures(figures);
+    } catch (...) {
+        figures = {}; // locking failed: report nothing rather than let it reach C code
+    }
+    if (pagesDone)
+        *pagesDone = figures.pagesDone;
+    if (pagesInRange)
+        *pagesInRange = figures.pagesInRange;
+    if (bandThousandths)
+        *bandThousandths = figures.bandThousandths;
+    return running ? 1 : 0;
 }

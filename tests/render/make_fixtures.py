@@ -123,6 +123,21 @@ def eight_with_heavy_fifth(levels=7, fan=10):
     return pdf_bytes(objects + nested_forms(forms, levels, fan, 144, 72))
 
 
+def busy_pages(pages=10, levels=4, fan=10):
+    """Small pages that each paint fan**levels shapes like heavy_page: a fraction of a second
+    apiece, so the progress of a call can be watched page by page and band by band."""
+    forms = 3 + 2 * pages
+    objects = [b"<< /Type /Catalog /Pages 2 0 R >>",
+               b"<< /Type /Pages /Kids [%s] /Count %d >>"
+               % (b" ".join(b"%d 0 R" % (3 + 2 * i) for i in range(pages)), pages)]
+    for i in range(pages):
+        objects.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 144 72] "
+                       b"/Resources << /XObject << /X %d 0 R >> >> /Contents %d 0 R >>"
+                       % (forms, 4 + 2 * i))
+        objects.append(stream(b"/X Do"))
+    return pdf_bytes(objects + nested_forms(forms, levels, fan, 144, 72))
+
+
 def tiny_tiling(step=b"0.01", size=2000):
     """One large page filled with a tiling pattern whose cell is a hundredth of a point:
     MuPDF paints billions of cells and checks for an abort only between them."""
@@ -317,6 +332,7 @@ def main():
     write("colour-spaces.pdf", colour_spaces())
     write("heavy-page.pdf", heavy_page())
     write("heavy-fifth.pdf", eight_with_heavy_fifth())
+    write("busy-pages.pdf", busy_pages())
     write("tiny-tiling.pdf", tiny_tiling())
     write("damaged-jpeg.pdf", damaged_jpeg())
     # Four pages of 18900 points (262 inches) in a file of a kilobyte or two.

@@ -29,6 +29,7 @@ namespace fs = std::filesystem;
 using RasterizePdfProc = int (*)(const char*, const char*, const char*, int32_t, int32_t, int32_t,
                                  int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t);
 using CancelRasterizeProc = void (*)();
+using RasterizeProgressProc = int (*)(int32_t*, int32_t*, int32_t*);
 using namespace std::chrono_literals;
 
 struct Frame {
@@ -53,6 +54,8 @@ protected:
         ASSERT_NE(rasterize_, nullptr);
         cancel_ = reinterpret_cast<CancelRasterizeProc>(dlsym(library_, "PxCancelRasterize"));
         ASSERT_NE(cancel_, nullptr);
+        progress_ = reinterpret_cast<RasterizeProgressProc>(dlsym(library_, "PxRasterizeProgress"));
+        ASSERT_NE(progress_, nullptr);
     }
     static void TearDownTestSuite() {
         if (library_)
@@ -229,6 +232,7 @@ protected:
     static inline void* library_ = nullptr;
     static inline RasterizePdfProc rasterize_ = nullptr;
     static inline CancelRasterizeProc cancel_ = nullptr;
+    static inline RasterizeProgressProc progress_ = nullptr;
     static inline int folders_ = 0;
 };
 
@@ -714,7 +718,7 @@ TEST_F(Rasterize, GreyIsTheLuminanceOfTheColourRendering) {
     }
 }
 
-TEST_F(Rasterize, LibraryExportsOnlyItsTwoEntries) {
+TEST_F(Rasterize, LibraryExportsOnlyItsEntries) {
     const pxtest::RunResult nm =
         pxtest::run({"/usr/bin/nm", "-D", "--defined-only", PXRASTER_PATH});
     ASSERT_EQ(nm.exitCode, 0) << nm.output;
@@ -723,7 +727,8 @@ TEST_F(Rasterize, LibraryExportsOnlyItsTwoEntries) {
     std::string address, type, name;
     while (lines >> address >> type >> name)
         names.insert(name);
-    EXPECT_EQ(names, (std::set<std::string>{"PxCancelRasterize", "PxRasterizePdf"}));
+    EXPECT_EQ(names, (std::set<std::string>{"PxCancelRasterize", "PxRasterizePdf",
+                                            "PxRasterizeProgress"}));
 }
 
 TEST_F(Rasterize, CancelEndsEveryRunningCallPromptlyAndKeepsFinishedImages) {
@@ -1060,6 +1065,128 @@ TEST_F(Rasterize, PagesDrawnInBandsMatchPagesDrawnWhole) {
                       std::string(c.allInOne ? "3" : "1") + " True\n")
                 << name;
     }
+}
+
+} // namespace
+
+namespace {
+
+// What PxRasterizeProgress said at one moment.
+struct Reading {
+    int running = 0;
+    int32_t pagesDone = 0, pagesInRange = 0, bandThousandths = 0;
+};
+
+// The program polls from its own thread while a call runs on another.
+
+class Progress : public Rasterize {
+protected:
+    static Reading read() {
+        Reading r;
+        r.running = progress_(&r.pagesDone, &r.pagesInRange, &r.bandThousandths);
+        return r;
+    }
+    // The readings of the call on `running`, taken until it returns: from the first that
+    // `isOurs` up to the next that is not (another call's, or none's before the call starts
+    // and after it ends).
+    template <typename IsOurs>
+    static std::vector<Reading> watch(Background& running, IsOurs isOurs) {
+        std::vector<Reading> seen;
+        const auto giveUp = std::chrono::steady_clock::now() + 120s;
+        while (!running.returnedWithin(1ms) && std::chrono::steady_clock::now() < giveUp)
+            seen.push_back(read());
+        const auto first = std::find_if(seen.begin(), seen.end(), isOurs);
+        const auto last = std::find_if_not(first, seen.end(), isOurs);
+        return {first, last};
+    }
+};
+
+TEST_F(Progress, TellsThePagesOfTheLatestCallStillRunning) {
+    Reading idle{-1, -1, -1, -1};
+    idle.running = progress_(&idle.pagesDone, &idle.pagesInRange, &idle.bandThousandths);
+    EXPECT_EQ(idle.running, 0);
+    EXPECT_EQ(idle.pagesDone, 0);
+    EXPECT_EQ(idle.pagesInRange, 0);
+    EXPECT_EQ(idle.bandThousandths, 0);
+    EXPECT_EQ(progress_(nullptr, nullptr, nullptr), 0);
+
+    // An older call busy on a page that takes minutes.
+    const fs::path older = outFolder();
+    Background heavy([=] {
+        return call(pdf("heavy-page.pdf"), older / "h.png", nullptr, 72, 24, 5, 0, 0, 1, 1);
+    });
+    ASSERT_TRUE(waitUntil([] { return read().pagesInRange == 1; }, 60s));
+
+    // Busy pages 3 to 10 of ten (the range clamped) into one TIFF: told, not the older call.
+    const fs::path dir = outFolder();
+    Background running([=] {
+        return call(pdf("busy-pages.pdf"), dir / "b.tiff", nullptr, 100, 24, 5, 0, 1, 3, 99);
+    });
+    const std::vector<Reading> seen =
+        watch(running, [](const Reading& r) { return r.pagesInRange != 1; });
+    ASSERT_TRUE(running.returnedWithin(0ms));
+    EXPECT_EQ(running.error(), 0);
+    std::set<int32_t> counts;
+    int32_t previous = 0;
+    bool ordered = true, ranged = true, whole = true;
+    for (const Reading& r : seen) {
+        ordered = ordered && r.running == 1 && r.pagesDone >= previous;
+        ranged = ranged && (r.pagesInRange == 8 || (r.pagesInRange == 0 && r.pagesDone == 0));
+        whole = whole && r.bandThousandths == 0; // pages drawn whole tell no bands
+        previous = r.pagesDone;
+        counts.insert(r.pagesDone);
+    }
+    EXPECT_TRUE(ordered) << "the count of done pages went back, or no call was running";
+    EXPECT_TRUE(ranged);
+    EXPECT_TRUE(whole);
+    EXPECT_GE(counts.size(), 4u) << "page counts seen: " << counts.size();
+    EXPECT_LE(*counts.rbegin(), 8);
+
+    // The older call is the latest still running again.
+    const Reading back = read();
+    EXPECT_EQ(back.running, 1);
+    EXPECT_EQ(back.pagesInRange, 1);
+    EXPECT_EQ(back.pagesDone, 0);
+    cancel_();
+    ASSERT_TRUE(heavy.returnedWithin(60s));
+    EXPECT_EQ(heavy.error(), ECANCELED);
+
+    const Reading after = read();
+    EXPECT_EQ(after.running, 0);
+    EXPECT_EQ(after.pagesDone, 0);
+    EXPECT_EQ(after.pagesInRange, 0);
+    EXPECT_EQ(after.bandThousandths, 0);
+}
+
+TEST_F(Progress, FollowsTheBandsOfAPageAsTheyAreDrawn) {
+    // A busy page at 300 dpi (600 x 300 pixels) in bands of 16 KB: 34 bands of 9 rows. A colour
+    // GIF reads them twice; its share still only grows.
+    setenv("PX_BAND_KB", "16", 1);
+    for (const char* target : {"b.png", "b.gif"}) {
+        SCOPED_TRACE(target);
+        const fs::path dir = outFolder();
+        Background running([=] {
+            return call(pdf("busy-pages.pdf"), dir / target, nullptr, 300, 24, 5, 0, 0, 1, 1);
+        });
+        const std::vector<Reading> seen =
+            watch(running, [](const Reading& r) { return r.running == 1; });
+        ASSERT_TRUE(running.returnedWithin(0ms));
+        EXPECT_EQ(running.error(), 0);
+        std::set<int32_t> partial;
+        int32_t previous = 0;
+        bool ordered = true;
+        for (const Reading& r : seen) {
+            if (r.pagesDone > 0)
+                break; // done: the page no longer counts
+            ordered = ordered && r.bandThousandths >= previous && r.bandThousandths <= 1000;
+            previous = r.bandThousandths;
+            if (r.bandThousandths > 0 && r.bandThousandths < 1000)
+                partial.insert(r.bandThousandths);
+        }
+        EXPECT_TRUE(ordered) << "the drawn share went back or past the page";
+        EXPECT_GE(partial.size(), 5u) << "shares seen: " << partial.size();
+    }
+    unsetenv("PX_BAND_KB");
 }
 
 } // namespace

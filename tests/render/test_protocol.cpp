@@ -1,0 +1,321 @@
+// The protocol between the rendering library and its companion: what one end encodes the other
+// decodes to the same, anything else is refused whole; and the real companion refuses a
+// request of another version.
+#include "render/common/protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <ostream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace pxraster {
+
+// Failures show the wire form rather than the bytes of the objects.
+void PrintTo(const Request& request, std::ostream* out) {
+    *out << encodeRequest(request);
+}
+void PrintTo(const Report& report, std::ostream* out) {
+    *out << encodeReport(report);
+}
+
+} // namespace pxraster
+
+namespace {
+
+using namespace std::string_literals;
+using pxraster::Report;
+using pxraster::Request;
+
+// Bytes a path may hold that a line-based or C-string encoding would trip over.
+std::string everyByte() {
+    std::string bytes;
+    for (int c = 0; c < 256; ++c)
+        bytes += static_cast<char>(c);
+    return bytes;
+}
+
+// The request's fields as the wire carries them, written independently of the encoder.
+std::string fields(const std::vector<std::string>& values) {
+    std::string out;
+    for (const std::string& value : values)
+        out += std::to_string(value.size()) + ":" + value;
+    return out;
+}
+
+// The fields of a valid request; cases replace one of them.
+std::vector<std::string> goodFields() {
+    return {"1",  "/in/a.pdf", "/out/a.png", "1", "pw", "100", "100",
+            "24", "5",         "85",         "0", "1",  "1",   "3"};
+}
+
+Request goodRequest() {
+    Request r;
+    r.pdfPath = "/in/a.pdf";
+    r.targetPath = "/out/a.png";
+    r.password = "pw";
+    r.hasPassword = true;
+    r.xDpi = r.yDpi = 100;
+    r.bitsPerPixel = 24;
+    r.tiffCompression = 5;
+    r.jpegQuality = 85;
+    r.allInOne = 1;
+    r.firstPage = 1;
+    r.lastPage = 3;
+    return r;
+}
+
+TEST(Protocol, RequestsRoundTripWithAnyBytes) {
+    EXPECT_EQ(pxraster::encodeRequest(goodRequest()), fields(goodFields()));
+
+    std::vector<Request> cases;
+    cases.push_back(goodRequest());
+    Request odd = goodRequest();
+    odd.pdfPath = "/in/line\nbreak\0nul\xff:12:" + everyByte();
+    odd.targetPath = "3:x" + everyByte() + ".tiff";
+    odd.password = "\0\n\xff"s;
+    cases.push_back(odd);
+    Request none = goodRequest();
+    none.hasPassword = false;
+    none.password.clear();
+    none.firstPage = INT32_MIN; // the library passes the caller's range on unclamped
+    none.lastPage = INT32_MAX;
+    none.tiffCompression = -1;
+    cases.push_back(none);
+    Request empty = goodRequest();
+    empty.hasPassword = true;
+    empty.password.clear(); // an empty password is still a password
+    cases.push_back(empty);
+
+    for (const Request& r : cases) {
+        SCOPED_TRACE(r.pdfPath.substr(0, 16));
+        Request back;
+        ASSERT_TRUE(pxraster::decodeRequest(pxraster::encodeRequest(r), back));
+        EXPECT_EQ(back, r);
+    }
+}
+
+TEST(Protocol, MalformedRequestsAreRefusedWhole) {
+    struct Case {
+        const char* what;
+        size_t field; // which of goodFields() is replaced
+        std::string value;
+    };
+    const Case replaced[] = {
+        {"another version", 0, "2"},
+        {"version 0", 0, "0"},
+        {"version with a leading zero", 0, "01"},
+        {"version not a number", 0, "v1"},
+        {"flag neither 0 nor 1", 3, "2"},
+        {"empty flag", 3, ""},
+        {"number not numeric", 5, "1x"},
+        {"number with a plus", 5, "+100"},
+        {"number with a blank", 5, " 100"},
+        {"number with a leading zero", 5, "0100"},
+        {"negative zero", 12, "-0"},
+        {"empty number", 5, ""},
+        {"number above int32", 13, "2147483648"},
+        {"number below int32", 12, "-2147483649"},
+        {"overlong number", 13, "99999999999999999999"},
+    };
+    std::vector<std::pair<std::string, std::string>> cases;
+    for (const Case& c : replaced) {
+        std::vector<std::string> values = goodFields();
+        values[c.field] = c.value;
+        cases.emplace_back(c.what, fields(values));
+    }
+    const std::string good = fields(goodFields());
+    std::vector<std::string> unversioned = goodFields();
+    unversioned.erase(unversioned.begin());
+    cases.emplace_back("without a version", fields(unversioned));
+    cases.emplace_back("empty", "");
+    cases.emplace_back("trailing bytes", good + "x");
+    cases.emplace_back("an extra field", good + "1:1");
+    cases.emplace_back("last field cut short", good.substr(0, good.size() - 1));
+    cases.emplace_back("cut inside a length prefix", fields({"1", "/in/a.pdf"}) + "1");
+    cases.emplace_back("length without its colon", "1");
+    // The path field written by hand, the version before it and the other fields after it.
+    const std::vector<std::string> all = goodFields();
+    const std::string afterPath = fields({all.begin() + 2, all.end()});
+    cases.emplace_back("length beyond the input", "1:1"
+                                                  "99:/in/a.pdf");
+    cases.emplace_back("length not numeric", "1:1"
+                                             "x:/in/a.pdf" +
+                                                 afterPath);
+    cases.emplace_back("length with a leading zero", "1:1"
+                                                     "09:/in/a.pdf" +
+                                                         afterPath);
+    cases.emplace_back("length of ten digits", "1:1"
+                                               "1000000000:/in/a.pdf" +
+                                                   afterPath);
+    cases.emplace_back("empty length", "1:1"
+                                       ":/in/a.pdf" +
+                                           afterPath);
+
+    Request check;
+    ASSERT_TRUE(pxraster::decodeRequest("1:1"
+                                        "9:/in/a.pdf" +
+                                            afterPath,
+                                        check));
+    for (const auto& [what, text] : cases) {
+        SCOPED_TRACE(what);
+        Request r = goodRequest();
+        r.pdfPath = "untouched";
+        const Request before = r;
+        EXPECT_FALSE(pxraster::decodeRequest(text, r));
+        EXPECT_EQ(r, before);
+    }
+}
+
+TEST(Protocol, ReportsHaveOneLineEachAndRoundTrip) {
+    struct Case {
+        Report report;
+        std::string line;
+    };
+    const Case cases[] = {
+        {Report::range(12, 3, 5), "R 12 3 5\n"},
+        {Report::range(INT32_MAX, 1, INT32_MAX), "R 2147483647 1 2147483647\n"},
+        {Report::busy(4), "B 4\n"},
+        {Report::busy(4, 3, 10), "B 4 3 10\n"},
+        {Report::busy(4, 10, 10), "B 4 10 10\n"},
+        {Report::done(7), "D 7\n"},
+        {Report::temporary("/t/.~a.png.0123.part"), "T 2f742f2e7e612e706e672e303132332e70617274\n"},
+        {Report::temporary("\n\0\xff"s), "T 0a00ff\n"},
+        {Report::finished(0), "X 0\n"},
+        {Report::finished(ENOMEM), "X " + std::to_string(ENOMEM) + "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(pxraster::encodeReport(c.report), c.line);
+        Report back;
+        ASSERT_TRUE(pxraster::decodeReport(c.line, back));
+        EXPECT_EQ(back, c.report);
+    }
+    // Any byte, and as long a path as a file system allows.
+    for (const std::string& path : {everyByte(), std::string(4096, '\xff'), "\0"s}) {
+        Report back;
+        ASSERT_TRUE(pxraster::decodeReport(pxraster::encodeReport(Report::temporary(path)), back));
+        EXPECT_EQ(back.path, path);
+    }
+}
+
+TEST(Protocol, MalformedReportsAreRefusedWhole) {
+    const std::string lines[] = {
+        "",
+        "\n",
+        "X 0",        // no line end
+        "X 0\nX 0\n", // two lines
+        "X 0\r\n",
+        "Q 1\n",
+        "DD 1\n",
+        "D\n",
+        "D \n",
+        "D 1 \n",
+        "D  1\n",
+        "D\t1\n",
+        "D x\n",
+        "D 1x\n",
+        "D -1\n",
+        "D +1\n",
+        "D 01\n",
+        "D 0\n", // pages count from 1
+        "D 2147483648\n",
+        "D 99999999999999999999\n",
+        "R 3 1\n",
+        "R 3 1 2 3\n",
+        "R 3 0 1\n",
+        "R 3 2 1\n", // ends before it starts
+        "R 3 1 4\n", // beyond the document
+        "B 0\n",
+        "B 1 2\n",
+        "B 1 0 0\n",
+        "B 1 3 2\n", // more bands done than there are
+        "B 1 1 1 1\n",
+        "X\n",
+        "X -5\n",
+        "X 5 5\n",
+        "T\n",
+        "T \n",
+        "T 2f 2f\n",
+        "T abc\n", // odd length
+        "T 2g\n",
+        "T 2F\n", // upper case is never written
+        "T 0x2f\n",
+        "T " + std::string(pxraster::kMaxReportBytes, 'a') + "\n",
+    };
+    for (const std::string& line : lines) {
+        SCOPED_TRACE(line.substr(0, 32));
+        Report r = Report::busy(9, 1, 2);
+        EXPECT_FALSE(pxraster::decodeReport(line, r));
+        EXPECT_EQ(r, Report::busy(9, 1, 2));
+    }
+}
+
+// Runs the companion with `request` on its channel; returns its exit code and its lines.
+int runCompanion(const std::string& request, std::vector<std::string>& lines) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pair[1], pxraster::kChannelFd);
+        execl(PXRENDER_PATH, "pxrender", nullptr);
+        _exit(127);
+    }
+    ::close(pair[1]);
+    const bool sent =
+        ::write(pair[0], request.data(), request.size()) == static_cast<ssize_t>(request.size());
+    shutdown(pair[0], SHUT_WR);
+    std::string received;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pair[0], buffer, sizeof buffer)) > 0;)
+        received.append(buffer, static_cast<size_t>(n));
+    ::close(pair[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    for (size_t start = 0, end; (end = received.find('\n', start)) != std::string::npos;
+         start = end + 1)
+        lines.push_back(received.substr(start, end + 1 - start));
+    if (!sent)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(Protocol, CompanionAnswersOnlyRequestsOfItsVersion) {
+    Request r = goodRequest();
+    r.pdfPath = "/nonexistent/pixolund-test.pdf";
+    const std::string current = pxraster::encodeRequest(r);
+    ASSERT_EQ(current.substr(0, 3), "1:" + std::to_string(pxraster::kProtocolVersion));
+    struct Case {
+        const char* what;
+        std::string request;
+        int exitCode;
+        bool answers;
+    };
+    const Case cases[] = {
+        {"this version", current, 0, true},
+        {"another version",
+         "1:" + std::to_string(pxraster::kProtocolVersion + 1) + current.substr(3), 2, false},
+        {"no version", current.substr(3), 2, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> lines;
+        EXPECT_EQ(runCompanion(c.request, lines), c.exitCode);
+        if (!c.answers) {
+            EXPECT_TRUE(lines.empty());
+            continue;
+        }
+        ASSERT_EQ(lines.size(), 1u);
+        Report result;
+        ASSERT_TRUE(pxraster::decodeReport(lines[0], result));
+        EXPECT_EQ(result, Report::finished(ENOENT));
+    }
+}
+
+} // namespace
