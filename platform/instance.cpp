@@ -68,11 +68,32 @@ SingleInstance::SingleInstance(const QString& title) {
     do {
         rc = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
-    if (rc != 0 && errno == EWOULDBLOCK) {
+    m_fd = fd;
+    // When it is ours the descriptor stays open on purpose until the process ends.
+    if (rc != 0 && errno == EWOULDBLOCK)
         m_first = false;
-        ::close(fd);
+}
+
+SingleInstance::~SingleInstance() {
+    if (!m_first && m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool SingleInstance::holderRuns() const {
+    if (m_first || m_fd < 0)
+        return false;
+    // A shared lock is refused only while someone holds the exclusive one; when granted, it is
+    // given back at once.
+    int rc;
+    do {
+        rc = ::flock(m_fd, LOCK_SH | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0) {
+        ::flock(m_fd, LOCK_UN);
+        return false;
     }
-    // Otherwise the descriptor stays open on purpose until the process ends.
+    // Any other failure cannot tell; the caller's own time limit ends the wait then.
+    return true;
 }
 
 } // namespace platform

@@ -12,9 +12,16 @@ namespace platform {
 class SingleInstance {
 public:
     explicit SingleInstance(const QString& title);
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
     // False when another process of this user holds the lock. When the lock file cannot be
     // opened at all the answer is true: nobody else can lock us out of starting.
     bool isFirst() const { return m_first; }
+    // For a later start: whether the process holding the lock still runs. Asking holds a lock
+    // only for a moment, and only once that process has ended.
+    bool holderRuns() const;
 
     // Where the lock is looked for first for this title.
     static QString lockPath(const QString& title);
@@ -23,6 +30,7 @@ public:
 
 private:
     bool m_first = true;
+    int m_fd = -1;
     QString m_path;
 };
 

@@ -341,11 +341,15 @@ void ProcessTest::singleInstanceAcrossProcesses() {
     QCOMPARE(holder.readAll(), QByteArray("first\n"));
 
     QCOMPARE(RunAndCapture(lockCommand).output, QString("second\r\n"));
-    QVERIFY(!platform::SingleInstance(title).isFirst());
+    const platform::SingleInstance second(title);
+    QVERIFY(!second.isFirst());
+    QVERIFY(second.holderRuns());
+    QVERIFY(second.holderRuns()); // asking twice changes nothing
 
-    // A crash must release the lock as well.
+    // A crash must release the lock as well; asking whether the holder runs must not keep it.
     holder.kill();
     QVERIFY(holder.waitForFinished());
+    QVERIFY(!second.holderRuns());
     QCOMPARE(RunAndCapture(lockCommand).output, QString("first\r\n"));
 
     // This process takes it and keeps it, even after the object is gone.
