@@ -60,12 +60,19 @@ int main(int argc, char* argv[]) {
     const QStringList paths = PathArguments(argc, argv);
 
     // A second start hands its files to the running window and ends at once. Tested before the
-    // application object exists, so it needs no display either.
+    // application object exists, so it needs no display either. Its exit status tells whether
+    // the files were taken: a script starting us must not take a lost hand-over for success.
     const platform::SingleInstance instance(Title);
     if (!instance.isFirst()) {
         QCoreApplication app(argc, argv);
-        platform::SendToRunningInstance(platform::HandoverSocketPath(instance.path()), paths);
-        return 0;
+        QString reason;
+        if (platform::SendToRunningInstance(
+                platform::HandoverSocketPath(instance.path()), paths,
+                [&instance] { return instance.holderRuns(); }, &reason))
+            return 0;
+        std::fprintf(stderr, "%s is running but did not take the files: %s\n", qPrintable(Title),
+                     qPrintable(reason));
+        return 1;
     }
 
     QApplication app(argc, argv);
