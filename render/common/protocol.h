@@ -9,13 +9,13 @@
 //   "B <page>"                       the page is being rendered; its temporary file may appear.
 //                                    Sent again while the page waits for others
 //   "B <page> <bandsDone> <bands>"   of a page drawn in bands, after each band; <bands> counts
-//                                    every pass the writer makes over the rows
-//                                    Any B restarts the page's time limit.
+//                                    every pass the writer usually makes over the rows
 //   "D <page>"                       the page is complete (renamed, or in the multi-page TIFF)
 //   "T <hex>"                        a temporary file is about to be created; the path in
 //                                    lower-case hex, so it may hold any byte
 //   "X <errno>"                      the call's result; the companion then exits
-// Numbers are decimal, unsigned and without leading zeros.
+// Any B restarts the page's time limit. Numbers in reports are decimal, unsigned and without
+// leading zeros.
 #pragma once
 
 #include <cstddef>
