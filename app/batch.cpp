@@ -229,11 +229,9 @@ int ConvertFiles(const BatchOptions& o) {
     // A folder named on the command line is made with its parents, as shell users expect.
     if (o.output)
         QDir().mkpath(values.outputFolder);
-    if (!CheckOutputFolder(values.outputFolder)) {
-        PrintText(stderr, QStringLiteral("pixolund convert: the output folder %1 cannot be used\n")
-                              .arg(values.outputFolder));
-        return 2;
-    }
+    if (!CheckOutputFolder(values.outputFolder))
+        return UsageError(
+            QStringLiteral("the output folder %1 cannot be used").arg(values.outputFolder));
     if (o.saveOptions)
         SaveValues(values);
     BuildConversionOptions(values, ConversionOptions);

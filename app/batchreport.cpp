@@ -19,8 +19,6 @@ void BatchReport::ClearProgressLine() {
     m_lineOpen = false;
 }
 
-void BatchReport::FileStarted(int /*position*/) {}
-
 void BatchReport::PagesDone(int position, const PageProgress& progress) {
     std::lock_guard lock(m_mutex);
     if (!m_terminal || progress.pagesInRange <= 0)
@@ -53,6 +51,18 @@ bool BatchReport::FileFailed(int position, const QString& reason, int /*error*/)
     ClearProgressLine();
     PrintText(stderr, QStringLiteral("%1: %2\n").arg(PathAt(position), reason));
     return true;
+}
+
+void BatchReport::FileStopped(int position) {
+    std::lock_guard lock(m_mutex);
+    m_finished.insert(position);
+    m_failed = true;
+    ClearProgressLine();
+    PrintText(stderr, QStringLiteral("%1: stopped\n").arg(PathAt(position)));
+}
+
+void BatchReport::RunAborted(const QString& text) {
+    FailTheRest(text);
 }
 
 void BatchReport::FailTheRest(const QString& reason) {

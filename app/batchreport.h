@@ -20,12 +20,14 @@ public:
 
     void FileProbed(int, int) override {}
     void ProbeEnded() override {}
-    void FileStarted(int position) override;
+    void FileStarted(int) override {}
     void RenderStarted(int) override {}
     void PagesDone(int position, const PageProgress& progress) override;
     void FileConverted(int position) override;
     bool FileFailed(int position, const QString& reason, int error) override;
+    void FileStopped(int position) override;
     void RunEnded() override {}
+    void RunAborted(const QString& text) override;
     void Fatal(const QString& text) override;
     void PassError(const QString& message) override;
 

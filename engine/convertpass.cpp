@@ -3,8 +3,10 @@
 #include "engine/passes.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
+#include "engine/progresswatch.h"
 #include "engine/renderapi.h"
 #include "engine/renderfiles.h"
+#include "engine/runfolders.h"
 #include "platform/dynlib.h"
 #include "platform/errors.h"
 #include "platform/folders.h"
@@ -17,6 +19,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -130,55 +133,6 @@ RenderArguments DeriveArguments(const TPdffile& entry, const QString& targetPath
     return args;
 }
 
-// Asks the library how far its call has got while the call runs, and reports each change.
-class ProgressWatch {
-public:
-    ProgressWatch(RasterizeProgressProc query, EngineEvents& events, int position)
-        : m_query(query), m_events(events), m_position(position) {
-        if (m_query)
-            m_thread = std::thread([this] { Run(); });
-    }
-    ~ProgressWatch() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stop = true;
-        }
-        m_changed.notify_all();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    ProgressWatch(const ProgressWatch&) = delete;
-    ProgressWatch& operator=(const ProgressWatch&) = delete;
-
-private:
-    void Run() {
-        PageProgress shown;
-        std::unique_lock lock(m_mutex);
-        while (
-            !m_changed.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_stop; })) {
-            PageProgress now;
-            int32_t done = 0, inRange = 0, band = 0;
-            if (m_query(&done, &inRange, &band) == 0)
-                continue;
-            now.pagesDone = done;
-            now.pagesInRange = inRange;
-            now.bandThousandths = band;
-            if (now == shown)
-                continue;
-            shown = now;
-            m_events.PagesDone(m_position, now);
-        }
-    }
-
-    RasterizeProgressProc m_query;
-    EngineEvents& m_events;
-    const int m_position;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_stop = false;
-    std::thread m_thread;
-};
-
 struct PageRangeText {
     QString first;
     QString last;
@@ -195,70 +149,118 @@ PageRangeText PageRangeOf(const TPdffile& entry, const TConversionOptions& optio
 struct RenderOutcome {
     int result = 0;
     int error = 0;
+    PageProgress progress; // how far the call got
 };
 
 enum class FileStep { Next, EndPass };
 
-// One file: progress, the render call under a progress watch, the entry's fields. EndPass when
-// the pass must end without its end message (terminate request, a fatal error).
-FileStep ConvertEntry(TProcThread& worker, LoadedLibrary& library, int i, TPdffile& entry) {
+template <typename Proc> Proc LibraryEntry(const LoadedLibrary& library, const QByteArray& name) {
+    return name.isEmpty() ? nullptr
+                          : reinterpret_cast<Proc>(
+                                platform::GetProcAddress(library.handle(), name.constData()));
+}
+
+// A page range that lies wholly behind the document's end would write nothing; the row says so
+// instead of reporting success.
+QString RangeOutsideDocument(const TPdffile& entry, const RenderArguments& args) {
+    bool known = false;
+    const int pages = entry.Pages().toInt(&known);
+    if (!known || pages <= 0 || (args.firstPage <= pages && args.firstPage <= args.lastPage))
+        return QString();
+    // An open end stands for the document's end, which lies before the first page.
+    const QString last =
+        args.lastPage >= args.firstPage ? QString::number(args.lastPage) : QString();
+    return QStringLiteral("pages %1\u2013%2 of a %3-page file")
+        .arg(args.firstPage)
+        .arg(last)
+        .arg(pages);
+}
+
+// The render call under a progress watch.
+RenderOutcome Render(const LoadedLibrary& library, RasterizePdfProc rasterize,
+                     const RenderArguments& args, EngineEvents& events, int i) {
+    RenderOutcome outcome;
+    const ProgressWatch watch(LibraryEntry<RasterizeProgressProc>(library, ProgressProcName),
+                              LibraryEntry<CancelRasterizeProc>(library, CancelProcName),
+                              StopRequested, events, i);
+    errno = 0;
+    outcome.result =
+        rasterize(args.pdfPath.constData(), args.targetPath.constData(),
+                  args.password.isEmpty() ? nullptr : args.password.constData(), 0, args.dpi,
+                  args.dpi, args.bitsPerPixel, args.tiffCompression, args.jpegQuality,
+                  args.grayscale, args.allInOne, args.firstPage, args.lastPage);
+    // A failure must never read as "Success".
+    outcome.error = outcome.result != 0 && errno == 0 ? EIO : errno;
+    outcome.progress = watch.Last();
+    return outcome;
+}
+
+// The file failed: its row says why, and the run goes on unless the front end ends it.
+FileStep FailEntry(TPdffile& entry, int i, const QString& reason, int error, EngineEvents& events,
+                   LoadedLibrary& library) {
+    entry.setConversionResult(QString(), QString(), reason, true);
+    if (events.FileFailed(i, reason, error))
+        return FileStep::Next;
+    library.unload();
+    events.Fatal(QStringLiteral("Error opening a PDF file.(") + reason + QLatin1Char(')'));
+    return FileStep::EndPass;
+}
+
+// One file: its folder, the render call, the entry's fields. EndPass when the pass must end
+// without its end message (terminate request, a fatal error).
+FileStep ConvertEntry(TProcThread& worker, LoadedLibrary& library, RunFolders& folders, int i,
+                      TPdffile& entry) {
     EngineEvents& events = worker.Events();
     const TConversionOptions& options = ConversionOptions;
     const PageRangeText range = PageRangeOf(entry, options);
     const QString base = StripExtension(entry.FileName());
-    const QString subfolder = WithDelimiter(options.OutputFolder) + base;
+    const QString subfolder = WithDelimiter(options.OutputFolder) + folders.Claim(base);
     const QString targetPath =
-        OutputBasePath(entry.FileName()) + QLatin1Char('.') + options.FormatName.toLower();
+        subfolder + Delimiter + base + QLatin1Char('.') + options.FormatName.toLower();
 
     events.FileStarted(i);
     if (worker.Terminated())
         return FileStep::EndPass;
-    // A failure here shows up as the render call's failure.
-    if (!platform::DirectoryExists(subfolder))
-        platform::ForceDirectories(subfolder);
 
     RenderOutcome outcome;
     {
         RenderInProgress rendering;
         events.RenderStarted(i);
-        const auto rasterize = reinterpret_cast<RasterizePdfProc>(
-            platform::GetProcAddress(library.handle(), RasterizeProcName.constData()));
+        const auto rasterize = LibraryEntry<RasterizePdfProc>(library, RasterizeProcName);
         if (!rasterize) {
             library.unload();
             events.Fatal(NoLibraryText.arg(3));
             return FileStep::EndPass;
         }
         const RenderArguments args = DeriveArguments(entry, targetPath, range.first, range.last);
-        const auto progress =
-            ProgressProcName.isEmpty()
-                ? nullptr
-                : reinterpret_cast<RasterizeProgressProc>(
-                      platform::GetProcAddress(library.handle(), ProgressProcName.constData()));
-        {
-            const ProgressWatch watch(progress, events, i);
-            errno = 0;
-            outcome.result = rasterize(
-                args.pdfPath.constData(), args.targetPath.constData(),
-                args.password.isEmpty() ? nullptr : args.password.constData(), 0, args.dpi,
-                args.dpi, args.bitsPerPixel, args.tiffCompression, args.jpegQuality, args.grayscale,
-                args.allInOne, args.firstPage, args.lastPage);
-            // A failure must never read as "Success".
-            outcome.error = outcome.result != 0 && errno == 0 ? EIO : errno;
-        }
+        if (const QString outside = RangeOutsideDocument(entry, args); !outside.isEmpty())
+            return FailEntry(entry, i, outside, EINVAL, events, library);
+        bool created = false;
+        if (const QString why = PrepareSubfolder(subfolder, &created); !why.isEmpty())
+            return FailEntry(entry, i, why, EIO, events, library);
+        outcome = Render(library, rasterize, args, events, i);
+        // A folder made for a file that gave no image would only puzzle the user.
+        if (created && outcome.result != 0)
+            ::rmdir(platform::toAnsi(subfolder).constData());
         if (worker.Terminated())
             return FileStep::EndPass;
     }
-    if (outcome.result != 0) {
-        const QString reason = platform::systemErrorText(outcome.error);
-        if (events.FileFailed(i, reason, outcome.error))
-            return FileStep::Next;
-        library.unload();
-        events.Fatal(QStringLiteral("Error opening a PDF file.(") + reason + QLatin1Char(')'));
-        return FileStep::EndPass;
+    if (outcome.result != 0 && outcome.error == ECANCELED && StopRequested.load()) {
+        // Stopped: the complete images stay, and the row says how far the file got.
+        const PageProgress& p = outcome.progress;
+        const bool some = p.pagesDone > 0;
+        entry.setConversionResult(some ? subfolder : QString(), some ? base : QString(),
+                                  QStringLiteral("Stopped after %1 of %2 pages")
+                                      .arg(p.pagesDone)
+                                      .arg(p.pagesInRange > 0 ? p.pagesInRange : 0),
+                                  false);
+        events.FileStopped(i);
+        return FileStep::Next;
     }
-    entry.setOutputDir(subfolder);
-    entry.setOutputName(base);
-    entry.setStatusText(base);
+    if (outcome.result != 0)
+        return FailEntry(entry, i, platform::systemErrorText(outcome.error), outcome.error, events,
+                         library);
+    entry.setConversionResult(subfolder, base, base, false);
     events.FileConverted(i);
     return FileStep::Next;
 }
@@ -309,6 +311,10 @@ void ConvertPass(TProcThread& worker) {
     TPdfList* list = PdfFileList;
     // Entries appended during the conversion lie behind this count and are left alone.
     const int total = list ? list->count() : 0;
+    RunFolders folders;
+    // A folder missing at the start is made with the first file's folder; one that goes away
+    // during the run would fail every further file the same way.
+    const bool rootExisted = platform::DirectoryExists(ConversionOptions.OutputFolder);
     for (int i = 0; i < total; ++i) {
         worker.CheckPause();
         if (StopRequested.load())
@@ -316,7 +322,14 @@ void ConvertPass(TProcThread& worker) {
         TPdffile* entry = list->at(i);
         if (!entry || !IsConvertible(entry->State()))
             continue;
-        if (ConvertEntry(worker, library, i, *entry) == FileStep::EndPass)
+        if (rootExisted && !platform::DirectoryExists(ConversionOptions.OutputFolder)) {
+            library.unload();
+            worker.Events().RunAborted(
+                QStringLiteral("The output folder %1 is gone; the run was ended.")
+                    .arg(ConversionOptions.OutputFolder));
+            return;
+        }
+        if (ConvertEntry(worker, library, folders, i, *entry) == FileStep::EndPass)
             return;
     }
     library.unload();

@@ -36,11 +36,17 @@ public:
     virtual void RenderStarted(int position) = 0;
     virtual void PagesDone(int position, const PageProgress& progress) = 0;
     virtual void FileConverted(int position) = 0;
-    // The render call failed (reason: the system's text for error). Returns whether the run
-    // goes on with the next file; false ends it with Fatal.
+    // The file failed; the entry's StatusText holds the reason (the system's text for error,
+    // or why it was not taken up). Returns whether the run goes on with the next file; false
+    // ends it with Fatal.
     virtual bool FileFailed(int position, const QString& reason, int error) = 0;
+    // Stop ended the file in hand; its complete images stay.
+    virtual void FileStopped(int position) = 0;
     // The walk over the list has ended, at its end or because Stop was pressed.
     virtual void RunEnded() = 0;
+    // Every further file would fail (the output folder is gone): the run ends here, without
+    // RunEnded.
+    virtual void RunAborted(const QString& text) = 0;
     // The renderer failed in a way that ends the run (and, in the window, the program).
     virtual void Fatal(const QString& text) = 0;
 

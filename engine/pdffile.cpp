@@ -49,6 +49,25 @@ bool TPdffile::Listed() const {
     return m_listed;
 }
 
+bool TPdffile::Failed() const {
+    std::lock_guard lock(m_mutex);
+    return m_failed;
+}
+
+void TPdffile::setFailed(bool value) {
+    std::lock_guard lock(m_mutex);
+    m_failed = value;
+}
+
+void TPdffile::setConversionResult(const QString& outputDir, const QString& outputName,
+                                   const QString& statusText, bool failed) {
+    std::lock_guard lock(m_mutex);
+    m_outputDir = outputDir;
+    m_outputName = outputName;
+    m_statusText = statusText;
+    m_failed = failed;
+}
+
 void TPdffile::setPages(const QString& value) {
     std::lock_guard lock(m_mutex);
     m_pages = value;

@@ -36,6 +36,8 @@ public:
     QString OutputName() const;
     QString Password() const;
     bool Listed() const;
+    // The last conversion of this file failed; StatusText then holds why.
+    bool Failed() const;
 
     void setPages(const QString& value);
     void setStatusText(const QString& value);
@@ -44,6 +46,12 @@ public:
     void setOutputName(const QString& value);
     void setPassword(const QString& value);
     void setListed(bool value);
+    void setFailed(bool value);
+
+    // The outcome of a conversion, written together: where its images went (empty when none),
+    // the Status text, and whether it failed.
+    void setConversionResult(const QString& outputDir, const QString& outputName,
+                             const QString& statusText, bool failed);
 
     // Pages, State and StatusText always change together; a painter never sees a mix.
     void setProbeResult(const QString& pages, const QString& state, const QString& statusText);
@@ -60,6 +68,7 @@ private:
     QString m_outputName;
     QString m_password;
     bool m_listed;
+    bool m_failed = false;
 };
 
 // The ordered job list; it owns its entries. Only the GUI thread appends, removes and clears,

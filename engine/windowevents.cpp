@@ -4,6 +4,7 @@
 #include "platform/msgbox.h"
 #include "platform/winmsg.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace {
@@ -12,6 +13,7 @@ namespace {
 std::mutex progressMutex;
 int progressPosition = -1;
 PageProgress latestProgress;
+std::atomic<bool> runAborted{false};
 
 void PostRowProgress(int position, int percent) {
     platform::PostMessage(WM_SETPROGRESSINLISTVIEW, 0,
@@ -51,9 +53,27 @@ void WindowEvents::FileConverted(int position) {
     PostRowProgress(position, 100);
 }
 
-bool WindowEvents::FileFailed(int /*position*/, const QString& /*reason*/, int /*error*/) {
-    // A render failure ends the program: Fatal follows with the renderer's box.
-    return false;
+bool WindowEvents::FileFailed(int position, const QString& /*reason*/, int /*error*/) {
+    PostRowProgress(position, 100);
+    return true;
+}
+
+void WindowEvents::FileStopped(int position) {
+    PostRowProgress(position, 100);
+}
+
+void WindowEvents::RunAborted(const QString& text) {
+    runAborted.store(true);
+    platform::MessageBox(platform::BoxKind::Error, text);
+    platform::PostMessage(WM_SETENDCONVERT, 0, 0);
+}
+
+void WindowEvents::BeginRun() {
+    runAborted.store(false);
+}
+
+bool WindowEvents::RunWasAborted() {
+    return runAborted.load();
 }
 
 void WindowEvents::RunEnded() {

@@ -38,11 +38,13 @@ TBalloonTip::TBalloonTip(QWidget* parent, const QString& text, const QIcon& icon
     iconLabel->setPixmap(icon.pixmap(QSize(16, 16)));
     m_title = new QLabel(title, this);
     m_title->setObjectName(QStringLiteral("BalloonTitle"));
+    m_title->setTextFormat(Qt::PlainText);
     QFont bold = m_title->font();
     bold.setBold(true);
     m_title->setFont(bold);
     m_text = new QLabel(text, this);
     m_text->setObjectName(QStringLiteral("BalloonText"));
+    m_text->setTextFormat(Qt::PlainText);
     m_text->setWordWrap(true);
     // Wide enough for a short text on one line; longer ones wrap at the maximum.
     m_text->setFixedWidth(qMin(m_text->fontMetrics().horizontalAdvance(text) + 2, MaxTextWidth));

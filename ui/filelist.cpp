@@ -112,9 +112,9 @@ void FileListDelegate::initStyleOption(QStyleOptionViewItem* option,
         }
     } else if (index.column() == ColumnStatus) {
         QColor colour;
-        if (state == StateFalse || state == StateProtected) {
+        if (state == StateFalse || state == StateProtected || entry->Failed()) {
             colour = QColor(255, 0, 0);
-        } else if (IsConvertible(state) && !entry->StatusText().isEmpty()) {
+        } else if (IsConvertible(state) && !entry->OutputName().isEmpty()) {
             colour = QColor(0, 0, 255);
             option->font.setUnderline(true);
         }

@@ -32,6 +32,13 @@ TInfoForm::TInfoForm(QWidget* parent)
     sLabel1->setStyleSheet(QStringLiteral("color: %1;").arg(QLatin1String(LookDarkGrey)));
     sLabel1->adjustSize();
 
+    FailedLabel = new QLabel(this);
+    FailedLabel->setObjectName(QStringLiteral("FailedLabel"));
+    FailedLabel->setTextFormat(Qt::PlainText);
+    FailedLabel->setStyleSheet(QStringLiteral("color: #c00000;"));
+    FailedLabel->move(118, 52);
+    FailedLabel->hide();
+
     sBitBtn1 = new QPushButton(QStringLiteral("Open Folder"), this);
     sBitBtn1->setObjectName(QStringLiteral("sBitBtn1"));
     sBitBtn1->setGeometry(47, 82, 80, 25);
@@ -46,6 +53,13 @@ TInfoForm::TInfoForm(QWidget* parent)
 TInfoForm::~TInfoForm() {
     if (InfoForm == this)
         InfoForm = nullptr;
+}
+
+void TInfoForm::SetFailures(int failed) {
+    FailedLabel->setText(failed == 1 ? QStringLiteral("1 file failed.")
+                                     : QStringLiteral("%1 files failed.").arg(failed));
+    FailedLabel->adjustSize();
+    FailedLabel->setVisible(failed > 0);
 }
 
 void TInfoForm::showEvent(QShowEvent* e) {

@@ -17,6 +17,10 @@ public:
     QLabel* sLabel1 = nullptr;
     QPushButton* sBitBtn1 = nullptr; // "Open Folder"
     QPushButton* sButton1 = nullptr; // "Close"
+    QLabel* FailedLabel = nullptr;   // how many files of the run failed; hidden when none
+
+    // The files of the run that failed; their rows say why.
+    void SetFailures(int failed);
 
 public slots:
     void FormShow();

@@ -28,6 +28,8 @@ TLoadFileForm::TLoadFileForm(QWidget* parent)
 
     fname = new QLabel(this);
     fname->setObjectName(QStringLiteral("fname"));
+    // It shows file names, which may look like markup.
+    fname->setTextFormat(Qt::PlainText);
     fname->setGeometry(8, 31, 385, 16);
     QFont font = fname->font();
     font.setPixelSize(11);

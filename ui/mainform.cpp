@@ -1,16 +1,16 @@
 #include "ui/mainform.h"
 
 #include "app/lifecycle.h"
-#include "platform/literals/literals.h"
 #include "app/outputfolder.h"
-#include "ui/outputfolderdialog.h"
 #include "app/settings.h"
-#include "ui/spinedit.h"
-#include "platform/messages.h"
 #include "engine/pdffile.h"
+#include "platform/literals/literals.h"
+#include "platform/messages.h"
 #include "platform/winmsg.h"
 #include "ui/balloontip.h"
 #include "ui/look.h"
+#include "ui/outputfolderdialog.h"
+#include "ui/spinedit.h"
 
 #include <QApplication>
 #include <QCheckBox>

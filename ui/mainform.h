@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ui/optionpanel.h"
 #include "ui/balloontip.h"
+#include "ui/optionpanel.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -173,6 +173,9 @@ private:
     QList<QWidget*> RunControls() const;
     void SetRunControlsEnabled(bool enabled);
     void StartConversion();
+    // Start's checks of the resolution, JPEG quality and page range: a message and the focus on
+    // the box for the first one the pass would fail on.
+    bool CheckRunOptions();
     // Caption, buttons and controls back to idle (the end of a run).
     void ReturnToIdle();
     // The progress bar over a row's Status cell, polled from the pages the renderer reports.

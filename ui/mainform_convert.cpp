@@ -1,6 +1,7 @@
 // The main window's conversion: Start and Stop, the end of a run, and the progress bar laid
 // over the Status cell of the file being rendered.
 #include "app/outputfolder.h"
+#include "app/settings.h"
 #include "engine/conversionoptions.h"
 #include "engine/passes.h"
 #include "engine/pdffile.h"
@@ -59,26 +60,52 @@ void TMainForm::sBitBtn1Click() {
         sEdit1->setFocus();
         return;
     }
-    // A resolution the renderer refuses would end the whole program with its fatal box at the
-    // first file; a typing slip deserves a message instead.
-    qint32 dpi = 0;
-    if (sBitBtn1->text() == StartCaption &&
-        (!ParseInt32(txtDpi->text(), &dpi) || dpi < 1 || dpi > MaxDpi)) {
-        platform::MessageBox(platform::BoxKind::Error,
-                             QStringLiteral("The resolution must be a whole number from 1 to "
-                                            "%1 DPI.")
-                                 .arg(MaxDpi));
-        txtDpi->setFocus();
+    // Options the pass would fail every file on are refused before anything is touched.
+    if (sBitBtn1->text() == StartCaption && !CheckRunOptions())
         return;
-    }
     CloseBalloonTip();
     if (sBitBtn1->text() == StartCaption) {
         StartConversion();
     } else if (sBitBtn1->text() == StopCaption) {
-        // The file being rendered is finished first; the pass looks at this between files.
+        // The file in hand is cancelled: its complete images stay, the partial one goes.
         StopRequested = true;
+        CancelRendering();
         sBitBtn1->setEnabled(false);
     }
+}
+
+bool TMainForm::CheckRunOptions() {
+    const auto refuse = [](const QString& text, QWidget* box) {
+        platform::MessageBox(platform::BoxKind::Error, text);
+        box->setFocus();
+        return false;
+    };
+    qint32 value = 0;
+    if (!ParseInt32(txtDpi->text(), &value) || value < 1 || value > MaxDpi)
+        return refuse(
+            QStringLiteral("The resolution must be a whole number from 1 to %1 DPI.").arg(MaxDpi),
+            txtDpi);
+    if (!ParseInt32(txtQuality->text(), &value) || value < 1 || value > 100) {
+        if (cmbFormat->currentText() == QStringLiteral("JPG"))
+            return refuse(QStringLiteral("The JPEG quality must be a whole number from 1 to 100."),
+                          txtQuality);
+        // Hidden for other formats, so the user could not mend it: it takes its last value.
+        m_options->RestoreQuality();
+    }
+    if (!radRange->isChecked())
+        return true;
+    const QString pagesText =
+        QStringLiteral("The page range must be whole page numbers from 1, the first not after "
+                       "the last.");
+    qint32 first = 1;
+    qint32 last = 0;
+    if (!txtFirstPage->text().trimmed().isEmpty() &&
+        (!ParseInt32(txtFirstPage->text(), &first) || first < 1))
+        return refuse(pagesText, txtFirstPage);
+    if (!txtLastPage->text().trimmed().isEmpty() &&
+        (!ParseInt32(txtLastPage->text(), &last) || last < first))
+        return refuse(pagesText, txtLastPage);
+    return true;
 }
 
 void TMainForm::StartConversion() {
@@ -100,9 +127,7 @@ void TMainForm::StartConversion() {
         if (entry == nullptr || !IsConvertible(entry->State()))
             continue;
         ++convertible;
-        entry->setStatusText(QString());
-        entry->setOutputDir(QString());
-        entry->setOutputName(QString());
+        entry->setConversionResult(QString(), QString(), QString(), false);
         if (i < ListView1->rowCount())
             SetCellText(ListView1, i, ColumnStatus, QString());
     }
@@ -112,6 +137,9 @@ void TMainForm::StartConversion() {
 
     SetRunControlsEnabled(false);
     StopRequested = false;
+    WindowEvents::BeginRun();
+    // A folder typed into the box is remembered once a run uses it.
+    WriteSetting(Setting::OutputFolder, sEdit1->text());
     m_options->FillConversionOptions(ConversionOptions);
 
     auto* worker = new TProcThread(ModeConvert);
@@ -132,7 +160,13 @@ void TMainForm::StartConversion() {
 
 void TMainForm::setEndConvert(const platform::WindowMessage& /*message*/) {
     m_runEnded = true;
-    if (!StopRequested && InfoForm != nullptr) {
+    if (!StopRequested && !WindowEvents::RunWasAborted() && InfoForm != nullptr) {
+        int failed = 0;
+        for (int i = 0; PdfFileList && i < PdfFileList->count(); ++i) {
+            if (PdfFileList->at(i)->Failed())
+                ++failed;
+        }
+        InfoForm->SetFailures(failed);
         CentreOnMe(InfoForm);
         InfoForm->exec();
     }

@@ -1,9 +1,9 @@
 // The main window's file list: adding, probing, listing, removing and clearing files, the
 // hover hints, the balloon tip and the clicks on rows.
 #include "app/pdfpaths.h"
-#include "platform/messages.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
+#include "platform/messages.h"
 #include "platform/msgbox.h"
 #include "platform/shell.h"
 #include "platform/winmsg.h"
@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTableWidget>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
@@ -31,6 +32,14 @@
 #include <utility>
 
 namespace {
+
+// A tool tip takes anything that looks like markup as rich text; a file named "<b>x</b>.pdf"
+// must show as typed.
+QString PlainHint(const QString& text) {
+    if (!Qt::mightBeRichText(text))
+        return text;
+    return QStringLiteral("<p style='white-space:pre'>%1</p>").arg(text.toHtmlEscaped());
+}
 
 const QString ProtectedBalloonText =
     QStringLiteral("The file is password protected, click to enter the password and unlock it.");
@@ -259,7 +268,7 @@ void TMainForm::ListView1MouseMove(const QPoint& position) {
             if (hint.isEmpty())
                 QToolTip::hideText();
             else
-                QToolTip::showText(viewport->mapToGlobal(position), hint, viewport);
+                QToolTip::showText(viewport->mapToGlobal(position), PlainHint(hint), viewport);
         }
     }
     if (hand)

@@ -1,8 +1,8 @@
 // The Help button's menu and the About window. Every target and text is revealed at the moment
 // the command runs; nothing is kept between commands.
+#include "platform/folders.h"
 #include "platform/literals/literal_values.h"
 #include "platform/literals/literals.h"
-#include "platform/folders.h"
 #include "platform/shell.h"
 #include "ui/aboutform.h"
 #include "ui/mainform.h"

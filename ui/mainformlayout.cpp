@@ -1,9 +1,9 @@
 // Builds the main window's controls at their places; the handlers live in the other files.
-#include "ui/spinedit.h"
 #include "ui/balloontip.h"
 #include "ui/filelist.h"
 #include "ui/look.h"
 #include "ui/mainform.h"
+#include "ui/spinedit.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -94,6 +94,8 @@ void OptionPanel::LoadSettings() {
     if (stored.writeDpi)
         WriteSetting(Setting::Dpi, v.dpi);
     m_c.txtQuality->setText(v.quality);
+    m_lastQuality = v.quality;
+    m_lastDpi = v.dpi;
     SelectDirectly(m_c.cmbTiffFmt, v.tiff);
     {
         const QSignalBlocker block(m_c.cmbColor);
@@ -175,11 +177,19 @@ void OptionPanel::radRangeClick() {
 }
 
 void OptionPanel::txtDpiExit() {
+    // An emptied box takes back its last value: a blank is no wish for another resolution.
     if (m_c.txtDpi->text().trimmed().isEmpty())
-        m_c.txtDpi->setText(DefaultDpi);
+        m_c.txtDpi->setText(m_lastDpi);
     else if (!Normalise(m_c.txtDpi))
         return;
+    m_lastDpi = m_c.txtDpi->text();
     WriteSetting(Setting::Dpi, m_c.txtDpi->text());
+}
+
+void OptionPanel::RestoreQuality() {
+    qint32 value = 0;
+    const bool usable = ParseInt32(m_lastQuality, &value) && value >= 1 && value <= 100;
+    m_c.txtQuality->setText(usable ? m_lastQuality : Fallback(Setting::JPEGQuality));
 }
 
 void OptionPanel::txtQualityExit() {
@@ -187,7 +197,8 @@ void OptionPanel::txtQualityExit() {
     if (box->text().size() > 3)
         box->setText(QStringLiteral("100"));
     if (box->text().trimmed().isEmpty()) {
-        box->setText(QStringLiteral("1"));
+        // Not the worst quality: a blank is no wish for another one.
+        box->setText(m_lastQuality);
     } else {
         qint32 value = 0;
         if (!ParseInt32(box->text(), &value)) {
@@ -199,6 +210,7 @@ void OptionPanel::txtQualityExit() {
         else if (value > 100)
             box->setText(QStringLiteral("100"));
     }
+    m_lastQuality = box->text();
     WriteSetting(Setting::JPEGQuality, box->text());
 }
 

@@ -58,6 +58,9 @@ public:
     void txtFirstPageExit();
     void txtLastPageExit();
 
+    // The quality box back to its last value (the default when that was out of range).
+    void RestoreQuality();
+
     // What the controls show now.
     OptionValues CurrentValues() const;
 
@@ -71,4 +74,7 @@ private:
     void RefillColorList(bool twoLevel);
 
     OptionControls m_c;
+    // What an emptied quality or resolution box returns to: its last loaded or written value.
+    QString m_lastQuality = QStringLiteral("1");
+    QString m_lastDpi = QStringLiteral("150");
 };

@@ -20,6 +20,8 @@ TPasswordInputForm::TPasswordInputForm(QWidget* parent)
 
     sLabel1 = new QLabel(this);
     sLabel1->setObjectName(QStringLiteral("sLabel1"));
+    // It shows file names, which may look like markup.
+    sLabel1->setTextFormat(Qt::PlainText);
     sLabel1->move(27, 16);
     QFont font = sLabel1->font();
     font.setPixelSize(11);

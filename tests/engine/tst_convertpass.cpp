@@ -42,6 +42,7 @@ class ConvertTest : public QObject {
 
     QString Pdf(const QString& name, const QByteArray& text = "") {
         const QString path = m_dir.filePath(name);
+        QDir().mkpath(QFileInfo(path).path());
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
             qFatal("cannot write %s", qPrintable(path));
@@ -156,14 +157,14 @@ private slots:
                                       << "0" << 0 << "0"
                                       << ""
                                       << "(null) 0 150 150 24 0 85 0 0 1 5";
-        QTest::newRow("beyond the end") << "PNG"
-                                        << "1"
-                                        << "40"
-                                        << "50"
-                                        << "10"
-                                        << "0" << 0 << "0"
-                                        << ""
-                                        << "(null) 0 150 150 24 0 85 0 0 40 50";
+        QTest::newRow("past the end") << "PNG"
+                                      << "1"
+                                      << "8"
+                                      << "50"
+                                      << "10"
+                                      << "0" << 0 << "0"
+                                      << ""
+                                      << "(null) 0 150 150 24 0 85 0 0 8 50";
         QTest::newRow("tiff group 4") << "TIFF"
                                       << "0"
                                       << ""
@@ -301,6 +302,8 @@ private slots:
             QCOMPARE(entry->OutputDir(), QString());
     }
 
+    // Failures that end the pass: the entry point missing (the program ends), or an error
+    // raised inside the pass (its box).
     void failures_data() {
         QTest::addColumn<QByteArray>("pdfText");
         QTest::addColumn<QString>("procName");
@@ -313,19 +316,6 @@ private slots:
             << QByteArray() << "NoSuchEntry"
             << "150"
             << "3" << NoLibrary.arg(3) << (upToCall + QList<Message>{TermApp});
-        QTest::newRow("renderer fails")
-            << QByteArray("fail=28\n") << "FakeRasterizePdf"
-            << "150"
-            << "3"
-            << "plain: Error opening a PDF file.(No space left on device)"
-            << (upToCall + QList<Message>{TermApp});
-        // A failure that leaves errno alone still reads as a failure.
-        QTest::newRow("renderer fails, errno 0")
-            << QByteArray("fail=0\n") << "FakeRasterizePdf"
-            << "150"
-            << "3"
-            << "plain: Error opening a PDF file.(Input/output error)"
-            << (upToCall + QList<Message>{TermApp});
         QTest::newRow("resolution not a number")
             << QByteArray() << "FakeRasterizePdf"
             << "15O"
@@ -352,6 +342,89 @@ private slots:
         QCOMPARE(m_boxes.take(), QStringList{box});
         QCOMPARE(m_window.take(), messages);
         QCOMPARE(PdfFileList->at(1)->OutputDir(), QString());
+    }
+
+    // A file that fails is a failed row with the reason, and the run goes on with the next.
+    void failedFileGoesOn_data() {
+        QTest::addColumn<QByteArray>("pdfText");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("renderer fails") << QByteArray("fail=28\n") << ""
+                                        << ""
+                                        << "No space left on device";
+        // A failure that leaves errno alone still reads as a failure.
+        QTest::newRow("renderer fails, errno 0") << QByteArray("fail=0\n") << ""
+                                                 << ""
+                                                 << "Input/output error";
+        QTest::newRow("range behind the end") << QByteArray() << "5"
+                                              << "9"
+                                              << "pages 5\u20139 of a 3-page file";
+        QTest::newRow("range starts behind the end") << QByteArray() << "4"
+                                                     << ""
+                                                     << "pages 4\u2013 of a 3-page file";
+    }
+    void failedFileGoesOn() {
+        QFETCH(QByteArray, pdfText);
+        QFETCH(QString, first);
+        QFETCH(QString, last);
+        QFETCH(QString, status);
+        if (!first.isEmpty()) {
+            ConversionOptions.Range = "1";
+            ConversionOptions.FirstPage = first;
+            ConversionOptions.LastPage = last;
+        }
+        TPdffile* a = Append(Pdf("a.pdf", pdfText), StateTrue, "3");
+        TPdffile* b = Append(Pdf("b.pdf"), StateTrue, "9");
+        Convert();
+        QCOMPARE(m_boxes.take(), QStringList());
+        QCOMPARE(m_window.take(), Progress(0, {0, 95, 100}) + Progress(1, {0, 95, 100})
+                                      << EndConvert);
+        QCOMPARE(a->StatusText(), status);
+        QVERIFY(a->Failed());
+        QCOMPARE(a->OutputDir(), QString());
+        // No empty folder is left for a file that gave no image.
+        QVERIFY(!QFileInfo::exists(Out("/a")));
+        QVERIFY(!b->Failed());
+        QCOMPARE(b->OutputDir(), Out("/b"));
+    }
+
+    // The reason is the failing call's: an output folder that cannot be written says so.
+    void unwritableFolderSaysWhy() {
+        if (geteuid() == 0)
+            QSKIP("root writes into any folder");
+        QVERIFY(QDir().mkpath(Out()));
+        QVERIFY(QFile::setPermissions(Out(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        TPdffile* a = Append(Pdf("a.pdf"), StateTrue, "3");
+        Convert();
+        QFile::setPermissions(Out(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                         QFileDevice::ExeOwner);
+        QCOMPARE(a->StatusText(), QStringLiteral("Permission denied"));
+    }
+
+    // Two PDFs of one name keep their images apart, within one run; a planted link is refused.
+    void outputFolders() {
+        QVERIFY(QDir().mkpath(Out()));
+        const QString elsewhere = m_dir.filePath("elsewhere");
+        QVERIFY(QDir().mkpath(elsewhere));
+        QVERIFY(QFile::link(elsewhere, Out("/linked")));
+        TPdffile* a = Append(Pdf("A/report.pdf"), StateTrue, "1");
+        TPdffile* b = Append(Pdf("B/report.pdf"), StateTrue, "3");
+        TPdffile* c = Append(Pdf("C/report.pdf"), StateTrue, "3");
+        TPdffile* linked = Append(Pdf("linked.pdf"), StateTrue, "3");
+        Convert();
+        QCOMPARE(a->OutputDir(), Out("/report"));
+        QCOMPARE(b->OutputDir(), Out("/report (2)"));
+        QCOMPARE(c->OutputDir(), Out("/report (3)"));
+        QCOMPARE(b->StatusText(), QStringLiteral("report"));
+        QVERIFY(QFileInfo::exists(Out("/report (2)/report.jpg.args")));
+        QVERIFY(linked->Failed());
+        QVERIFY(linked->StatusText().contains("symbolic link"));
+        QCOMPARE(QDir(elsewhere).entryList(QDir::Files), QStringList());
+        // A second run reuses what stands on disk, in the same order.
+        PdfFileList->at(0)->setConversionResult({}, {}, {}, false);
+        Convert();
+        QCOMPARE(b->OutputDir(), Out("/report (2)"));
     }
 
     // Without the library the package is asked for, and the program ends.

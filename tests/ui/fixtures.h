@@ -6,8 +6,8 @@
 
 #include "testsupport.h"
 
-#include "platform/messages.h"
 #include "engine/pdffile.h"
+#include "platform/messages.h"
 #include "platform/winmsg.h"
 #include "ui/infoform.h"
 #include "ui/loadfileform.h"
@@ -52,14 +52,25 @@ public:
     // A one-page PDF whose page paints 10^levels full-page shapes: about 1.3 s at 72 DPI for
     // levels 4, minutes for 6.
     QString heavy(int levels) const {
-        const QString target = m_dir.filePath(QStringLiteral("heavy%1.pdf").arg(levels));
+        return generated(QStringLiteral("heavy%1.pdf").arg(levels),
+                         QStringLiteral("heavy_page(levels=%1)").arg(levels));
+    }
+
+    // Eight small pages; the fifth takes minutes.
+    QString eightWithHeavyFifth() const {
+        return generated(QStringLiteral("eight.pdf"), QStringLiteral("eight_with_heavy_fifth()"));
+    }
+
+    // A PDF written by one call of the fixture script.
+    QString generated(const QString& name, const QString& call) const {
+        const QString target = m_dir.filePath(name);
         QProcess script;
         script.start(QStringLiteral("/usr/bin/python3"),
                      {QStringLiteral("-c"),
                       QStringLiteral("import sys; sys.path.insert(0, sys.argv[1]); "
                                      "import make_fixtures as m; "
-                                     "open(sys.argv[2], 'wb').write(m.heavy_page(levels=%1))")
-                          .arg(levels),
+                                     "open(sys.argv[2], 'wb').write(m.%1)")
+                          .arg(call),
                       QFileInfo(QStringLiteral(FIXTURE_SCRIPT)).path(), target});
         script.waitForFinished(60000);
         return target;

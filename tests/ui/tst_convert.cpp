@@ -8,15 +8,18 @@
 #include "engine/procthread.h"
 #include "engine/windowevents.h"
 #include "ui/filelist.h"
+#include "ui/infoform.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -99,7 +102,7 @@ private slots:
     void startRefused_data();
     void startRefused();
     void rowProgress();
-    void rendererFailureEndsProgram();
+    void failedFileGoesOn();
     void unlockedFileConverts();
     void closeDuringLongFile();
 
@@ -200,33 +203,48 @@ void TestConvert::pageRanges() {
 
 void TestConvert::stopDuringSecondFile() {
     Windows w;
-    const QString slow = m_pdfs->heavy(4);
+    const QString slow = m_pdfs->eightWithHeavyFifth();
     w.add({m_pdfs->pdf("three.pdf"), slow, m_pdfs->pdf("twelve.pdf")});
     const QString out = w.sandbox.path("out");
     UseOutput(w, out, "PNG", "150");
     FinishedWindowAnswer answer(w.info.get(), false);
     MessageWatch watch(w.main.get());
-    bool stopped = false;
-    // Stop while the second file is being rendered.
+    bool rendering = false;
     watch.onProgress = [&](qintptr lParam) {
-        if (lParam == platform::PackProgress(2, 95) && !stopped) {
-            stopped = true;
-            QTimer::singleShot(0, w.main.get(), [&] {
-                w.main->sBitBtn1Click();
-                QVERIFY(!w.main->sBitBtn1->isEnabled());
-                QCOMPARE(w.main->sBitBtn1->text(), QStringLiteral("Stop"));
-            });
-        }
+        rendering = rendering || lParam == platform::PackProgress(2, 95);
     };
     w.main->sBitBtn1Click();
+    // Stop once the second file's first four pages are written and the fifth holds it up.
+    QTRY_VERIFY_WITH_TIMEOUT(rendering, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(WindowEvents::LatestProgress(1).pagesDone >= 4, 60000);
+    QElapsedTimer clock;
+    clock.start();
+    w.main->sBitBtn1Click();
+    QVERIFY(!w.main->sBitBtn1->isEnabled());
+    QCOMPARE(w.main->sBitBtn1->text(), QStringLiteral("Stop"));
     QVERIFY(WaitForIdle(w));
-    QVERIFY(stopped);
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(answer.shown, 0);
     QVERIFY(w.main->sBitBtn1->isEnabled());
-    QCOMPARE(Images(out), QStringList({"heavy4/heavy4-1.png", "three/three-1.png",
-                                       "three/three-2.png", "three/three-3.png"}));
-    QCOMPARE(w.column(ColumnStatus), QStringList({"three", "heavy4", ""}));
+
+    // The complete images stay, the page in hand leaves nothing, the third file is untouched.
+    const QStringList images = Images(out);
+    for (const char* name :
+         {"three/three-1.png", "three/three-2.png", "three/three-3.png", "eight/eight-1.png",
+          "eight/eight-2.png", "eight/eight-3.png", "eight/eight-4.png"})
+        QVERIFY2(images.contains(name), name);
+    QVERIFY(!images.contains("eight/eight-5.png"));
+    for (const QString& image : images)
+        QVERIFY2(!image.contains("/."), qPrintable(image));
     QVERIFY(!QFileInfo::exists(out + "/twelve"));
+    const QStringList status = w.column(ColumnStatus);
+    QCOMPARE(status.value(0), QStringLiteral("three"));
+    const int eightImages = int(images.filter("eight/").size());
+    QVERIFY2(
+        QRegularExpression("^Stopped after [4-8] of 8 pages$").match(status.value(1)).hasMatch(),
+        qPrintable(status.value(1)));
+    QVERIFY(status.value(1).mid(14, 1).toInt() <= eightImages);
+    QCOMPARE(status.value(2), QString());
 }
 
 void TestConvert::startRefused_data() {
@@ -332,18 +350,27 @@ void TestConvert::rowProgress() {
     QCOMPARE(w.main->RowGauge(), -1);
 }
 
-void TestConvert::rendererFailureEndsProgram() {
+void TestConvert::failedFileGoesOn() {
     Windows w;
-    const QString doomed = m_pdfs->copy("three.pdf", "doomed/gone.pdf");
-    w.add({doomed});
+    const QString doomed = m_pdfs->copy("three.pdf", "doomed/vanished.pdf");
+    const QString c = m_pdfs->copy("twelve.pdf", "doomed/c.pdf");
+    w.add({m_pdfs->pdf("three.pdf"), doomed, c});
     QVERIFY(QFile::remove(doomed));
-    UseOutput(w, w.sandbox.path("out"), "PNG", "36");
+    const QString out = w.sandbox.path("out");
+    UseOutput(w, out, "PNG", "36");
+    FinishedWindowAnswer answer(w.info.get(), false);
     MessageWatch watch(w.main.get());
     w.main->sBitBtn1Click();
-    QTRY_VERIFY_WITH_TIMEOUT(watch.termApp, 60000);
-    QCOMPARE(w.recorder.texts(),
-             QStringList{"Error opening a PDF file.(No such file or directory)"});
-    QCOMPARE(w.recorder.boxes.first().kind, platform::BoxKind::Plain);
+    QVERIFY(WaitForIdle(w));
+    QVERIFY(!watch.termApp);
+    QCOMPARE(w.recorder.texts(), QStringList());
+    QCOMPARE(answer.shown, 1);
+    QVERIFY(w.info->FailedLabel->isVisibleTo(w.info.get()));
+    QCOMPARE(w.info->FailedLabel->text(), QStringLiteral("1 file failed."));
+    QCOMPARE(w.column(ColumnStatus), QStringList({"three", "No such file or directory", "c"}));
+    QVERIFY(PdfFileList->at(1)->Failed());
+    QCOMPARE(Images(out + "/c").size(), 12);
+    QVERIFY(!QFileInfo::exists(out + "/vanished"));
 }
 
 void TestConvert::unlockedFileConverts() {

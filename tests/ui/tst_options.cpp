@@ -4,11 +4,11 @@
 #include "testsupport.h"
 
 #include "app/outputfolder.h"
-#include "ui/outputfolderdialog.h"
-#include "ui/spinedit.h"
 #include "engine/conversionoptions.h"
 #include "ui/look.h"
 #include "ui/mainform.h"
+#include "ui/outputfolderdialog.h"
+#include "ui/spinedit.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -182,7 +182,14 @@ void TestOptions::optionRules_data() {
     number("quality 0", "quality", "0", "1", "JPEGQuality");
     number("quality 250", "quality", "250", "100", "JPEGQuality");
     number("quality -5", "quality", "-5", "1", "JPEGQuality");
-    number("quality emptied", "quality", "", "1", "JPEGQuality");
+    // An emptied box takes back its last value, not the worst quality.
+    number("quality emptied", "quality", "", "75", "JPEGQuality");
+    QTest::newRow("quality emptied after 42")
+        << QByteArray("JPEGQuality=42\n") << QStringList()
+        << "quality=" << QStringList{"JPEGQuality=42"} << "quality=42" << QStringList();
+    QTest::newRow("dpi emptied after 300")
+        << QByteArray("Dpi=300\n") << QStringList() << "dpi=" << QStringList{"Dpi=300"} << "dpi=300"
+        << QStringList();
     number("quality 42", "quality", "42", "42", "JPEGQuality");
     number("dpi emptied", "dpi", "", "150", "Dpi");
     number("dpi 0072", "dpi", "0072", "72", "Dpi");
