@@ -3,6 +3,7 @@
 #include "app/batchoptions.h"
 #include "app/batchreport.h"
 #include "app/inifile.h"
+#include "app/interruptguard.h"
 #include "app/optionsmodel.h"
 #include "app/outputfolder.h"
 #include "app/pdfpaths.h"
@@ -210,15 +211,25 @@ QString PrepareRenderer(const QString& workFolder) {
     return QString();
 }
 
-// One conversion pass over the list, reported as lines; returns whether every file converted.
-bool ConvertList(TPdfList& list) {
+struct ListOutcome {
+    bool allConverted = false;
+    int signal = 0; // the signal that interrupted the run, or 0
+};
+
+// One conversion pass over the list, reported as lines. An interrupt stops it like the window's
+// Stop: the file in hand is cancelled and its partial files removed.
+ListOutcome ConvertList(TPdfList& list) {
     BatchReport report(list, ::isatty(STDOUT_FILENO) == 1);
     StopRequested = false;
+    const InterruptGuard interrupts([] {
+        StopRequested = true;
+        CancelRendering();
+    });
     TProcThread worker(ModeConvert);
     worker.setEvents(&report);
     worker.Resume();
     worker.WaitFor();
-    return !report.failed();
+    return {!report.failed(), interrupts.Signal()};
 }
 
 int ConvertFiles(const BatchOptions& o) {
@@ -253,10 +264,14 @@ int ConvertFiles(const BatchOptions& o) {
         return 1;
     }
     PdfFileList = &list;
-    allConverted = ConvertList(list) && allConverted;
+    const ListOutcome outcome = ConvertList(list);
     PdfFileList = nullptr;
     DeleteRenderFiles();
-    return allConverted ? 0 : 1;
+    if (outcome.signal != 0) {
+        PrintText(stderr, QStringLiteral("pixolund convert: interrupted\n"));
+        return 128 + outcome.signal;
+    }
+    return outcome.allConverted && allConverted ? 0 : 1;
 }
 
 } // namespace

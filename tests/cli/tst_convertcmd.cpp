@@ -10,6 +10,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/types.h>
+
 namespace {
 
 struct Run {
@@ -265,6 +268,58 @@ private slots:
         QCOMPARE(QDir("/").entryList(QDir::AllEntries | QDir::Hidden), rootBefore);
         QVERIFY(!QFileInfo::exists(path("no")));
         QCOMPARE(QDir(out + "/three").entryList(QDir::Files), QStringList());
+    }
+
+    // Ctrl-C and SIGTERM stop the run: the complete images stay, no partial file and no working
+    // folder are left behind.
+    void interrupted_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("Ctrl-C") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
+
+    void interrupted() {
+        QFETCH(int, signal);
+        const QString slow = path("eight.pdf");
+        if (!QFileInfo::exists(slow)) {
+            QProcess script;
+            script.start("/usr/bin/python3",
+                         {"-c",
+                          "import sys; sys.path.insert(0, sys.argv[1]); import make_fixtures as m; "
+                          "open(sys.argv[2], 'wb').write(m.eight_with_heavy_fifth())",
+                          QFileInfo(FIXTURE_SCRIPT).path(), slow});
+            QVERIFY(script.waitForFinished(60000) && script.exitCode() == 0);
+        }
+        const QString out = path("out-interrupted");
+        QDir(out).removeRecursively();
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", path("home"));
+        env.insert("XDG_DATA_HOME", path("data"));
+        env.insert("TMPDIR", path("tmp"));
+        process.setProcessEnvironment(env);
+        process.start(PIXOLUND, {"convert", "--format", "png", "--dpi", "72", "--pages", "1-8",
+                                 "--output", out, slow, pdf("three.pdf")});
+        QVERIFY(process.waitForStarted());
+        // The fifth page holds the run up once the first four are written.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QDir(out + "/eight").entryList({"eight-4.png"}, QDir::Files).size() == 1, 60000);
+        ::kill(pid_t(process.processId()), signal);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 128 + signal);
+        QVERIFY(QString::fromLocal8Bit(process.readAllStandardError()).contains("interrupted"));
+        QStringList left;
+        QDirIterator it(out, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            left << QFileInfo(it.next()).fileName();
+        for (const QString& name : left)
+            QVERIFY2(!name.startsWith(".") && !name.endsWith(".part"), qPrintable(name));
+        QVERIFY(left.contains("eight-1.png"));
+        QVERIFY(!QFileInfo::exists(out + "/three"));
+        QCOMPARE(
+            QDir(path("tmp")).entryList({".pixolund-batch-*"}, QDir::AllEntries | QDir::Hidden),
+            QStringList());
     }
 
     void helpAndVersion() {
