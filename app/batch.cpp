@@ -97,17 +97,38 @@ QString CheckValues(const OptionValues& v) {
     return QString();
 }
 
-void SaveValues(const OptionValues& v) {
-    WriteSetting(Setting::OutputFolder, v.outputFolder);
-    WriteSetting(Setting::OutputFormat, QString::number(v.format));
-    WriteSetting(Setting::TiffFormat, QString::number(v.tiff));
-    WriteSetting(Setting::OutputColor, QString::number(v.color));
-    WriteSetting(Setting::Dpi, v.dpi);
-    WriteSetting(Setting::JPEGQuality, v.quality);
-    WriteSetting(Setting::EachPage, v.eachPage ? QStringLiteral("1") : QStringLiteral("0"));
-    WriteSetting(Setting::Range, v.range ? QStringLiteral("1") : QStringLiteral("0"));
-    WriteSetting(Setting::FirstPage, v.firstPage);
-    WriteSetting(Setting::LastPage, v.lastPage);
+// Stores the options as the window's; false (its message printed once) when it could not.
+bool SaveValues(const OptionValues& v) {
+    if (SettingsFilePath().isEmpty()) {
+        PrintText(stderr, QStringLiteral("pixolund convert: the options cannot be stored: there "
+                                         "is no folder for the settings file\n"));
+        return false;
+    }
+    QByteArray content;
+    ini::Encoding encoding;
+    QString why;
+    if (!ini::LoadFile(SettingsFilePath(), &content, &encoding, &why)) {
+        PrintText(stderr, QStringLiteral("pixolund convert: the options cannot be stored: the "
+                                         "settings file %1 cannot be used: %2\n")
+                              .arg(SettingsFilePath(), why));
+        return false;
+    }
+    const QList<QPair<Setting, QString>> keys = {
+        {Setting::OutputFolder, v.outputFolder},
+        {Setting::OutputFormat, QString::number(v.format)},
+        {Setting::TiffFormat, QString::number(v.tiff)},
+        {Setting::OutputColor, QString::number(v.color)},
+        {Setting::Dpi, v.dpi},
+        {Setting::JPEGQuality, v.quality},
+        {Setting::EachPage, v.eachPage ? QStringLiteral("1") : QStringLiteral("0")},
+        {Setting::Range, v.range ? QStringLiteral("1") : QStringLiteral("0")},
+        {Setting::FirstPage, v.firstPage},
+        {Setting::LastPage, v.lastPage}};
+    for (const auto& [id, value] : keys) {
+        if (!WriteSetting(id, value)) // its box has said why
+            return false;
+    }
+    return true;
 }
 
 QString ReadPasswordLine() {
@@ -243,13 +264,13 @@ int ConvertFiles(const BatchOptions& o) {
     if (!CheckOutputFolder(values.outputFolder))
         return UsageError(
             QStringLiteral("the output folder %1 cannot be used").arg(values.outputFolder));
-    if (o.saveOptions)
-        SaveValues(values);
+    // Options that could not be stored make the run a partial success at best.
+    const bool saved = !o.saveOptions || SaveValues(values);
     BuildConversionOptions(values, ConversionOptions);
 
     const QString password = o.passwordFromStdin ? ReadPasswordLine() : QString();
     TPdfList list;
-    bool allConverted = BuildJobList(o, o.passwordFromStdin ? &password : nullptr, list);
+    bool allConverted = BuildJobList(o, o.passwordFromStdin ? &password : nullptr, list) && saved;
     if (list.count() == 0)
         return allConverted ? 0 : 1;
 

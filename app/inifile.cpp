@@ -1,11 +1,12 @@
 #include "app/inifile.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QTemporaryFile>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
@@ -190,12 +191,15 @@ bool LoadFile(const QString& path, QByteArray* content, Encoding* encoding, QStr
     };
     content->clear();
     *encoding = Encoding::Utf8;
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    // A link could lead to anybody's file, which a later save would then replace.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
     if (fd < 0) {
         // No file there (its folder may be missing or be a file): nothing to read.
         if (errno == ENOENT || errno == ENOTDIR)
             return true;
+        if (errno == ELOOP)
+            return fail(QStringLiteral("it is a symbolic link"));
         return fail(QString::fromLocal8Bit(std::strerror(errno)));
     }
     struct Closer {
@@ -263,14 +267,18 @@ bool WriteValue(const QString& path, const QString& section, const QString& key,
     if (!SetValue(content, section, key, value, &updated))
         return false;
     updated = Encode(updated, encoding);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Written beside it and renamed over it: the rename replaces whatever stands at the name, a
+    // link planted meanwhile included, and never writes through it (QSaveFile would).
+    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
+    if (!file.open())
         return false;
-    if (file.write(updated) != updated.size()) {
-        file.cancelWriting();
+    if (file.write(updated) != updated.size() || !file.flush() || ::fsync(file.handle()) != 0)
         return false;
-    }
-    return file.commit();
+    if (::rename(QFile::encodeName(file.fileName()).constData(),
+                 QFile::encodeName(path).constData()) != 0)
+        return false;
+    file.setAutoRemove(false);
+    return true;
 }
 
 } // namespace ini

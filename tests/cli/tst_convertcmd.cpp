@@ -322,6 +322,32 @@ private slots:
             QStringList());
     }
 
+    // --save-options never writes through a settings file that is a link, and says so.
+    void saveOptionsRefusesLink() {
+        QDirIterator it(path("data"), {"*.ini"}, QDir::Files, QDirIterator::Subdirectories);
+        QVERIFY(it.hasNext());
+        const QString settings = it.next();
+        const QString foreign = path("foreign.ini");
+        QFile::remove(foreign);
+        QVERIFY(QFile::rename(settings, foreign));
+        QVERIFY(QFile::link(foreign, settings));
+        QFile file(foreign);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+        file.close();
+
+        const Run r =
+            run({"--save-options", "--dpi", "19", "--output", path("out-link"), pdf("three.pdf")});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains("symbolic link"), qPrintable(r.err));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
+        file.close();
+        QVERIFY(QFileInfo(settings).isSymLink());
+        QVERIFY(QFile::remove(settings));
+        QVERIFY(QFile::rename(foreign, settings));
+    }
+
     void helpAndVersion() {
         Run r = run({"--help"});
         QCOMPARE(r.status, 0);

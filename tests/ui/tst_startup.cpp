@@ -3,12 +3,11 @@
 
 #include "testsupport.h"
 
-#include "platform/literals/literal_values.h"
-#include "platform/literals/literals.h"
-#include "ui/spinedit.h"
-#include "platform/messages.h"
 #include "engine/pdffile.h"
 #include "engine/provisioning/provisioning.h"
+#include "platform/literals/literal_values.h"
+#include "platform/literals/literals.h"
+#include "platform/messages.h"
 #include "platform/winmsg.h"
 #include "tests/common/unsafefile.h"
 #include "ui/aboutform.h"
@@ -17,6 +16,7 @@
 #include "ui/look.h"
 #include "ui/mainform.h"
 #include "ui/passwordinputform.h"
+#include "ui/spinedit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -315,6 +315,9 @@ void TestStartup::settingsFileRefused() {
         QVERIFY(S_ISFIFO(st.st_mode));
     } else if (kind == "zero") {
         QCOMPARE(after.symLinkTarget(), QString("/dev/zero"));
+    } else if (kind == "link") {
+        QCOMPARE(after.symLinkTarget(), ForeignFile());
+        QVERIFY(ForeignFileUntouched());
     } else {
         QCOMPARE(ReadAll(path), large);
     }
