@@ -143,7 +143,7 @@ QString ReadPasswordLine() {
 QString ProbeFile(const QString& path, const QString* password, QString* pages) {
     ProbeClassification probe = RunInfoTool(ProbeCommandLine(path));
     if (probe.outcome == ProbeOutcome::Protected && password) {
-        probe = RunInfoTool(UnlockCommandLine(*password, path));
+        probe = RunInfoTool(UnlockCommandLine(path), password);
         if (probe.outcome == ProbeOutcome::Protected)
             return QStringLiteral("wrong password");
     }

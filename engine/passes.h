@@ -36,8 +36,9 @@ ProbeClassification ClassifyProbe(quint32 exitCode, const QString& output);
 void SetProbeTimeLimit(int milliseconds);
 
 // Runs the information tool once (probe or unlock command line) under the time limit above and
-// classifies the run; a tool that overran counts as not readable. Throws when it cannot start.
-ProbeClassification RunInfoTool(const QString& commandLine);
+// classifies the run; a tool that overran counts as not readable. A password is handed to the
+// tool as the first line of its standard input. Throws when it cannot start.
+ProbeClassification RunInfoTool(const QString& commandLine, const QString* password = nullptr);
 
 // The file name without its extension (the last "." and what follows, unless a "/" follows it).
 QString StripExtension(const QString& fileName);

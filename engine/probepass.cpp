@@ -5,6 +5,9 @@
 #include "engine/renderapi.h"
 #include "engine/renderfiles.h"
 #include "platform/process.h"
+#include "platform/text.h"
+
+#include <optional>
 
 #include <atomic>
 
@@ -50,9 +53,12 @@ QString PageCount(const QString& output) {
 
 } // namespace
 
-ProbeClassification RunInfoTool(const QString& commandLine) {
+ProbeClassification RunInfoTool(const QString& commandLine, const QString* password) {
+    std::optional<QByteArray> input;
+    if (password)
+        input = platform::toAnsi(*password) + '\n';
     const platform::CaptureResult run =
-        platform::RunAndCapture(commandLine, probeTimeLimitMs.load());
+        platform::RunAndCapture(commandLine, probeTimeLimitMs.load(), input);
     if (run.timedOut)
         return {};
     return ClassifyProbe(run.exitCode, run.output);
@@ -100,6 +106,7 @@ void UnlockPass(TProcThread& worker) {
     TPdffile* entry = CurrentPdf;
     if (!entry || entry->State() != StateProtected)
         return;
-    StoreResult(*entry, RunInfoTool(UnlockCommandLine(entry->Password(), entry->FilePath())),
+    const QString password = entry->Password();
+    StoreResult(*entry, RunInfoTool(UnlockCommandLine(entry->FilePath()), &password),
                 StateUnprotected);
 }

@@ -40,8 +40,7 @@ QString ProbeCommandLine(const QString& filePath) {
     return QStringLiteral("pi ") + QuotePath(filePath);
 }
 
-QString UnlockCommandLine(const QString& password, const QString& filePath) {
+QString UnlockCommandLine(const QString& filePath) {
     // The path goes through the system code page and back, as the renderer will see it.
-    return QStringLiteral("pi -upw ") + platform::QuoteArgument(password) + QLatin1Char(' ') +
-           QuotePath(platform::fromAnsi(platform::toAnsi(filePath)));
+    return QStringLiteral("pi -upw - ") + QuotePath(platform::fromAnsi(platform::toAnsi(filePath)));
 }

@@ -32,6 +32,6 @@ extern QByteArray ProgressProcName;
 // Command line of the information tool asking about one file.
 QString ProbeCommandLine(const QString& filePath);
 
-// Command line of the information tool trying a user password. The password is quoted so that it
-// reaches the tool as one argument exactly as typed, blanks, quotes and the empty one included.
-QString UnlockCommandLine(const QString& password, const QString& filePath);
+// Command line of the information tool trying a user password, which it reads from its standard
+// input ("-upw -"): on a command line every local user could read it.
+QString UnlockCommandLine(const QString& filePath);

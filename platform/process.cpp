@@ -176,8 +176,28 @@ OutputPipe makeOutputPipe() {
     return pipe;
 }
 
-// Starts the program with `output` as its standard output and standard error; returns its id.
-pid_t spawnWritingTo(const QByteArray& program, const QStringList& args, int output) {
+// Standard input for a child that is handed a few bytes: a pipe already holding them, its write
+// end closed, so the child reads them and then end-of-file. Nothing blocks: what is handed is
+// far smaller than a pipe's buffer, and anything beyond the buffer is refused.
+Fd inputPipeHolding(const QByteArray& input) {
+    int ends[2];
+    RaiseIfFailed(::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0);
+    Fd readEnd(ends[0]);
+    Fd writeEnd(ends[1]);
+    readEnd.reset(aboveStandard(readEnd.release()));
+    RaiseIfFailed(readEnd.get() >= 0);
+    if (!input.isEmpty() &&
+        ::write(writeEnd.get(), input.constData(), size_t(input.size())) != ssize_t(input.size()))
+        throw SystemError(systemErrorText(E2BIG));
+    writeEnd.reset();
+    // The child reads it blocking, as any program expects of its standard input.
+    RaiseIfFailed(::fcntl(readEnd.get(), F_SETFL, 0) == 0);
+    return readEnd;
+}
+
+// Starts the program with `output` as its standard output and standard error, and `input` as
+// its standard input unless it is -1; returns its id.
+pid_t spawnWritingTo(const QByteArray& program, const QStringList& args, int output, int input) {
     std::vector<QByteArray> nativeArgs;
     nativeArgs.reserve(size_t(args.size()));
     for (const QString& arg : args)
@@ -200,6 +220,8 @@ pid_t spawnWritingTo(const QByteArray& program, const QStringList& args, int out
     // dup2 clears close-on-exec on the copies only.
     posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, output, STDERR_FILENO);
+    if (input >= 0)
+        posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
     // The child starts with no blocked signals and a default SIGPIPE, whatever this thread has.
     sigset_t none, defaults;
     sigemptyset(&none);
@@ -386,15 +408,18 @@ QString QuoteArgument(const QString& argument) {
     return quoted;
 }
 
-CaptureResult RunAndCapture(const QString& commandLine, int timeLimitMs) {
+CaptureResult RunAndCapture(const QString& commandLine, int timeLimitMs,
+                            const std::optional<QByteArray>& input) {
     const QStringList args = SplitCommandLine(commandLine);
     if (args.isEmpty() || args.first().isEmpty())
         throw SystemError(systemErrorText(args.isEmpty() ? EINVAL : ENOENT));
     const QByteArray program = locateProgram(args.first());
 
+    Fd inputEnd(input ? inputPipeHolding(*input).release() : -1);
     OutputPipe pipe = makeOutputPipe();
-    const pid_t pid = spawnWritingTo(program, args, pipe.writeEnd.get());
+    const pid_t pid = spawnWritingTo(program, args, pipe.writeEnd.get(), inputEnd.get());
     pipe.writeEnd.reset();
+    inputEnd.reset();
 
     const Deadline deadline(timeLimitMs);
     Output output = readUntilEnd(pipe.readEnd.get(), deadline);

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace platform {
 
 struct CaptureResult {
@@ -15,7 +17,9 @@ struct CaptureResult {
 // (one pipe, drained while the child runs, so any amount of output is fine).
 // - The line is split by SplitCommandLine; the program is started directly, never via a shell.
 //   A bare program name (no "/") is looked up in ProgramFolder() first, then on PATH.
-// - Standard input is inherited.
+// - Standard input is inherited, or, with `input`, a pipe holding those bytes (at most a pipe's
+//   buffer, 64 KiB), then end-of-file: the way to hand a child a secret, which a command line
+//   would show to every user.
 // - The output is decoded by its byte-order mark (UTF-8, UTF-16LE, UTF-16BE), else as UTF-8,
 //   split at CR LF, lone CR and lone LF, and every line, the last one too, is followed by
 //   CR LF. No output gives an empty text.
@@ -24,7 +28,8 @@ struct CaptureResult {
 // - With timeLimitMs >= 0, a child still running after that long is killed (exit code 128 + 9)
 //   and timedOut is set; the output collected until then is kept.
 // Safe to call from several threads at once.
-CaptureResult RunAndCapture(const QString& commandLine, int timeLimitMs = -1);
+CaptureResult RunAndCapture(const QString& commandLine, int timeLimitMs = -1,
+                            const std::optional<QByteArray>& input = std::nullopt);
 
 // Splits a command line by the Windows (CommandLineToArgvW) rules: blanks and tabs separate,
 // double quotes group, 2n backslashes before a quote give n backslashes and the quote toggles

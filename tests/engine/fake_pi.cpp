@@ -5,7 +5,8 @@
 //   pages=N           page count printed once the password matched
 //   gate=PATH         a FIFO read to its end before answering, so a test can hold the tool
 //   ---               everything after this line is printed verbatim (without password=)
-// "pi FILE" and "pi -upw PASSWORD FILE" are the only accepted forms.
+// "pi FILE" and "pi -upw - FILE" (the password on the first line of standard input) are the
+// only accepted forms.
 #include "gate.h"
 
 #include <fcntl.h>
@@ -20,14 +21,16 @@
 
 int main(int argc, char** argv) {
     std::string file;
+    std::string typed;
     const char* tried = nullptr;
     if (argc == 2) {
         file = argv[1];
-    } else if (argc == 4 && std::strcmp(argv[1], "-upw") == 0) {
-        tried = argv[2];
+    } else if (argc == 4 && std::strcmp(argv[1], "-upw") == 0 && std::strcmp(argv[2], "-") == 0) {
+        std::getline(std::cin, typed);
+        tried = typed.c_str();
         file = argv[3];
     } else {
-        std::cout << "Usage: pi [-upw password] file\n";
+        std::cout << "Usage: pi [-upw -] file\n";
         return 98;
     }
     std::ifstream in(file, std::ios::binary);

@@ -1,13 +1,14 @@
 // The worker and its passes, with real child processes: a stand-in information tool ("pi" in
 // FAKE_PI_DIR, put first on PATH) answers from the text of the "PDF" files written here.
-#include "platform/messages.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
 #include "engine/provisioning/provisioning.h"
+#include "platform/messages.h"
 #include "platform/msgbox.h"
 #include "platform/winmsg.h"
 #include "recorders.h"
 
+#include <QDirIterator>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -200,6 +201,38 @@ private slots:
         QCOMPARE(m_window.take(), QList<Message>());
         QCOMPARE(m_boxes.take(), QStringList());
         QCOMPARE(WorkerThread, nullptr);
+    }
+
+    // While the tool tries a password, no process's command line holds it.
+    void unlockKeepsPasswordOffCommandLines() {
+        const QByteArray gate = QFile::encodeName(m_dir.filePath("unlock-gate"));
+        QCOMPARE(mkfifo(gate.constData(), 0600), 0);
+        const QByteArray password = "Zq8-unlikely-anywhere-else";
+        TPdffile* entry = Append(
+            Pdf("held secret.pdf", "gate=" + gate + "\npassword=" + password + "\npages=2\n"),
+            true);
+        entry->setProbeResult("", StateProtected, "The file is password protected.");
+        entry->setPassword(QString::fromLatin1(password));
+        CurrentPdf = entry;
+        TProcThread worker(ModeUnlock);
+        worker.Resume();
+        const int fd = open(gate.constData(), O_WRONLY); // the tool is running
+        QVERIFY(fd >= 0);
+        int scanned = 0;
+        QDirIterator processes("/proc", QDir::Dirs | QDir::NoDotAndDotDot);
+        while (processes.hasNext()) {
+            QFile cmdline(processes.next() + "/cmdline");
+            if (!cmdline.open(QIODevice::ReadOnly))
+                continue;
+            ++scanned;
+            QVERIFY2(!cmdline.readAll().contains(password), qPrintable(cmdline.fileName()));
+        }
+        close(fd);
+        worker.WaitFor();
+        QVERIFY(scanned > 1);
+        QCOMPARE(entry->State(), StateUnprotected);
+        QFile::remove(QFile::decodeName(gate));
+        CurrentPdf = nullptr;
     }
 
     // Only a protected entry is tried again.
