@@ -9,12 +9,12 @@
 // order; times are medians, the overhead the median of the rounds' pass/direct ratios.
 // Exit status: 0 when both sides wrote the same images, 1 when they did not, 2 on usage errors.
 #include "engine/conversionoptions.h"
-#include "platform/messages.h"
 #include "engine/passes.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
 #include "engine/provisioning/provisioning.h"
 #include "engine/renderapi.h"
+#include "platform/messages.h"
 #include "platform/msgbox.h"
 #include "platform/winmsg.h"
 

@@ -1,10 +1,10 @@
 #include "engine/provisioning/provisioning.h"
 
+#include "platform/errors.h"
+#include "platform/folders.h"
 #include "platform/literals/literal_values.h"
 #include "platform/literals/literals.h"
 #include "platform/messages.h"
-#include "platform/errors.h"
-#include "platform/folders.h"
 #include "platform/msgbox.h"
 #include "platform/text.h"
 #include "platform/winmsg.h"
@@ -278,7 +278,7 @@ void WaitForPackageChecks() {
 }
 
 void ExtractArchive(const QString& zipPath, const QByteArray& password, const QString& baseDir,
-                    qint64 maxEntrySize) {
+                    qint64 maxEntrySize, qint64 maxTotalSize) {
     if (baseDir.isEmpty())
         raise(QStringLiteral("The working folder of the renderer is not available"));
     const QString canonicalBase = QFileInfo(baseDir).canonicalFilePath();
@@ -292,6 +292,7 @@ void ExtractArchive(const QString& zipPath, const QByteArray& password, const QS
         raise(QStringLiteral("Damaged package %1").arg(zipPath));
     // Every entry is checked before anything is written, so a refused archive leaves no trace.
     QStringList names;
+    zip_uint64_t declaredTotal = 0;
     for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i) {
         const QString name = checkedEntryName(archive.get(), i, zipPath);
         names.append(name);
@@ -310,10 +311,15 @@ void ExtractArchive(const QString& zipPath, const QByteArray& password, const QS
             refuse(QStringLiteral("the entry is not encrypted"));
         if (!(st.valid & ZIP_STAT_SIZE) || st.size > zip_uint64_t(maxEntrySize))
             refuse(QStringLiteral("larger than %1").arg(sizeLimitText(maxEntrySize)));
+        declaredTotal += st.size;
+        if (declaredTotal > zip_uint64_t(maxTotalSize))
+            raise(QStringLiteral("Refused package %1: its files add up to more than %2")
+                      .arg(zipPath, sizeLimitText(maxTotalSize)));
     }
 
     // A failure part way leaves none of this run's files behind.
     QStringList written;
+    qint64 writtenBytes = 0;
     try {
         for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i) {
             const QString& name = names[qsizetype(i)];
@@ -329,8 +335,11 @@ void ExtractArchive(const QString& zipPath, const QByteArray& password, const QS
                           "Refused entry \"%1\" in package %2: the path leaves the target folder")
                           .arg(name, zipPath));
             if (!folder) {
-                extractEntry(archive.get(), i, target, zipPath, name, maxEntrySize);
+                // The data may hold more than the headers say: the total bounds it as well.
+                extractEntry(archive.get(), i, target, zipPath, name,
+                             qMin(maxEntrySize, maxTotalSize - writtenBytes));
                 written.append(target);
+                writtenBytes += QFileInfo(target).size();
             }
         }
     } catch (...) {

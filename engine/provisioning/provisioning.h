@@ -47,17 +47,22 @@ void WaitForPackageChecks();
 
 // The largest entry ExtractArchive writes.
 inline constexpr qint64 MaxPackageEntrySize = qint64(512) << 20;
+// The most all entries of one archive may hold together: the renderer needs about 80 MB, and a
+// package that unpacks into gigabytes would fill the user's runtime folder.
+inline constexpr qint64 MaxPackageTotalSize = qint64(256) << 20;
 
 // Extracts every entry of the ZIP archive at zipPath, deciphered with password (traditional
 // PKWARE encryption), into baseDir. Each entry is written under a fresh temporary name in its
 // folder and renamed over its final name when complete: no truncated file ever carries a final
 // name, and a link standing at that name is replaced, never written through. Refused: entries
 // that would land outside baseDir (absolute names, "..", symbolic links), files that are not
-// encrypted, and entries larger than maxEntrySize. On any failure the files of this run are
+// encrypted, entries larger than maxEntrySize, and archives whose entries add up to more than
+// maxTotalSize. On any failure the files of this run are
 // removed again. Throws platform::SystemError with a clear message: archive missing, wrong
 // password, damaged archive, refused entry, write failure.
 void ExtractArchive(const QString& zipPath, const QByteArray& password, const QString& baseDir,
-                    qint64 maxEntrySize = MaxPackageEntrySize);
+                    qint64 maxEntrySize = MaxPackageEntrySize,
+                    qint64 maxTotalSize = MaxPackageTotalSize);
 
 // The body of the main window's WM_CREATETEMPLIB handler: extracts the package into
 // LibraryDir, then the inner archive (named after the package's extension without its dot)

@@ -3,13 +3,13 @@
 
 #include "engine/provisioning/provisioning.h"
 
-#include "platform/literals/literal_values.h"
-#include "platform/literals/literals.h"
-#include "platform/messages.h"
 #include "engine/renderapi.h"
 #include "platform/dynlib.h"
 #include "platform/errors.h"
 #include "platform/folders.h"
+#include "platform/literals/literal_values.h"
+#include "platform/literals/literals.h"
+#include "platform/messages.h"
 #include "platform/winmsg.h"
 #include "tests/common/scopedenv.h"
 
@@ -222,6 +222,7 @@ TEST_F(Provisioning, ExtractArchiveCases) {
         const char* error; // nullptr: succeeds
         QStringList files; // in the library folder afterwards
         qint64 limit = MaxPackageEntrySize;
+        qint64 total = MaxPackageTotalSize;
     };
     const QString ok1 = QStringLiteral("one.so"), ok2 = QStringLiteral("two.so");
     const auto good = [&](const QString& p) {
@@ -267,6 +268,13 @@ TEST_F(Provisioning, ExtractArchiveCases) {
          "not encrypted",
          {}},
         {"entry over the size limit", good, pw, "larger than 1000 bytes", {}, 1000},
+        {"entries over the total limit",
+         good,
+         pw,
+         "add up to more than",
+         {},
+         MaxPackageEntrySize,
+         qint64(big.size())},
         {"parent escape",
          [&](const QString& p) {
              writeZip(p, {{"one.so", "first"}, {"../evil.so", "x"}}, pw);
@@ -305,13 +313,13 @@ TEST_F(Provisioning, ExtractArchiveCases) {
         c.make(zipPath);
         if (c.error) {
             try {
-                ExtractArchive(zipPath, c.password, libDir, c.limit);
+                ExtractArchive(zipPath, c.password, libDir, c.limit, c.total);
                 ADD_FAILURE() << "no error";
             } catch (const platform::SystemError& e) {
                 EXPECT_TRUE(e.text().contains(QLatin1String(c.error))) << e.what();
             }
         } else {
-            EXPECT_NO_THROW(ExtractArchive(zipPath, c.password, libDir, c.limit));
+            EXPECT_NO_THROW(ExtractArchive(zipPath, c.password, libDir, c.limit, c.total));
             EXPECT_EQ(readFile(libDir + ok1), "first");
             EXPECT_EQ(readFile(libDir + ok2), big);
         }

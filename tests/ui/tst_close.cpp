@@ -3,12 +3,12 @@
 
 #include "testsupport.h"
 
-#include "platform/literals/literal_values.h"
-#include "platform/literals/literals.h"
-#include "platform/messages.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
 #include "engine/provisioning/provisioning.h"
+#include "platform/literals/literal_values.h"
+#include "platform/literals/literals.h"
+#include "platform/messages.h"
 #include "platform/winmsg.h"
 #include "ui/mainform.h"
 

@@ -4,9 +4,9 @@
 #include "fixtures.h"
 #include "testsupport.h"
 
-#include "platform/messages.h"
 #include "engine/passes.h"
 #include "engine/pdffile.h"
+#include "platform/messages.h"
 #include "platform/winmsg.h"
 #include "ui/balloontip.h"
 #include "ui/filelist.h"
