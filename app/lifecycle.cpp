@@ -9,8 +9,10 @@
 #include "platform/literals/literals.h"
 #include "platform/msgbox.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <exception>
+#include <thread>
 
 using platform::BoxAnswer;
 using platform::BoxKind;
@@ -19,6 +21,9 @@ namespace {
 
 // How long shutdown waits for a worker that was asked to stop.
 constexpr int ShutdownWaitMs = 5000;
+
+// An extraction of the package is under way on its own thread.
+std::atomic<bool> extracting{false};
 
 } // namespace
 
@@ -84,6 +89,7 @@ void ReleaseJobsAndPackage() {
         std::_Exit(0);
     }
     WaitForPackageChecks();
+    WaitForExtraction();
     if (PdfFileList == nullptr)
         return;
     PdfFileList->clear();
@@ -93,9 +99,24 @@ void ReleaseJobsAndPackage() {
 }
 
 void CreateTempLib() {
-    try {
-        CreateTempLibFiles();
-    } catch (const std::exception& e) {
-        platform::MessageBox(BoxKind::Error, QString::fromUtf8(e.what()));
-    }
+    // One extraction at a time; a request meanwhile is served by the one under way.
+    if (extracting.exchange(true))
+        return;
+    // Unpacking tens of megabytes would freeze the window; a conversion waiting for the files
+    // follows ExtractionCount(), and the error box is handed to the GUI thread.
+    std::thread([] {
+        try {
+            CreateTempLibFiles();
+        } catch (const std::exception& e) {
+            try {
+                platform::MessageBox(BoxKind::Error, QString::fromUtf8(e.what()));
+            } catch (...) {
+            }
+        }
+        extracting.store(false); // last touch of shared state
+    }).detach();
+}
+
+void WaitForExtraction() {
+    platform::WaitServicingGui([] { return !extracting.load(); });
 }

@@ -24,6 +24,10 @@ bool AskCloseDuringConversion(bool conversionRunning);
 // rendering library and its companion.
 void ReleaseJobsAndPackage();
 
-// WM_CREATETEMPLIB: unpacks the rendering package into LibraryDir; an error is shown in an error
-// box with the error's own message.
+// WM_CREATETEMPLIB: unpacks the rendering package into LibraryDir on a thread of its own and
+// returns at once; an error is shown in an error box with the error's own message. A request
+// while one runs is left to that one.
 void CreateTempLib();
+
+// GUI thread: waits until no extraction runs, answering message boxes meanwhile.
+void WaitForExtraction();

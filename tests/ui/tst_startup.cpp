@@ -3,6 +3,7 @@
 
 #include "testsupport.h"
 
+#include "app/lifecycle.h"
 #include "engine/pdffile.h"
 #include "engine/provisioning/provisioning.h"
 #include "platform/literals/literal_values.h"
@@ -475,8 +476,12 @@ void TestStartup::createTempLib() {
         PackagePassword = "not the password";
     RenderPackagePath.set(QFile::encodeName(path));
 
+    const int before = ExtractionCount();
     QVERIFY(platform::PostMessage(WM_CREATETEMPLIB, 0, 0));
     QCoreApplication::sendPostedEvents(&form);
+    // Unpacked off the GUI thread: the window goes on meanwhile.
+    QTRY_VERIFY_WITH_TIMEOUT(ExtractionCount() > before, 60000);
+    WaitForExtraction();
 
     const QString library = LibraryDir + Name(EncRenderLibraryName);
     const QString companion = LibraryDir + Name(EncRenderCompanionName);
