@@ -163,7 +163,12 @@ bool BuildJobList(const BatchOptions& o, const QString* password, TPdfList& list
     QStringList missing;
     const QStringList files = ExpandPdfPaths(o.inputs, &missing);
     for (const QString& path : missing) {
-        Fail(path, QStringLiteral("No such file or directory"));
+        // A name that is not UTF-8 arrives with replacement characters and cannot be found;
+        // "No such file" would send the user looking for a file that is there.
+        Fail(path, path.contains(QChar::ReplacementCharacter)
+                       ? QStringLiteral("the name is not valid UTF-8, which is the only encoding "
+                                        "of file names this program reads")
+                       : QStringLiteral("No such file or directory"));
         allListed = false;
     }
     QSet<QString> seen;

@@ -348,6 +348,26 @@ private slots:
         QVERIFY(QFile::rename(foreign, settings));
     }
 
+    // A name in another encoding is named for what it is, not as a missing file.
+    void nameNotUtf8() {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", path("home"));
+        env.insert("XDG_DATA_HOME", path("data"));
+        env.insert("TMPDIR", path("tmp"));
+        env.insert("LC_ALL", "C.UTF-8");
+        process.setProcessEnvironment(env);
+        // Latin-1 "ä" (0xe4) is no UTF-8; the shell hands the byte over as it is.
+        process.start("/bin/sh", {"-c",
+                                  "exec \"$0\" convert --output \"$1\" \"$1/caf$(printf "
+                                  "'\\344').pdf\"",
+                                  PIXOLUND, path("out-latin1")});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 1);
+        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+        QVERIFY2(err.contains("not valid UTF-8"), qPrintable(err));
+    }
+
     void helpAndVersion() {
         Run r = run({"--help"});
         QCOMPARE(r.status, 0);

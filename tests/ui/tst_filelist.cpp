@@ -14,6 +14,7 @@
 #include "ui/loadfileform.h"
 #include "ui/mainform.h"
 #include "ui/openfiles.h"
+#include "ui/passwordinputform.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -22,6 +23,7 @@
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QToolTip>
 
@@ -42,6 +44,7 @@ private slots:
     void balloonCloses_data();
     void balloonCloses();
     void hoverAndStatusLink();
+    void markupNamesShowAsTyped();
     void toolbarTakesFocus();
 };
 
@@ -305,6 +308,34 @@ void TestFileList::balloonCloses() {
     QTRY_VERIFY(!tip);
     if (how != "replace")
         QVERIFY(w.main->balloonTip() == nullptr);
+}
+
+// Names that look like markup (a Linux name cannot hold "/", so "<b>x<b>.pdf") are shown as typed:
+// in the probe window, the password window and the hover hint.
+void TestFileList::markupNamesShowAsTyped() {
+    PdfFixtures pdfs;
+    QVERIFY(pdfs.ok());
+    Windows w;
+    w.main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.main.get()));
+    const QString bold = pdfs.copy("three.pdf", "<b>x<b>.pdf");
+    const QString broken = pdfs.copy("aes-256.pdf", "a<br>b.pdf");
+    w.add({bold, broken});
+    QCOMPARE(w.column(ColumnFileName), QStringList({"<b>x<b>.pdf", "a<br>b.pdf"}));
+    QCOMPARE(w.probe->fname->textFormat(), Qt::PlainText);
+    QCOMPARE(w.probe->fname->text(), broken);
+
+    w.main->CloseBalloonTip();
+    QWidget* viewport = w.main->ListView1->viewport();
+    QTest::mouseMove(viewport, w.centre(0, ColumnFileName));
+    w.main->ListView1MouseMove(w.centre(0, ColumnFileName));
+    QTRY_VERIFY(QToolTip::isVisible());
+    QTextDocument shown;
+    shown.setHtml(QToolTip::text());
+    QCOMPARE(shown.toPlainText(), bold);
+
+    TPasswordInputForm password;
+    QCOMPARE(password.sLabel1->textFormat(), Qt::PlainText);
 }
 
 void TestFileList::hoverAndStatusLink() {
