@@ -54,7 +54,9 @@ int main(int argc, char* argv[]) {
         std::printf("Usage: pixolund [FILE|FOLDER...]\n"
                     "       pixolund convert [options] FILE|FOLDER...   (see --help there)\n"
                     "Opens the window and adds the PDF files given; a folder adds the PDFs "
-                    "below it.\nWhen Pixolund runs already, the files go to its window.\n");
+                    "below it.\nWhen Pixolund runs already, the files go to its window; this "
+                    "start then ends with\nstatus 0, or with 1 and the reason when the "
+                    "window did not take them.\n");
         return 0;
     }
     const QStringList paths = PathArguments(argc, argv);
