@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <random>
+#include <unistd.h>
 
 namespace pxraster {
 
@@ -48,13 +50,30 @@ std::string pageFileName(const Target& target, int page, int pageCount) {
 std::string temporaryName(const std::string& finalPath) {
     const size_t slash = finalPath.rfind('/');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::string folder = finalPath.substr(0, nameStart);
     // A predictable name would let another user plant a link or a FIFO there first.
     static thread_local std::mt19937_64 random{std::random_device{}()};
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, "%012llx",
                   static_cast<unsigned long long>(random() & 0xffffffffffffULL));
-    return finalPath.substr(0, nameStart) + ".~" + finalPath.substr(nameStart) + "." + suffix +
-           ".part";
+    const std::string prefix = ".~", tail = std::string(".") + suffix + ".part";
+
+    // A final name near the longest the file system takes still needs a temporary name: the
+    // copied part is cut short, on a character boundary so the name stays valid UTF-8.
+    long nameMax = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    if (nameMax <= 0 || nameMax > NAME_MAX)
+        nameMax = NAME_MAX;
+    const size_t room = static_cast<size_t>(nameMax) > prefix.size() + tail.size()
+                            ? static_cast<size_t>(nameMax) - prefix.size() - tail.size()
+                            : 0;
+    std::string name = finalPath.substr(nameStart);
+    if (name.size() > room) {
+        size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut;
+        name.resize(cut);
+    }
+    return folder + prefix + name + tail;
 }
 
 } // namespace pxraster

@@ -18,7 +18,8 @@ Target parseTarget(const std::string& targetPath);
 std::string pageFileName(const Target& target, int page, int pageCount);
 
 // A name in the same folder that the program's progress count (base*.ext) never matches and
-// nobody can guess: ".~" + file name + "." + 12 random hex digits + ".part".
+// nobody can guess: ".~" + file name + "." + 12 random hex digits + ".part", the file name cut
+// short (at a UTF-8 character boundary) where the whole would pass the folder's NAME_MAX.
 std::string temporaryName(const std::string& finalPath);
 
 } // namespace pxraster

@@ -1,10 +1,12 @@
 // The protocol between the rendering library and its companion: what one end encodes the other
 // decodes to the same, anything else is refused whole; and the real companion refuses a
-// request of another version.
+// request of another version. Also the temporary names the companion announces.
+#include "render/common/outputnames.h"
 #include "render/common/protocol.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <ostream>
@@ -316,6 +318,34 @@ TEST(Protocol, CompanionAnswersOnlyRequestsOfItsVersion) {
         ASSERT_TRUE(pxraster::decodeReport(lines[0], result));
         EXPECT_EQ(result, Report::finished(ENOENT));
     }
+}
+
+// Whatever the final name, up to the longest a file system takes: the temporary name fits, keeps
+// as much of the final name as fits in whole characters, and ends in 12 random hex digits.
+TEST(OutputNames, TemporaryNamesFitWhateverTheFinalName) {
+    const std::string folder = "/tmp/";
+    constexpr size_t kAdded = 20; // ".~", "." and the digits, ".part"
+    for (const std::string& character : {"a"s, "\xc3\xa4"s, "\xe2\x82\xac"s}) {
+        for (size_t length = 1; length <= NAME_MAX; ++length) {
+            std::string name;
+            while (name.size() + character.size() <= length)
+                name += character;
+            SCOPED_TRACE(std::to_string(name.size()) + " bytes of " + character);
+            const std::string temporary = pxraster::temporaryName(folder + name);
+            ASSERT_EQ(temporary.rfind(folder + ".~", 0), 0u) << temporary;
+            const std::string own = temporary.substr(folder.size());
+            ASSERT_LE(own.size(), size_t{NAME_MAX});
+            ASSERT_GE(own.size(), kAdded);
+            const std::string kept = own.substr(2, own.size() - kAdded);
+            const std::string digits = own.substr(own.size() - 17, 12);
+            EXPECT_EQ(name.rfind(kept, 0), 0u) << "not the start of the final name: " << kept;
+            EXPECT_EQ(kept.size(), std::min(name.size(), (NAME_MAX - kAdded) / character.size() *
+                                                             character.size()));
+            EXPECT_EQ(own.substr(own.size() - 18, 1) + own.substr(own.size() - 5), "..part");
+            EXPECT_EQ(digits.find_first_not_of("0123456789abcdef"), std::string::npos) << own;
+        }
+    }
+    EXPECT_NE(pxraster::temporaryName("/tmp/a.png"), pxraster::temporaryName("/tmp/a.png"));
 }
 
 } // namespace

@@ -566,6 +566,26 @@ TEST_F(Rasterize, NamesWithBlanksAndNonAscii) {
     EXPECT_EQ(inspect(dir).size(), 5u);
 }
 
+TEST_F(Rasterize, LongNamesAreWrittenUnderTheirFinalNames) {
+    // Final names of 252 bytes (the pages of a PDF named with 250) and 255 (a base name of 250
+    // bytes): the temporary names, 20 bytes longer in full, are cut short.
+    auto named = [](size_t bytes) {
+        std::string name(bytes % 2, 'x');
+        while (name.size() < bytes)
+            name += "\xc3\xa4"; // "ä"
+        return name;
+    };
+    const std::string pages = named(246), book = named(250);
+    const fs::path dir = outFolder("long");
+    ASSERT_EQ(call(pdf("three.pdf"), dir / (pages + ".png"), nullptr, 36, 24, 5, 0, 0, 1, 3), 0);
+    ASSERT_EQ(call(pdf("three.pdf"), dir / (book + ".tiff"), nullptr, 36, 24, 5, 0, 1, 1, 3), 0);
+    std::vector<std::string> expected{pages + "-1.png", pages + "-2.png", pages + "-3.png",
+                                      book + ".tiff"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(files(dir), expected);
+    EXPECT_EQ(inspect(dir).size(), 6u);
+}
+
 TEST_F(Rasterize, PagesThatNeverFinishAreStopped) {
     // A Type3 glyph that shows itself: MuPDF's interpreter recurses until it gives up.
     const fs::path loop = outFolder();
