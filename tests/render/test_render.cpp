@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <grp.h>
 #include <map>
 #include <memory>
 #include <set>
@@ -57,6 +58,38 @@ protected:
         progress_ = reinterpret_cast<RasterizeProgressProc>(dlsym(library_, "PxRasterizeProgress"));
         ASSERT_NE(progress_, nullptr);
     }
+
+    // The library and its engine copied into a fresh folder that every user can read, so that
+    // an unprivileged process can run them wherever the build lies (under /root, say).
+    static fs::path reachableEngineCopy() {
+        std::string pattern = "/tmp/pxengine-XXXXXX";
+        if (!mkdtemp(pattern.data()))
+            return {};
+        const fs::path folder(pattern);
+        const auto readable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec;
+        fs::permissions(folder, readable);
+        for (const fs::path& source : {fs::path(PXRASTER_PATH), fs::path(PXRENDER_PATH)}) {
+            fs::copy_file(source, folder / source.filename());
+            fs::permissions(folder / source.filename(), readable);
+        }
+        return folder;
+    }
+
+    // Makes calls of this process go to the library at `path`; false unless that very file
+    // answers them.
+    static bool useLibrary(const fs::path& path) {
+        void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        auto entry = library ? reinterpret_cast<RasterizePdfProc>(dlsym(library, "PxRasterizePdf"))
+                             : nullptr;
+        Dl_info info{};
+        if (!entry || !dladdr(reinterpret_cast<void*>(entry), &info) || !info.dli_fname ||
+            fs::path(info.dli_fname) != path)
+            return false;
+        rasterize_ = entry;
+        return true;
+    }
+
     static void TearDownTestSuite() {
         if (library_)
             dlclose(library_);
@@ -450,17 +483,24 @@ TEST_F(Rasterize, FailuresSetErrnoAndLeaveNoFiles) {
 }
 
 TEST_F(Rasterize, UnwritableFolderAndFailedWritesLeaveNoFiles) {
+    // Permissions do not bind root: the child gives up its privileges first, and then runs a
+    // copy of the library and engine it can reach (the build may lie in a private folder).
+    const fs::path engine = reachableEngineCopy();
+    ASSERT_FALSE(engine.empty());
+    const fs::path library = engine / fs::path(PXRASTER_PATH).filename();
+    auto unprivileged = [&library] {
+        if (geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(254);
+        if (!useLibrary(library))
+            _exit(253);
+    };
     for (int allInOne : {0, 1}) {
         SCOPED_TRACE("all-in-one " + std::to_string(allInOne));
         const fs::path readOnly = outFolder("read-only");
         fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec |
                                       fs::perms::group_read | fs::perms::group_exec |
                                       fs::perms::others_read | fs::perms::others_exec);
-        // Permissions do not bind root: the child gives up its privileges first.
-        auto unprivileged = [] {
-            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-                _exit(254);
-        };
         EXPECT_EQ(callInChild(unprivileged, readOnly / "three.tiff", allInOne), EACCES);
         EXPECT_TRUE(files(readOnly).empty());
 
@@ -478,6 +518,7 @@ TEST_F(Rasterize, UnwritableFolderAndFailedWritesLeaveNoFiles) {
             EXPECT_TRUE(files(dir).empty());
         }
     }
+    fs::remove_all(engine);
 }
 
 // Another user's links and FIFOs where the output goes: at the names temporary files used to
