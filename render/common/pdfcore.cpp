@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -392,8 +393,10 @@ int flattenPageTree(fz_context* ctx, pdf_document* doc) {
                 pdf_drop_obj(ctx, obj);
         }
         fz_catch(ctx) {
-            count = 0;
+            count = fz_caught(ctx) == FZ_ERROR_MEMORY ? kTreeOutOfMemory : 0;
         }
+    } catch (const std::bad_alloc&) {
+        count = kTreeOutOfMemory;
     } catch (...) {
         count = 0;
     }

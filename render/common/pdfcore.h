@@ -47,10 +47,12 @@ OpenResult openPdf(fz_context* ctx, const char* path, const char* password);
 // tree flattened as by flattenPageTree. Returns nullptr on failure. Never throws.
 pdf_document* reopenPdf(fz_context* ctx, const char* path, const std::string& password);
 
+constexpr int kTreeOutOfMemory = -1;
+
 // Walks the page tree once and makes its pages, never more than the tree's /Count claims, the
 // document's only pages: a flat tree in memory, so fz_load_page(n) loads exactly the n-th page
 // found, however deep or looped the file's tree is. Returns their number, 0 when there are
-// none. Never throws.
+// none, kTreeOutOfMemory when memory ran out on the way. Never throws.
 int flattenPageTree(fz_context* ctx, pdf_document* doc);
 
 } // namespace pxpdf

@@ -14,8 +14,9 @@
 //   "T <hex>"                        a temporary file is about to be created; the path in
 //                                    lower-case hex, so it may hold any byte
 //   "X <errno>"                      the call's result; the companion then exits
-// Any B restarts the page's time limit. Numbers in reports are decimal, unsigned and without
-// leading zeros.
+// Any B restarts the page's no-progress time limit; only a B without bands restarts its overall
+// limit (the page starts, or waits for others). Numbers in reports are decimal, unsigned and
+// without leading zeros.
 #pragma once
 
 #include <cstddef>

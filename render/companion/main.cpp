@@ -8,6 +8,7 @@
 #include "render/common/outputnames.h"
 #include "render/common/pdfcore.h"
 #include "render/common/protocol.h"
+#include "render/companion/allocwatch.h"
 #include "render/companion/pageraster.h"
 #include "render/companion/pxcodec.h"
 
@@ -24,10 +25,13 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <poll.h>
 #include <pthread.h>
 #include <string>
 #include <sys/prctl.h>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -43,6 +47,47 @@ constexpr long kDefaultBandKb = 32 * 1024;
 constexpr long kDefaultBudgetMb = 512;
 constexpr size_t kKeptBufferBytes = size_t{32} << 20; // a worker's bitmap kept between pages
 
+// The temporary files of this process, from just before each is created until it is renamed or
+// removed. When the library's process dies nobody else knows them: this process removes them
+// and ends.
+class Temporaries {
+public:
+    void add(const std::string& path) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        paths_.push_back(path);
+    }
+    void forget(const std::string& path) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = std::find(paths_.begin(), paths_.end(), path);
+        if (found != paths_.end())
+            paths_.erase(found);
+    }
+    // The lock is kept until the end, so no further temporary is announced. A worker that
+    // announced one just before may be creating it right now: a second round gets that one.
+    [[noreturn]] void removeAllAndExit() {
+        mutex_.lock();
+        for (int round = 0; round < 2; ++round) {
+            if (round > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            for (const std::string& path : paths_) {
+                struct stat st {};
+                if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                    ::unlink(path.c_str());
+            }
+        }
+        _exit(3);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> paths_;
+};
+
+Temporaries& temporaries() {
+    static Temporaries* const all = new Temporaries; // never destroyed: workers may outlive main
+    return *all;
+}
+
 // Lines to the library. A library that went away ends this process: nobody waits for the pages.
 class Reporter {
 public:
@@ -55,7 +100,7 @@ public:
             if (w < 0 && errno == EINTR)
                 continue;
             if (w <= 0)
-                _exit(3);
+                temporaries().removeAllAndExit();
             sent += static_cast<size_t>(w);
         }
     }
@@ -138,9 +183,12 @@ int writeTemporary(const std::string& finalPath, Reporter& reporter, std::string
                    const std::function<int(const std::string&)>& write) {
     int rc = EEXIST;
     for (int attempt = 0; attempt < 16 && rc == EEXIST; ++attempt) {
+        if (attempt > 0)
+            temporaries().forget(*tempPath);
         *tempPath = temporaryName(finalPath);
         // Announced before the file is created, so a library that kills this process knows
         // what to remove.
+        temporaries().add(*tempPath);
         reporter.send(Report::temporary(*tempPath));
         rc = write(*tempPath);
     }
@@ -160,6 +208,7 @@ int writePageFile(const px_image& img, int pageNumber, const Job& job) {
         rc = errno;
     if (rc && rc != EEXIST)
         ::unlink(tempPath.c_str());
+    temporaries().forget(tempPath);
     return rc;
 }
 
@@ -223,9 +272,10 @@ void runWorker(Job& job, pdf_document* handed) {
         return;
     }
     pxpdf::silence(ctx);
+    const unsigned long failedBefore = failedAllocations();
     pdf_document* doc = handed ? handed : pxpdf::reopenPdf(ctx, job.pdfPath.c_str(), job.password);
     if (!doc)
-        job.fail(EINVAL);
+        job.fail(failedAllocations() != failedBefore ? ENOMEM : EINVAL);
     pxcodec::RawBuffer buffer;
     while (doc && !job.stop) {
         const int pageNumber = job.nextPage.fetch_add(1);
@@ -327,6 +377,7 @@ int renderRange(Job& job, pdf_document* doc, int firstPage) {
             pdf_drop_document(job.baseCtx, doc);
             if (rc != EEXIST)
                 ::unlink(tiffTemp.c_str());
+            temporaries().forget(tiffTemp);
             return rc;
         }
     }
@@ -354,39 +405,45 @@ int renderRange(Job& job, pdf_document* doc, int firstPage) {
         job.tiff = nullptr;
         if (error)
             ::unlink(tiffTemp.c_str());
+        temporaries().forget(tiffTemp);
     }
     return error;
 }
 
-// The pixel box of a page from its dictionary, without loading it; an empty box when the page
-// cannot be measured so.
-fz_irect measurePage(fz_context* ctx, pdf_document* doc, int pageNumber,
-                     const RasterSettings& settings) {
-    fz_irect box = fz_empty_irect;
-    fz_var(box);
+// The pixel area of a page from its dictionary, without loading it; an empty rectangle when the
+// page cannot be measured so.
+fz_rect measurePage(fz_context* ctx, pdf_document* doc, int pageNumber,
+                    const RasterSettings& settings) {
+    fz_rect area = fz_empty_rect;
+    fz_var(area);
     fz_try(ctx) {
         fz_rect bounds;
         fz_matrix pageCtm;
         // The tree is flat after flattenPageTree: the page is the n-th kid of the root.
         pdf_obj* kids = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Pages/Kids");
         pdf_page_obj_transform(ctx, pdf_array_get(ctx, kids, pageNumber - 1), &bounds, &pageCtm);
-        box = pageBox(fz_transform_rect(bounds, pageCtm), settings);
+        area = pageArea(fz_transform_rect(bounds, pageCtm), settings);
     }
     fz_catch(ctx) {
-        box = fz_empty_irect;
+        area = fz_empty_rect;
     }
-    return box;
+    return area;
 }
 
-// Before any page is drawn: refuses a range with a page the format cannot hold (EFBIG), and
-// chooses BigTIFF for a multi-page TIFF that may pass 4 GiB. Pages that cannot be measured
-// here are measured again when they are drawn.
+// Before any page is drawn: refuses a range with a page beyond any use or one the format cannot
+// hold (EFBIG), and chooses BigTIFF for a multi-page TIFF that may pass 4 GiB. Pages that cannot
+// be measured here are measured again when they are drawn.
 int checkPageSizes(fz_context* ctx, pdf_document* doc, int first, Job& job) {
     const char* ext = job.target.format.c_str();
     unsigned long long stored = 0;
     int rc = 0;
     for (int page = first; page <= job.lastPage && rc == 0; ++page) {
-        const fz_irect box = measurePage(ctx, doc, page, job.raster);
+        const fz_rect area = measurePage(ctx, doc, page, job.raster);
+        if (beyondAnyUse(area)) {
+            rc = EFBIG;
+            break;
+        }
+        const fz_irect box = fz_round_rect(area);
         const long long w = static_cast<long long>(box.x1) - box.x0;
         const long long h = static_cast<long long>(box.y1) - box.y0;
         if (w > INT_MAX || h > INT_MAX) {
@@ -433,16 +490,22 @@ int rasterize(const Request& request, Reporter& reporter) {
         return ENOMEM;
     job->baseCtx = holder.ctx;
 
+    // MuPDF takes some failed allocations for damage: a file it then gives up on, or whose page
+    // tree it reads only in part, failed for memory.
+    unsigned long failedBefore = failedAllocations();
     pxpdf::OpenResult opened =
         pxpdf::openPdf(holder.ctx, request.pdfPath.c_str(),
                        request.hasPassword ? request.password.c_str() : nullptr);
     if (const int rc = mapOpenStatus(opened))
-        return rc;
+        return rc == EINVAL && failedAllocations() != failedBefore ? ENOMEM : rc;
     job->password = opened.password;
+    failedBefore = failedAllocations();
     job->pageCount = pxpdf::flattenPageTree(holder.ctx, opened.doc);
-    if (job->pageCount <= 0) {
+    const bool ranOut =
+        job->pageCount == pxpdf::kTreeOutOfMemory || failedAllocations() != failedBefore;
+    if (job->pageCount <= 0 || ranOut) {
         pdf_drop_document(holder.ctx, opened.doc);
-        return EINVAL;
+        return ranOut ? ENOMEM : EINVAL;
     }
     const int first = std::max(request.firstPage, 1);
     job->lastPage = std::min(request.lastPage, job->pageCount);
@@ -478,12 +541,45 @@ bool readRequest(Request& request) {
     return decodeRequest(text, request);
 }
 
+// Waits until the library's process is gone (its end of the channel closes, or the death
+// signal comes), then removes our temporary files and ends this process, so that it never
+// renders for nobody and leaves nothing behind.
+void watchCaller(int deathSignals) {
+    pollfd watched[2] = {{kChannelFd, 0, 0}, {deathSignals, POLLIN, 0}};
+    const nfds_t count = deathSignals >= 0 ? 2 : 1;
+    for (;;) {
+        const int ready = ::poll(watched, count, -1);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready > 0 && ((watched[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ||
+                          (count == 2 && watched[1].revents != 0)))
+            break;
+    }
+    temporaries().removeAllAndExit();
+}
+
+// The parent's death arrives as SIGTERM, blocked in every thread and read by the watcher. When
+// the watcher cannot run, the death signal kills outright, as it must in any case.
+void startWatchingCaller() {
+    sigset_t death;
+    sigemptyset(&death);
+    sigaddset(&death, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &death, nullptr);
+    const int deathSignals = signalfd(-1, &death, SFD_CLOEXEC);
+    prctl(PR_SET_PDEATHSIG, deathSignals >= 0 ? SIGTERM : SIGKILL);
+    try {
+        std::thread(watchCaller, deathSignals).detach();
+    } catch (...) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        pthread_sigmask(SIG_UNBLOCK, &death, nullptr);
+    }
+}
+
 } // namespace
 } // namespace pxraster
 
 int main() {
-    // Killed with the library's process, so it never renders for nobody.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    pxraster::startWatchingCaller();
     // A file size limit must fail the write (EFBIG), not kill the process.
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);

@@ -1,5 +1,7 @@
 #include "render/companion/pageraster.h"
 
+#include "render/companion/allocwatch.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -16,10 +18,19 @@ int errnoForMuPdf(int code) {
 // Widest row a band may hold: the pixmap's stride is an int.
 constexpr long long kMaxRowBytes = INT_MAX / 4;
 
+constexpr double kMaxSide = 2147483648.0;    // 2^31 pixels
+constexpr double kMaxPixels = 68719476736.0; // 2^36 pixels
+
 } // namespace
 
-fz_irect pageBox(fz_rect bounds, const RasterSettings& settings) {
-    return fz_round_rect(fz_transform_rect(bounds, fz_scale(settings.xScale, settings.yScale)));
+fz_rect pageArea(fz_rect bounds, const RasterSettings& settings) {
+    return fz_transform_rect(bounds, fz_scale(settings.xScale, settings.yScale));
+}
+
+bool beyondAnyUse(fz_rect area) {
+    const double w = static_cast<double>(area.x1) - area.x0;
+    const double h = static_cast<double>(area.y1) - area.y0;
+    return w > kMaxSide || h > kMaxSide || (w > 0 && h > 0 && w * h > kMaxPixels);
 }
 
 PageRaster::PageRaster(fz_context* ctx, const RasterSettings& settings, pxcodec::RawBuffer& buffer,
@@ -36,18 +47,30 @@ PageRaster::~PageRaster() {
     fz_drop_page(m_ctx, m_page);
 }
 
+int PageRaster::outcome(int code) const {
+    if (failedAllocations() != m_failedBefore)
+        return ENOMEM;
+    return code == FZ_ERROR_NONE ? 0 : errnoForMuPdf(code);
+}
+
 int PageRaster::load(pdf_document* doc, int pageNumber) {
+    m_failedBefore = failedAllocations();
     int code = FZ_ERROR_NONE;
+    fz_rect area = fz_empty_rect;
     fz_var(code);
+    fz_var(area);
     fz_try(m_ctx) {
         m_page = fz_load_page(m_ctx, &doc->super, pageNumber - 1);
-        m_box = pageBox(fz_bound_page(m_ctx, m_page), m_settings);
+        area = pageArea(fz_bound_page(m_ctx, m_page), m_settings);
+        m_box = fz_round_rect(area);
     }
     fz_catch(m_ctx) {
         code = fz_caught(m_ctx);
     }
-    if (code != FZ_ERROR_NONE)
-        return errnoForMuPdf(code);
+    if (const int rc = outcome(code))
+        return rc;
+    if (beyondAnyUse(area))
+        return EFBIG;
     const long long w = static_cast<long long>(m_box.x1) - m_box.x0;
     const long long h = static_cast<long long>(m_box.y1) - m_box.y0;
     if (w <= 0 || h <= 0)
@@ -130,7 +153,7 @@ int PageRaster::draw() {
     fz_catch(m_ctx) {
         code = fz_caught(m_ctx);
     }
-    return code == FZ_ERROR_NONE ? 0 : errnoForMuPdf(code);
+    return outcome(code);
 }
 
 int PageRaster::drawBand(int band) {
@@ -158,8 +181,8 @@ int PageRaster::drawBand(int band) {
     fz_catch(m_ctx) {
         code = fz_caught(m_ctx);
     }
-    if (code != FZ_ERROR_NONE)
-        return errnoForMuPdf(code);
+    if (const int rc = outcome(code))
+        return rc;
     m_band = band;
     m_bandsDrawn = std::min(m_bandsDrawn + 1, m_bandDrawings);
     if (m_bandDone)

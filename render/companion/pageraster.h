@@ -24,8 +24,13 @@ struct RasterSettings {
     int bandPasses = 1;    // how often the writer usually reads the bands (px_band_passes)
 };
 
-// The pixel box a page gets at the settings' scale.
-fz_irect pageBox(fz_rect bounds, const RasterSettings& settings);
+// The area a page covers at the settings' scale, in pixels before rounding. MuPDF clamps
+// rounded coordinates to 2^24, so only this tells how large a huge page really is.
+fz_rect pageArea(fz_rect bounds, const RasterSettings& settings);
+
+// True for an area past 2^31 pixels on a side or 2^36 pixels in all (206 GB as RGB): no
+// program could open such an image, and drawing it band by band would take days.
+bool beyondAnyUse(fz_rect area);
 
 class PageRaster {
 public:
@@ -40,7 +45,8 @@ public:
     PageRaster(const PageRaster&) = delete;
     PageRaster& operator=(const PageRaster&) = delete;
 
-    // Loads the page and measures it. Returns 0 or an errno value (EINVAL for an empty page).
+    // Loads the page and measures it. Returns 0 or an errno value (EINVAL for an empty page,
+    // EFBIG for one beyond any use).
     int load(pdf_document* doc, int pageNumber);
     int width() const { return m_box.x1 - m_box.x0; }
     int height() const { return m_box.y1 - m_box.y0; }
@@ -49,7 +55,8 @@ public:
     size_t memoryBytes() const;
 
     // Whole pages are drawn here; pages in bands get their display list, and each band is
-    // drawn when the writer reaches it. Returns 0 or an errno value.
+    // drawn when the writer reaches it. Returns 0 or an errno value: ENOMEM also when MuPDF
+    // got over a failed allocation by leaving something out.
     int draw();
     // The image for the writer; valid while this object lives.
     px_image image(int xDpi, int yDpi) const;
@@ -62,6 +69,8 @@ private:
     int drawBand(int band);
     // Draws into `pix` (already placed and sized): the display list when there is one.
     void run(fz_pixmap* pix);
+    // The errno for what MuPDF returned, ENOMEM when an allocation of this page failed.
+    int outcome(int code) const;
 
     fz_context* m_ctx;
     RasterSettings m_settings;
@@ -79,6 +88,7 @@ private:
     pxcodec::RawBuffer& m_buffer;
     px_bands m_bands{};
     int m_bandError = 0;
+    unsigned long m_failedBefore = 0; // failed allocations of the thread before this page
 };
 
 } // namespace pxraster

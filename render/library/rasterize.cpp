@@ -7,6 +7,7 @@
 #include "render/common/envnumber.h"
 #include "render/common/outputnames.h"
 #include "render/common/protocol.h"
+#include "render/common/sanitized.h"
 
 #include <algorithm>
 #include <atomic>
@@ -45,14 +46,6 @@ extern "C" __attribute__((visibility("default"))) void PxCancelRasterize(void);
 extern "C" __attribute__((visibility("default"))) int
 PxRasterizeProgress(int32_t* pagesDone, int32_t* pagesInRange, int32_t* bandThousandths);
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define PX_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define PX_SANITIZED 1
-#endif
-#endif
-
 namespace pxraster {
 namespace {
 
@@ -60,23 +53,30 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kCompanionName = PX_COMPANION_NAME;
 constexpr int kMaxDpi = 9600;
+// Time limits of a page (PX_PAGE_TIMEOUT_MS and PX_PAGE_TOTAL_TIMEOUT_MS set them in ms). A page
+// fails with ETIME when it reports no progress for two minutes (each band drawn is progress),
+// or when it is still not done ten minutes after it got to work: a poster of 200 x 200 inches
+// at 300 dpi takes well under a minute, while a page of billions of tiny shapes would draw band
+// after band for days. Opening the file until the page range is known has the no-progress
+// limit too.
 constexpr long kDefaultPageTimeoutMs = 120000;
-constexpr long long kMaxMemoryBytes = 4LL << 30;
-// Address space each worker thread reserves besides its pages: its stack and malloc arena.
+constexpr long kDefaultPageTotalMs = 600000;
+// The companion's address space (RLIMIT_AS): 1 GB. The workers' bitmaps share 512 MB (larger
+// pages are drawn in bands), which leaves room for the document, MuPDF's cache and the stacks
+// and malloc arenas of two workers; each worker beyond the second gets 96 MB more.
+// PX_MEMORY_LIMIT_MB sets the limit exactly.
+constexpr long long kBaseMemoryBytes = 1LL << 30;
 constexpr long long kPerWorkerBytes = 96LL << 20;
+constexpr unsigned kWorkersInBase = 2;
 constexpr int kPollMs = 50; // how soon a cancel or an overrun page is noticed
 
 #ifndef PX_SANITIZED
-// RLIMIT_AS of the companion: half the physical memory, at most a few GB, so one document
-// cannot drive the machine into swapping; PX_MEMORY_LIMIT_MB sets it exactly.
 long long memoryLimit() {
     if (const long mb = envNumber("PX_MEMORY_LIMIT_MB", 0))
         return static_cast<long long>(mb) << 20;
-    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
-    long long half =
-        pages > 0 && pageSize > 0 ? static_cast<long long>(pages) * pageSize / 2 : kMaxMemoryBytes;
-    half = std::min(half, kMaxMemoryBytes);
-    return half + kPerWorkerBytes * std::max(1u, std::thread::hardware_concurrency());
+    const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+    return kBaseMemoryBytes +
+           kPerWorkerBytes * (workers > kWorkersInBase ? workers - kWorkersInBase : 0);
 }
 #endif
 
@@ -228,8 +228,9 @@ bool sendAll(int fd, const std::string& data) {
 // What the companion reported so far.
 struct Progress {
     struct Page {
-        Clock::time_point latest; // of its latest B report: the time limit counts from here
-        int32_t thousandths = 0;  // of a page in bands, drawn so far
+        Clock::time_point latest;  // of its latest B report: the no-progress limit counts from here
+        Clock::time_point working; // of its latest B without bands: it got to work (again) then
+        int32_t thousandths = 0;   // of a page in bands, drawn so far
     };
     bool ranged = false;
     int32_t pageCount = 0, first = 0, last = 0;
@@ -254,6 +255,9 @@ struct Progress {
         case ReportKind::Busy: {
             Page& page = rendering[report.page];
             page.latest = Clock::now();
+            // A page waiting for others says so every second; its bands do not count as waiting.
+            if (report.bandCount == 0 || page.working == Clock::time_point{})
+                page.working = page.latest;
             if (report.bandCount > 0) {
                 const auto drawn =
                     static_cast<int32_t>(int64_t{report.bandsDone} * 1000 / report.bandCount);
@@ -327,7 +331,11 @@ int supervise(const Request& request, Call& call) {
     const std::string companion = companionPath();
     if (companion.empty())
         return EIO;
-    const long timeoutMs = envNumber("PX_PAGE_TIMEOUT_MS", kDefaultPageTimeoutMs);
+    const auto timeout =
+        std::chrono::milliseconds(envNumber("PX_PAGE_TIMEOUT_MS", kDefaultPageTimeoutMs));
+    const auto totalTimeout =
+        std::chrono::milliseconds(envNumber("PX_PAGE_TOTAL_TIMEOUT_MS", kDefaultPageTotalMs));
+    const auto started = Clock::now();
 
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
@@ -367,8 +375,11 @@ int supervise(const Request& request, Call& call) {
             break;
         }
         const auto now = Clock::now();
+        // Before the range is known: opening the file, walking its page tree, measuring pages.
+        if (!progress.ranged && now - started > timeout)
+            killedFor = ETIME;
         for (const auto& [number, page] : progress.rendering)
-            if (now - page.latest > std::chrono::milliseconds(timeoutMs))
+            if (now - page.latest > timeout || now - page.working > totalTimeout)
                 killedFor = ETIME;
     }
     if (killedFor) {

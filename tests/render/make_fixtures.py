@@ -3,9 +3,12 @@
 
 Plain files are written byte by byte here; encrypted copies are made with qpdf.
 """
+import io
 import os
+import struct
 import subprocess
 import sys
+import zlib
 
 
 def pdf_bytes(objects, root=1, info=None, extra_tail=b""):
@@ -304,6 +307,84 @@ def colour_spaces():
     return pdf_bytes(objects)
 
 
+def user_unit():
+    """A small page; a letter-sized page whose /UserUnit makes each unit 75000 points (46 million
+    by 59 million pixels at 72 dpi); a strip two billion points long and one high."""
+    objects = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R 5 0 R 6 0 R] /Count 3 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 144 144] /Contents 4 0 R >>",
+        stream(b"0 0 1 rg 10 10 50 50 re f"),
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /UserUnit 75000 "
+        b"/Contents 4 0 R >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 2000000000 1] /Contents 4 0 R >>",
+    ]
+    return pdf_bytes(objects)
+
+
+def tiled_jpx(side, tile=512, grey=90):
+    """A JPEG 2000 codestream of one grey, `side` pixels square: one tile encoded by Pillow and
+    repeated, so a file of a few kilobytes makes openjpeg allocate 4 bytes per pixel."""
+    from PIL import Image
+    buffer = io.BytesIO()
+    Image.new("L", (2 * tile, tile), grey).save(buffer, "JPEG2000", no_jp2=True,
+                                                tile_size=(tile, tile))
+    data = buffer.getvalue()
+    sot = data.index(b"\xff\x90")
+    header = bytearray(data[:sot])
+    siz = header.index(b"\xff\x51")
+    struct.pack_into(">II", header, siz + 6, side, side)  # Xsiz, Ysiz
+    part = data[sot:sot + struct.unpack_from(">I", data, sot + 6)[0]]
+    out = bytearray(header)
+    for index in range(((side + tile - 1) // tile) ** 2):
+        copy = bytearray(part)
+        struct.pack_into(">H", copy, 4, index)  # Isot
+        out += copy
+    return bytes(out + b"\xff\xd9")
+
+
+def jpx_bomb(side=8192):
+    """A blue square, a 200-point page filled with a grey JPEG 2000 image of side x side pixels
+    (decoding it takes about 340 MB), then a red square."""
+    objects = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] "
+        b"/Resources << /XObject << /I 5 0 R >> >> /Contents 4 0 R >>",
+        stream(b"0 0 1 rg 10 10 30 30 re f q 200 0 0 200 0 0 cm /I Do Q "
+               b"1 0 0 rg 150 150 30 30 re f"),
+        stream(tiled_jpx(side), b" /Type /XObject /Subtype /Image /Width %d /Height %d "
+               b"/ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /JPXDecode" % (side, side)),
+    ]
+    return pdf_bytes(objects)
+
+
+def page_tree_bomb(refs=5000000):
+    """One page listed `refs` times among the kids of the root page tree node, which lies in a
+    compressed object stream: 40 KB of file, about 250 MB once MuPDF has parsed the array."""
+    objects = {
+        1: b"<< /Type /Catalog /Pages 2 0 R >>",
+        3: b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 144 144] /Contents 4 0 R >>",
+        4: stream(b"0 0 1 rg 10 10 50 50 re f"),
+    }
+    packed = zlib.compress(b"2 0 << /Type /Pages /Count 1 /Kids [" + b"3 0 R " * refs + b"] >>", 9)
+    objects[5] = (b"<< /Type /ObjStm /N 1 /First 4 /Length %d /Filter /FlateDecode >>\nstream\n"
+                  % len(packed) + packed + b"\nendstream")
+    out = bytearray(b"%PDF-1.7\n%\xe2\xe3\xcf\xd3\n")
+    offsets = {}
+    for number, body in objects.items():
+        offsets[number] = len(out)
+        out += b"%d 0 obj\n" % number + body + b"\nendobj\n"
+    # A cross-reference stream (object 6): object 2 is the first in object stream 5.
+    rows = [(0, 0, 65535), (1, offsets[1], 0), (2, 5, 0), (1, offsets[3], 0),
+            (1, offsets[4], 0), (1, offsets[5], 0), (1, len(out), 0)]
+    table = b"".join(struct.pack(">BIH", *row) for row in rows)
+    start = len(out)
+    out += (b"6 0 obj\n<< /Type /XRef /Size 7 /W [1 4 2] /Root 1 0 R /Length %d >>\nstream\n"
+            % len(table) + table + b"\nendstream\nendobj\nstartxref\n%d\n%%%%EOF\n" % start)
+    return bytes(out)
+
+
 def qpdf_encrypt(source, target, user, owner, bits, extra=(), mode="auto"):
     # --password-mode=unicode: qpdf stores a non-ASCII password the way each revision expects.
     subprocess.run(["qpdf", "--allow-weak-crypto", "--password-mode=" + mode, "--encrypt", user,
@@ -342,6 +423,9 @@ def main():
     # a page whose 24-bit BMP would pass 4 GiB.
     write("format-limits.pdf", document([(100, 100), (65500, 8), (65501, 8), (65534, 8),
                                          (65535, 8), (65536, 8), (38000, 38000)], title=b"Wide"))
+    write("user-unit.pdf", user_unit())
+    write("jpx-bomb.pdf", jpx_bomb())
+    write("page-tree-bomb.pdf", page_tree_bomb())
     write("not-a-pdf.pdf", b"This is plain text, not a PDF at all.\n" * 20)
     write("damaged.pdf", b"%PDF-1.7\n1 0 obj\n<< /Type /Catalog /Pages 9 0 R\n" + b"\x00\xff" * 64)
     write("empty.pdf", b"")

@@ -1,5 +1,6 @@
 // The rendering library, loaded like the program loads it, on fixture PDFs; every image is
 // read back with an independent reader (Pillow).
+#include "render/common/sanitized.h"
 #include "tests/render/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -657,6 +658,39 @@ TEST_F(Rasterize, PagesThatNeverFinishAreStopped) {
     unsetenv("PX_PAGE_TIMEOUT_MS");
 }
 
+TEST_F(Rasterize, PagesHaveAnOverallTimeLimitThatBandsDoNotRestart) {
+    // The poster at 300 dpi: some 300 bands of a tenth of a second each, far below the
+    // no-progress limit, all of them above the page's overall limit.
+    setenv("PX_PAGE_TOTAL_TIMEOUT_MS", "1500", 1);
+    for (const char* target : {"p.png", "p.tiff"}) {
+        SCOPED_TRACE(target);
+        const fs::path dir = outFolder();
+        Background running(
+            [=] { return call(pdf("poster.pdf"), dir / target, nullptr, 300, 24, 5, 0, 1, 1, 1); });
+        ASSERT_TRUE(running.returnedWithin(60s));
+        EXPECT_EQ(running.error(), ETIME);
+        EXPECT_TRUE(files(dir).empty());
+    }
+    unsetenv("PX_PAGE_TOTAL_TIMEOUT_MS");
+}
+
+TEST_F(Rasterize, OpeningTheFileIsTimedLikeAPage) {
+    // A PDF header and 2 GB of nothing (a sparse file, no disk space): MuPDF reads it all in
+    // search of objects before a page range can be known.
+    const fs::path sparse = root_ / "sparse.pdf";
+    { std::ofstream(sparse) << "%PDF-1.7\n"; }
+    fs::resize_file(sparse, std::uintmax_t{2} << 30);
+    setenv("PX_PAGE_TIMEOUT_MS", "1000", 1);
+    const fs::path dir = outFolder();
+    Background running([=] { return call(sparse, dir / "s.png", nullptr, 72, 24, 5, 0, 0, 1, 1); });
+    const bool returned = running.returnedWithin(60s);
+    unsetenv("PX_PAGE_TIMEOUT_MS");
+    ASSERT_TRUE(returned);
+    EXPECT_EQ(running.error(), ETIME);
+    EXPECT_TRUE(files(dir).empty());
+    fs::remove(sparse);
+}
+
 TEST_F(Rasterize, PageBeyondTheMemoryLimitFailsWithEnomem) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
@@ -674,6 +708,105 @@ TEST_F(Rasterize, PageBeyondTheMemoryLimitFailsWithEnomem) {
     unsetenv("PX_BAND_KB");
     const fs::path dir = outFolder();
     EXPECT_EQ(call(pdf("three.pdf"), dir / "small.png", nullptr, 36, 24, 5, 0, 0, 1, 1), 0);
+#endif
+}
+
+TEST_F(Rasterize, RunningOutOfMemoryIsEnomemNeverAMissingImage) {
+#ifdef PX_SANITIZED
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#else
+    // Decoding the image of jpx-bomb.pdf takes about 340 MB, parsing the page tree of
+    // page-tree-bomb.pdf about 250 MB. Under 150 MB MuPDF would leave the image out, or find no
+    // pages; a damaged file stays damaged and a small one converts.
+    struct MemoryCase {
+        const char* pdfName;
+        const char* target;
+        int allInOne;
+        const char* bandKb; // drawn in bands of this size
+        int expected;
+    };
+    const MemoryCase cases[] = {
+        {"jpx-bomb.pdf", "j.png", 0, nullptr, ENOMEM},
+        {"jpx-bomb.pdf", "j.tiff", 1, nullptr, ENOMEM},
+        {"jpx-bomb.pdf", "j.png", 0, "16", ENOMEM},
+        {"page-tree-bomb.pdf", "t.png", 0, nullptr, ENOMEM},
+        {"damaged.pdf", "d.png", 0, nullptr, EINVAL},
+        {"three.pdf", "t.png", 0, nullptr, 0},
+    };
+    setenv("PX_MEMORY_LIMIT_MB", "150", 1);
+    for (const MemoryCase& c : cases) {
+        SCOPED_TRACE(std::string(c.pdfName) + " " + c.target + (c.bandKb ? " in bands" : ""));
+        if (c.bandKb)
+            setenv("PX_BAND_KB", c.bandKb, 1);
+        const fs::path dir = outFolder();
+        EXPECT_EQ(call(pdf(c.pdfName), dir / c.target, nullptr, 72, 24, 5, 0, c.allInOne, 1, 1),
+                  c.expected);
+        unsetenv("PX_BAND_KB");
+        EXPECT_EQ(files(dir).size(), c.expected ? 0u : 1u);
+    }
+    unsetenv("PX_MEMORY_LIMIT_MB");
+
+    // Under the default limit both convert: the grey image over the blue square, the red one
+    // over the image.
+    const fs::path dir = outFolder();
+    ASSERT_EQ(call(pdf("jpx-bomb.pdf"), dir / "j.png", nullptr, 72, 24, 5, 0, 0, 1, 1), 0);
+    ASSERT_EQ(call(pdf("page-tree-bomb.pdf"), dir / "t.png", nullptr, 72, 24, 5, 0, 0, 1, 9), 0);
+    EXPECT_EQ(files(dir), (std::vector<std::string>{"j-1.png", "t-1.png"}));
+    EXPECT_EQ(python("import sys\n"
+                     "from PIL import Image\n"
+                     "im = Image.open(sys.argv[1]).convert('RGB')\n"
+                     "print(im.getpixel((100, 100)), im.getpixel((25, 175)), "
+                     "im.getpixel((165, 35)))",
+                     {dir / "j-1.png"}),
+              "(90, 90, 90) (90, 90, 90) (255, 0, 0)\n");
+#endif
+}
+
+TEST_F(Rasterize, EngineHasOneGigabyteByDefault) {
+#ifdef PX_SANITIZED
+    GTEST_SKIP() << "no memory limit applies under the sanitizers";
+#else
+    // Room for the stack and malloc arena of each worker beyond the second.
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const long long byDefault = (1LL << 30) + (96LL << 20) * (cores > 2 ? cores - 2 : 0);
+    for (const auto& [setting, bytes] :
+         {std::pair<const char*, long long>{nullptr, byDefault}, {"700", 700LL << 20}}) {
+        SCOPED_TRACE(setting ? setting : "default");
+        if (setting)
+            setenv("PX_MEMORY_LIMIT_MB", setting, 1);
+        const fs::path dir = outFolder();
+        Background heavy([=] {
+            return call(pdf("heavy-page.pdf"), dir / "h.png", nullptr, 72, 24, 5, 0, 0, 1, 1);
+        });
+        int32_t inRange = 0;
+        const bool ranged =
+            waitUntil([&] { return progress_(nullptr, &inRange, nullptr) && inRange; }, 60s);
+        unsetenv("PX_MEMORY_LIMIT_MB");
+        ASSERT_TRUE(ranged); // the limit is set before the range is known
+        const std::vector<pid_t> companions = companionsOf(getpid());
+        ASSERT_EQ(companions.size(), 1u);
+        std::ifstream in("/proc/" + std::to_string(companions[0]) + "/limits");
+        const std::string limits((std::istreambuf_iterator<char>(in)), {});
+        cancel_();
+        ASSERT_TRUE(heavy.returnedWithin(10s));
+        EXPECT_EQ(heavy.error(), ECANCELED);
+        const size_t at = limits.find("Max address space");
+        ASSERT_NE(at, std::string::npos) << limits;
+        std::istringstream values(limits.substr(at + 17));
+        long long soft = 0, hard = 0;
+        values >> soft >> hard;
+        EXPECT_EQ(soft, bytes);
+        EXPECT_EQ(hard, bytes);
+    }
+
+    // Two letter pages at 600 dpi at once, 101 MB of bitmap each, fit as PNG (the writer that
+    // keeps most beside its page).
+    setenv("PX_RENDER_THREADS", "2", 1);
+    const fs::path dir = outFolder();
+    const int error = call(pdf("three.pdf"), dir / "t.png", nullptr, 600, 24, 5, 0, 0, 1, 3);
+    unsetenv("PX_RENDER_THREADS");
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(files(dir), (std::vector<std::string>{"t-1.png", "t-2.png", "t-3.png"}));
 #endif
 }
 
@@ -709,18 +842,41 @@ TEST_F(Rasterize, CompanionKilledFromOutsideGivesEio) {
 }
 
 TEST_F(Rasterize, CompanionEndsWithTheCallingProcess) {
-    const fs::path dir = outFolder();
-    const pid_t caller = fork();
-    if (caller == 0) {
-        setenv("PX_PAGE_TIMEOUT_MS", "600000", 1);
-        call(pdf("heavy-page.pdf"), dir / "heavy.png", nullptr, 72, 24, 5, 0, 0, 1, 1);
-        _exit(0);
+    // The caller is killed while the engine draws a page, with a multi-page TIFF begun, and
+    // while it writes a page band by band: the engine ends too, removing its temporary files.
+    struct CallerCase {
+        const char* pdfName;
+        const char* target;
+        int dpi, allInOne;
+        bool temporary; // killed once the temporary file is there
+    };
+    const CallerCase cases[] = {
+        {"heavy-page.pdf", "heavy.png", 72, 0, false},
+        {"heavy-fifth.pdf", "h.tiff", 72, 1, true},
+        {"poster.pdf", "p.png", 300, 0, true},
+    };
+    for (const CallerCase& c : cases) {
+        SCOPED_TRACE(c.target);
+        const fs::path dir = outFolder();
+        const pid_t caller = fork();
+        if (caller == 0) {
+            setenv("PX_PAGE_TIMEOUT_MS", "600000", 1);
+            call(pdf(c.pdfName), dir / c.target, nullptr, c.dpi, 24, 5, 0, c.allInOne, 1, 8);
+            _exit(0);
+        }
+        std::vector<pid_t> companions;
+        const bool busy = waitUntil(
+            [&] {
+                companions = companionsOf(caller);
+                return !companions.empty() && (!c.temporary || !files(dir).empty());
+            },
+            60s);
+        ::kill(caller, SIGKILL);
+        waitpid(caller, nullptr, 0);
+        ASSERT_TRUE(busy);
+        EXPECT_TRUE(waitUntil([&] { return processEnded(companions[0]); }, 10s));
+        EXPECT_EQ(files(dir), std::vector<std::string>{});
     }
-    std::vector<pid_t> companions;
-    ASSERT_TRUE(waitUntil([&] { return !(companions = companionsOf(caller)).empty(); }, 30s));
-    ::kill(caller, SIGKILL);
-    waitpid(caller, nullptr, 0);
-    EXPECT_TRUE(waitUntil([&] { return processEnded(companions[0]); }, 10s));
 }
 
 TEST_F(Rasterize, DamagedImageDataPrintsNothing) {
@@ -1086,6 +1242,34 @@ TEST_F(Rasterize, PagesBeyondWhatTheFormatHoldsAreRefusedBeforeAnyWork) {
                 EFBIG);
             EXPECT_TRUE(files(dir).empty());
         }
+    }
+}
+
+TEST_F(Rasterize, PagesBeyondAnyUseAreRefusedAtOnce) {
+    // user-unit.pdf: page 1 is 144 points square; page 2 is letter-sized in units of 75000
+    // points, 46 million by 59 million pixels at 72 dpi, which would be drawn a row per band
+    // for years; page 3 is two billion points long and one high.
+    struct BeyondCase {
+        const char* target;
+        int dpi, allInOne, first, last, expected;
+    };
+    const BeyondCase cases[] = {
+        {"u.png", 72, 0, 1, 2, EFBIG},                                // before page 1 is written
+        {"u.tiff", 72, 1, 2, 2, EFBIG}, {"u.png", 1, 0, 2, 2, EFBIG}, // still 5 x 10^11 pixels
+        {"u.png", 144, 0, 3, 3, EFBIG},                               // 4 x 10^9 pixels wide
+        {"u.png", 72, 0, 1, 1, 0},
+    };
+    for (const BeyondCase& c : cases) {
+        SCOPED_TRACE(std::string(c.target) + " " + std::to_string(c.dpi) + " dpi, pages " +
+                     std::to_string(c.first) + "-" + std::to_string(c.last));
+        const fs::path dir = outFolder();
+        Background running([=] {
+            return call(pdf("user-unit.pdf"), dir / c.target, nullptr, c.dpi, 24, 5, 0, c.allInOne,
+                        c.first, c.last);
+        });
+        ASSERT_TRUE(running.returnedWithin(5s)) << "still drawing";
+        EXPECT_EQ(running.error(), c.expected);
+        EXPECT_EQ(files(dir).size(), c.expected ? 0u : 1u);
     }
 }
 
