@@ -1,19 +1,32 @@
 // pi: tells whether a PDF can be read, how many pages it has and whether it needs a password.
 //
 //   pi "<file>"                  properties, one aligned line each, "Pages:" first
-//   pi -upw <password> "<file>"  the same, opening the file with a user password
+//   pi -upw - "<file>"           the same, opening the file with the user password given as the
+//                                first line of standard input (its "\n" or "\r\n" left off)
+//   pi -upw <password> "<file>"  the same, with the password as an argument (kept for older
+//                                callers: other users may see it while pi starts)
 //
 // Exit codes: 0 read; 1 user password missing or wrong ("Incorrect password");
-// 2 anything else that keeps the file from being read; 3 the time limit ran out.
+// 2 anything else that keeps the file from being read, running out of memory included;
+// 3 the time limit ran out.
+//
+// Limits, so that no file can make pi grow or run without end: 1 GB of address space
+// (PI_MEMORY_LIMIT_MB sets it; none in sanitizer builds) and 60 seconds (PI_TIME_LIMIT_S sets
+// them), of wall time and, should the alarm be kept from us, of processor time.
+#include "render/common/envnumber.h"
 #include "render/common/pdfcore.h"
+#include "render/common/sanitized.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +37,9 @@ constexpr int kExitPassword = 1;
 constexpr int kExitUnreadable = 2;
 constexpr int kExitTimeout = 3;
 constexpr unsigned kDefaultTimeLimitSeconds = 60;
+constexpr long kDefaultMemoryLimitMb = 1024;
+constexpr rlim_t kCpuGraceSeconds = 5; // past the soft CPU limit, the kernel kills
+constexpr size_t kMaxPasswordBytes = 4096;
 
 void onTimeLimit(int) {
     static const char message[] = "pi: time limit exceeded while reading the file\n";
@@ -40,7 +56,59 @@ void armTimeLimit() {
             seconds = static_cast<unsigned>(value);
     }
     std::signal(SIGALRM, onTimeLimit);
+    std::signal(SIGXCPU, onTimeLimit);
+    // A caller may start us with the signals blocked; they would then never end a long read.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGALRM);
+    sigaddset(&signals, SIGXCPU);
+    sigprocmask(SIG_UNBLOCK, &signals, nullptr);
     alarm(seconds);
+    rlimit cpu{};
+    if (getrlimit(RLIMIT_CPU, &cpu) == 0) {
+        const rlim_t hard = std::min<rlim_t>(cpu.rlim_max, seconds + kCpuGraceSeconds);
+        const rlimit limited{std::min<rlim_t>(hard, seconds), hard};
+        setrlimit(RLIMIT_CPU, &limited);
+    }
+}
+
+// An allocation that fails then fails the read ("out of memory", exit 2) instead of the file
+// taking the machine's memory.
+void limitMemory() {
+#ifndef PX_SANITIZED
+    const auto bytes =
+        static_cast<rlim_t>(pxraster::envNumber("PI_MEMORY_LIMIT_MB", kDefaultMemoryLimitMb)) << 20;
+    rlimit memory{};
+    if (getrlimit(RLIMIT_AS, &memory) == 0) {
+        const rlim_t limit = std::min(bytes, memory.rlim_max);
+        const rlimit limited{limit, limit};
+        setrlimit(RLIMIT_AS, &limited);
+    }
+#endif
+}
+
+// The first line of standard input without its "\n" or "\r\n"; an empty line is the empty
+// password. False when it cannot be read or is absurdly long.
+bool readPasswordLine(std::string& password) {
+    password.clear();
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        if (c == '\n')
+            break;
+        if (password.size() == kMaxPasswordBytes)
+            return false;
+        password.push_back(c);
+    }
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    return true;
 }
 
 // Messages never repeat the file name: it is the user's text and may say anything.
@@ -152,24 +220,27 @@ int report(fz_context* ctx, pdf_document* doc, int pages, const char* path) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: pi [-upw <password>] <file>\n");
+    std::fprintf(stderr, "usage: pi [-upw -] <file>   (the password on standard input)\n"
+                         "       pi [-upw <password>] <file>\n");
     return kExitUnreadable;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    armTimeLimit();
-    // Other local users can read a command line in /proc while we run: the password is copied
-    // and wiped from the argument memory before anything else happens.
+int examine(int argc, char** argv) {
+    // Other local users can read a command line in /proc while we run: a password given there
+    // is copied and wiped from the argument memory before anything else happens.
     static std::string passwordCopy;
     const char* password = nullptr;
     const char* path = nullptr;
     if (argc == 2 && std::strcmp(argv[1], "-upw") != 0)
         path = argv[1];
     else if (argc == 4 && std::strcmp(argv[1], "-upw") == 0) {
-        passwordCopy = argv[2];
-        std::memset(argv[2], 'x', passwordCopy.size());
+        if (std::strcmp(argv[2], "-") == 0) {
+            if (!readPasswordLine(passwordCopy))
+                return fail("cannot read the password from standard input");
+        } else {
+            passwordCopy = argv[2];
+            std::memset(argv[2], 'x', passwordCopy.size());
+        }
         password = passwordCopy.c_str();
         path = argv[3];
     } else
@@ -184,8 +255,9 @@ int main(int argc, char** argv) {
     switch (opened.status) {
     case pxpdf::OpenStatus::Ok: {
         const int pages = pxpdf::flattenPageTree(ctx, opened.doc);
-        exitCode = pages > 0 ? report(ctx, opened.doc, pages, path)
-                             : fail("the file has no readable pages");
+        exitCode = pages > 0                          ? report(ctx, opened.doc, pages, path)
+                   : pages == pxpdf::kTreeOutOfMemory ? fail("out of memory")
+                                                      : fail("the file has no readable pages");
         fz_try(ctx) {
             pdf_drop_document(ctx, opened.doc);
         }
@@ -210,4 +282,18 @@ int main(int argc, char** argv) {
     }
     fz_drop_context(ctx);
     return exitCode;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    armTimeLimit();
+    limitMemory();
+    try {
+        return examine(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return fail("out of memory");
+    } catch (...) {
+        return fail("the file could not be read");
+    }
 }

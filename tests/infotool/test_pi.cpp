@@ -1,5 +1,6 @@
 // The information tool as the program runs it: a real process on fixture PDFs, its output
 // read the way the probe reads it.
+#include "render/common/sanitized.h"
 #include "tests/render/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,9 @@
 #include <chrono>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 
@@ -142,25 +145,31 @@ std::string procText(pid_t pid, const char* entry) {
 }
 
 // pi writes its report into a pipe that is already full, so it waits there, past its start-up,
-// while its command line is read the way any other local user could read it.
-TEST_F(InfoTool, PasswordIsWipedFromTheCommandLine) {
+// while `look` reads what any other local user could read of it in /proc. Returns its output
+// and exit status; the exit status is -1 when pi never waited there.
+pxtest::RunResult whileWaitingOnOutput(const std::vector<std::string>& args,
+                                       const std::function<void(pid_t)>& look) {
+    pxtest::RunResult result;
     int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
+    if (pipe(fds) != 0)
+        return result;
     fcntl(fds[1], F_SETFL, O_NONBLOCK);
     const std::string filler(4096, '.');
     while (write(fds[1], filler.data(), filler.size()) > 0) {
     }
     fcntl(fds[1], F_SETFL, 0);
-    const std::string path = (root_ / "pdf" / "aes-256.pdf").string();
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[1], STDOUT_FILENO);
         close(fds[0]);
         close(fds[1]);
-        execl(PI_PATH, PI_PATH, "-upw", "secret", path.c_str(), static_cast<char*>(nullptr));
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
         _exit(127);
     }
-    ASSERT_GT(pid, 0);
     close(fds[1]);
     bool blocked = false;
     for (int i = 0; i < 3000 && !blocked; ++i) {
@@ -168,22 +177,111 @@ TEST_F(InfoTool, PasswordIsWipedFromTheCommandLine) {
         if (!blocked)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    const std::string cmdline = procText(pid, "cmdline");
-    std::string output;
+    if (blocked)
+        look(pid);
     char buffer[4096];
     ssize_t n;
     while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
-        output.append(buffer, static_cast<size_t>(n));
+        result.output.append(buffer, static_cast<size_t>(n));
     close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
+    result.exitCode = !blocked            ? -1
+                      : WIFEXITED(status) ? WEXITSTATUS(status)
+                                          : 128 + WTERMSIG(status);
+    return result;
+}
 
-    ASSERT_TRUE(blocked) << "pi never waited on its output";
+TEST_F(InfoTool, PasswordIsWipedFromTheCommandLine) {
+    const std::string path = (root_ / "pdf" / "aes-256.pdf").string();
+    std::string cmdline;
+    const pxtest::RunResult result = whileWaitingOnOutput(
+        {PI_PATH, "-upw", "secret", path}, [&](pid_t pid) { cmdline = procText(pid, "cmdline"); });
+    ASSERT_NE(result.exitCode, -1) << "pi never waited on its output";
     EXPECT_EQ(cmdline.find("secret"), std::string::npos) << cmdline;
     EXPECT_NE(cmdline.find(path), std::string::npos) << cmdline;
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(probePageCount(output), "3") << output;
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(probePageCount(result.output), "3") << result.output;
+}
+
+// The program's way: the password as the first line of standard input, never an argument.
+TEST_F(InfoTool, PasswordFromStandardInput) {
+    struct Case {
+        const char* pdfName;
+        std::string input;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"aes-256.pdf", "secret\n", 0},
+        {"aes-256.pdf", "secret\r\n", 0},
+        {"aes-256.pdf", "secret", 0},                // no line end
+        {"aes-256.pdf", "secret\nwrong\n", 0},       // the first line only
+        {"blank-password.pdf", "my secret pw\n", 0}, // blanks belong to it
+        {"umlaut-aes256.pdf", "\xc3\xa4\n", 0},
+        {"rc4-128.pdf", "secret\n", 0},
+        {"owner-only.pdf", "\n", 0}, // an empty line: the empty password
+        {"aes-256.pdf", "wrong\n", 1},
+        {"aes-256.pdf", "secret \n", 1},
+        {"aes-256.pdf", "secret\r\r\n", 1}, // only one line end is taken off
+        {"aes-256.pdf", "\n", 1},
+        {"aes-256.pdf", "", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pdfName) + " [" + c.input + "]");
+        const std::string path = (root_ / "pdf" / c.pdfName).string();
+        const pxtest::RunResult result = pxtest::run({PI_PATH, "-upw", "-", path}, c.input);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.output;
+        if (c.exitCode == 0) {
+            EXPECT_EQ(probePageCount(result.output), "3") << result.output;
+        } else {
+            EXPECT_NE(upper(result.output).find("INCORRECT PASSWORD"), std::string::npos)
+                << result.output;
+            EXPECT_EQ(result.output.find("Pages:"), std::string::npos);
+        }
+    }
+}
+
+// A file of 40 KB whose page tree takes 250 MB to parse.
+TEST_F(InfoTool, MemoryIsLimited) {
+#ifdef PX_SANITIZED
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#else
+    setenv("PI_MEMORY_LIMIT_MB", "100", 1);
+    const auto started = std::chrono::steady_clock::now();
+    const pxtest::RunResult limited = pi("page-tree-bomb.pdf");
+    const auto took = std::chrono::steady_clock::now() - started;
+    unsetenv("PI_MEMORY_LIMIT_MB");
+    EXPECT_EQ(limited.exitCode, 2) << limited.output;
+    EXPECT_EQ(std::count(limited.output.begin(), limited.output.end(), '\n'), 1) << limited.output;
+    EXPECT_LT(limited.peakKb, 100 * 1024);
+    EXPECT_LT(took, std::chrono::seconds(30));
+
+    // Under the default limit of 1 GB the file is read.
+    const pxtest::RunResult normal = pi("page-tree-bomb.pdf");
+    EXPECT_EQ(normal.exitCode, 0) << normal.output;
+    EXPECT_EQ(probePageCount(normal.output), "1") << normal.output;
+#endif
+}
+
+// However it is started, pi runs with limits of its own.
+TEST_F(InfoTool, LimitsApplyByDefault) {
+    std::string limits;
+    const pxtest::RunResult result =
+        whileWaitingOnOutput({PI_PATH, (root_ / "pdf" / "three.pdf").string()},
+                             [&](pid_t pid) { limits = procText(pid, "limits"); });
+    ASSERT_NE(result.exitCode, -1) << "pi never waited on its output";
+    EXPECT_EQ(result.exitCode, 0);
+    auto limit = [&](const std::string& name) {
+        const size_t at = limits.find(name);
+        std::istringstream values(at == std::string::npos ? "" : limits.substr(at + name.size()));
+        std::string soft, hard;
+        values >> soft >> hard;
+        return soft + " " + hard;
+    };
+    EXPECT_EQ(limit("Max cpu time"), "60 65") << limits;
+#ifndef PX_SANITIZED
+    EXPECT_EQ(limit("Max address space"), "1073741824 1073741824") << limits;
+#endif
 }
 
 TEST_F(InfoTool, BadCommandLinesAreErrors) {

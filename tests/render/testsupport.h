@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -16,18 +18,30 @@ namespace fs = std::filesystem;
 struct RunResult {
     int exitCode = -1; // 128 + signal when killed
     std::string output;
+    long peakKb = 0; // the largest resident size the process reached
 };
 
-// Runs argv[0] with its arguments (no shell), stdout and stderr into one captured text.
-inline RunResult run(const std::vector<std::string>& args) {
+// Runs argv[0] with its arguments (no shell), stdout and stderr into one captured text. `input`
+// (a few bytes at most: it is written before the output is read) is its standard input, which
+// is empty otherwise.
+inline RunResult run(const std::vector<std::string>& args, const std::string& input = {}) {
     RunResult result;
-    int fds[2];
+    int fds[2], in[2];
     if (pipe(fds) != 0)
         return result;
+    // A socket, so that writing to a process that already ended raises no SIGPIPE here.
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, in) != 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return result;
+    }
     const pid_t pid = fork();
     if (pid == 0) {
+        dup2(in[0], STDIN_FILENO);
         dup2(fds[1], STDOUT_FILENO);
         dup2(fds[1], STDERR_FILENO);
+        close(in[0]);
+        close(in[1]);
         close(fds[0]);
         close(fds[1]);
         std::vector<char*> argv;
@@ -37,15 +51,21 @@ inline RunResult run(const std::vector<std::string>& args) {
         execv(argv[0], argv.data());
         _exit(127);
     }
+    close(in[0]);
     close(fds[1]);
+    if (!input.empty() && send(in[1], input.data(), input.size(), MSG_NOSIGNAL) < 0)
+        result.output = "(standard input not written)";
+    close(in[1]);
     char buffer[4096];
     ssize_t n;
     while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
         result.output.append(buffer, static_cast<size_t>(n));
     close(fds[0]);
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.peakKb = usage.ru_maxrss;
     return result;
 }
 
