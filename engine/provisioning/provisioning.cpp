@@ -372,9 +372,14 @@ void CreateTempLibFiles() {
         innerPassword = both.at(1);
     }
 
-    ExtractArchive(package, outerPassword, LibraryDir);
-    const QString extension = QFileInfo(package).suffix();
-    const QString inner = LibraryDir + extension;
+    UnpackPackage(package, LibraryDir, outerPassword, innerPassword);
+}
+
+void UnpackPackage(const QString& packagePath, const QString& folder,
+                   const QByteArray& outerPassword, const QByteArray& innerPassword) {
+    ExtractArchive(packagePath, outerPassword, folder);
+    const QString extension = QFileInfo(packagePath).suffix();
+    const QString inner = (folder.endsWith(u'/') ? folder : folder + u'/') + extension;
     if (extension.isEmpty() || !isFile(inner))
         return;
     // The inner archive goes whatever happens: it must not outlive the extraction.
@@ -382,7 +387,7 @@ void CreateTempLibFiles() {
         QString path;
         ~Remover() { QFile::remove(path); }
     } remover{inner};
-    ExtractArchive(inner, innerPassword, LibraryDir);
+    ExtractArchive(inner, innerPassword, folder);
 }
 
 void DeleteRenderFiles() {

@@ -64,9 +64,14 @@ void ExtractArchive(const QString& zipPath, const QByteArray& password, const QS
                     qint64 maxEntrySize = MaxPackageEntrySize,
                     qint64 maxTotalSize = MaxPackageTotalSize);
 
-// The body of the main window's WM_CREATETEMPLIB handler: extracts the package into
-// LibraryDir, then the inner archive (named after the package's extension without its dot)
-// with the inner password, and deletes the inner archive. Throws like ExtractArchive.
+// Extracts the package at packagePath into folder with outerPassword, then the inner archive
+// it holds (named after the package's extension without its dot) with innerPassword, and
+// deletes the inner archive whatever happens. Any thread. Throws like ExtractArchive.
+void UnpackPackage(const QString& packagePath, const QString& folder,
+                   const QByteArray& outerPassword, const QByteArray& innerPassword);
+
+// The body of the main window's WM_CREATETEMPLIB handler: UnpackPackage into LibraryDir with
+// the revealed passwords. Throws like ExtractArchive.
 void CreateTempLibFiles();
 
 // How many runs of CreateTempLibFiles have ended, successfully or with an error. Any thread.
