@@ -169,6 +169,36 @@ bool decodeRequest(std::string_view in, Request& request) {
     return true;
 }
 
+std::string frameRequest(const Request& request) {
+    const std::string body = encodeRequest(request);
+    return std::to_string(body.size()) + ':' + body;
+}
+
+Framing takeRequest(std::string& buffer, Request& request) {
+    const size_t colon = buffer.find(':');
+    if (colon == std::string::npos)
+        return buffer.size() > 9 ? Framing::Garbled : Framing::Incomplete;
+    uint64_t length = 0;
+    // A request is a few paths long; a megabyte is far beyond any real one.
+    if (colon > 9 || !parseDigits(std::string_view(buffer).substr(0, colon), 1u << 20, length))
+        return Framing::Garbled;
+    if (buffer.size() - colon - 1 < length)
+        return Framing::Incomplete;
+    Request r;
+    if (!decodeRequest(std::string_view(buffer).substr(colon + 1, length), r))
+        return Framing::Garbled;
+    buffer.erase(0, colon + 1 + length);
+    request = std::move(r);
+    return Framing::Complete;
+}
+
+Report Report::pages(int32_t pageCount) {
+    Report r;
+    r.kind = ReportKind::Pages;
+    r.pageCount = pageCount;
+    return r;
+}
+
 Report Report::range(int32_t pageCount, int32_t first, int32_t last) {
     Report r;
     r.kind = ReportKind::Range;
@@ -215,6 +245,9 @@ std::string encodeReport(const Report& report) {
         line += std::to_string(n);
     };
     switch (report.kind) {
+    case ReportKind::Pages:
+        number(report.pageCount);
+        break;
     case ReportKind::Range:
         number(report.pageCount);
         number(report.first);
@@ -256,6 +289,11 @@ bool decodeReport(std::string_view line, Report& report) {
         return false;
     Report r;
     switch (line[0]) {
+    case 'P':
+        r.kind = ReportKind::Pages;
+        if (!parseNumbers(words, {&r.pageCount}) || r.pageCount < 1)
+            return false;
+        break;
     case 'R':
         r.kind = ReportKind::Range;
         if (!parseNumbers(words, {&r.pageCount, &r.first, &r.last}) || r.first < 1 ||

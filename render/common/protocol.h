@@ -3,8 +3,10 @@
 // they cannot drift apart; the version in the request makes a companion from another build
 // refuse the call instead of misreading it.
 //
-// Library -> companion, once: the request (encodeRequest), then end of stream.
+// The companion serves one request after another until the library closes the channel.
+// Library -> companion, per call: the request framed as one field (frameRequest).
 // Companion -> library, one line each (encodeReport):
+//   "P <pageCount>"                  the file is open and has this many pages
 //   "R <pageCount> <first> <last>"  the clamped range, before any file is written
 //   "B <page>"                       the page is being rendered; its temporary file may appear.
 //                                    Sent again while the page waits for others
@@ -13,7 +15,8 @@
 //   "D <page>"                       the page is complete (renamed, or in the multi-page TIFF)
 //   "T <hex>"                        a temporary file is about to be created; the path in
 //                                    lower-case hex, so it may hold any byte
-//   "X <errno>"                      the call's result; the companion then exits
+//   "X <errno>"                      the call's result; the companion then waits for the next
+//                                    request, with MuPDF's caches and the document dropped
 // Any B restarts the page's no-progress time limit; only a B without bands restarts its overall
 // limit (the page starts, or waits for others). Numbers in reports are decimal, unsigned and
 // without leading zeros.
@@ -27,7 +30,7 @@
 namespace pxraster {
 
 constexpr int kChannelFd = 3;
-constexpr int32_t kProtocolVersion = 1;
+constexpr int32_t kProtocolVersion = 2;
 // No report is longer: a path of PATH_MAX bytes takes 8 KB as hex.
 constexpr size_t kMaxReportBytes = 64 * 1024;
 
@@ -48,7 +51,17 @@ std::string encodeRequest(const Request& request);
 // False for anything encodeRequest of this version would not have written.
 bool decodeRequest(std::string_view in, Request& request);
 
+// The request as one "<length>:<bytes>" field, so a companion that serves call after call
+// knows where each request ends.
+std::string frameRequest(const Request& request);
+
+enum class Framing { Incomplete, Complete, Garbled };
+// Takes one framed request off the front of `buffer` into `request`; Incomplete while more
+// bytes must come, Garbled for bytes no library of this build sends.
+Framing takeRequest(std::string& buffer, Request& request);
+
 enum class ReportKind : char {
+    Pages = 'P',
     Range = 'R',
     Busy = 'B',
     Done = 'D',
@@ -58,12 +71,13 @@ enum class ReportKind : char {
 
 struct Report {
     ReportKind kind = ReportKind::Result;
-    int32_t pageCount = 0, first = 0, last = 0; // Range
+    int32_t pageCount = 0, first = 0, last = 0; // Range; Pages has pageCount only
     int32_t page = 0;                           // Busy, Done
     int32_t bandsDone = 0, bandCount = 0;       // Busy; bandCount 0: no band reported
     std::string path;                           // Temporary
     int32_t result = 0;                         // Result: 0 or an errno value
 
+    static Report pages(int32_t pageCount);
     static Report range(int32_t pageCount, int32_t first, int32_t last);
     static Report busy(int32_t page, int32_t bandsDone = 0, int32_t bandCount = 0);
     static Report done(int32_t page);

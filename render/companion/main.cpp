@@ -1,9 +1,10 @@
-// The rendering companion: a process the rendering library starts for each call, so that a page
-// MuPDF never finishes, a runaway allocation or a crash costs this process and not the program.
-// It reads one request from its channel, renders the range on one worker per core (each with its
-// own MuPDF context clone and document, so no MuPDF object is shared between threads), writes
-// the images and reports its progress and result as lines on the same channel. It never writes
-// to stdout or stderr: the library hands it /dev/null for both.
+// The rendering companion: a process the rendering library starts and keeps for the calls of
+// one thread, so that a page MuPDF never finishes, a runaway allocation or a crash costs this
+// process and not the program. It reads one request after another from its channel, renders
+// each range on one worker per core (each with its own MuPDF context clone and document, so no
+// MuPDF object is shared between threads), writes the images and reports its progress and
+// result as lines on the same channel. Between requests it holds no document and an empty
+// cache. It never writes to stdout or stderr: the library hands it /dev/null for both.
 #include "render/common/envnumber.h"
 #include "render/common/outputnames.h"
 #include "render/common/pdfcore.h"
@@ -22,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <malloc.h>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -460,7 +462,7 @@ int checkPageSizes(fz_context* ctx, pdf_document* doc, int first, Job& job) {
     return rc;
 }
 
-int rasterize(const Request& request, Reporter& reporter) {
+int rasterize(const Request& request, Reporter& reporter, fz_context* baseCtx) {
     auto job = std::make_unique<Job>();
     job->reporter = &reporter;
     job->target = parseTarget(request.targetPath);
@@ -483,62 +485,71 @@ int rasterize(const Request& request, Reporter& reporter) {
     job->options.exclusive = 1;
     job->raster.bandPasses = std::max(1, px_band_passes(job->target.format.c_str(), &job->options));
 
-    ContextHolder holder;
-    holder.lockContext = holder.locks.context();
-    holder.ctx = pxpdf::newQuietContext(&holder.lockContext, kStoreBytes);
-    if (!holder.ctx)
+    if (!baseCtx)
         return ENOMEM;
-    job->baseCtx = holder.ctx;
+    job->baseCtx = baseCtx;
 
     // MuPDF takes some failed allocations for damage: a file it then gives up on, or whose page
     // tree it reads only in part, failed for memory.
     unsigned long failedBefore = failedAllocations();
-    pxpdf::OpenResult opened =
-        pxpdf::openPdf(holder.ctx, request.pdfPath.c_str(),
-                       request.hasPassword ? request.password.c_str() : nullptr);
+    pxpdf::OpenResult opened = pxpdf::openPdf(
+        baseCtx, request.pdfPath.c_str(), request.hasPassword ? request.password.c_str() : nullptr);
     if (const int rc = mapOpenStatus(opened))
         return rc == EINVAL && failedAllocations() != failedBefore ? ENOMEM : rc;
     job->password = opened.password;
     failedBefore = failedAllocations();
-    job->pageCount = pxpdf::flattenPageTree(holder.ctx, opened.doc);
+    job->pageCount = pxpdf::flattenPageTree(baseCtx, opened.doc);
     const bool ranOut =
         job->pageCount == pxpdf::kTreeOutOfMemory || failedAllocations() != failedBefore;
     if (job->pageCount <= 0 || ranOut) {
-        pdf_drop_document(holder.ctx, opened.doc);
+        pdf_drop_document(baseCtx, opened.doc);
         return ranOut ? ENOMEM : EINVAL;
     }
+    reporter.send(Report::pages(job->pageCount));
     const int first = std::max(request.firstPage, 1);
     job->lastPage = std::min(request.lastPage, job->pageCount);
     if (first > job->lastPage) {
-        pdf_drop_document(holder.ctx, opened.doc);
+        pdf_drop_document(baseCtx, opened.doc);
         return 0; // no page of the range is in the document
     }
-    if (const int rc = checkPageSizes(holder.ctx, opened.doc, first, *job)) {
-        pdf_drop_document(holder.ctx, opened.doc);
+    if (const int rc = checkPageSizes(baseCtx, opened.doc, first, *job)) {
+        pdf_drop_document(baseCtx, opened.doc);
         return rc;
     }
     reporter.send(Report::range(job->pageCount, first, job->lastPage));
     return renderRange(*job, opened.doc, first);
 }
 
-// False for a request this build cannot read, one of another protocol version too: the
-// library then sees no result and fails the call.
-bool readRequest(Request& request) {
-    std::string text;
-    char buffer[4096];
+enum class Next { Request, End, Garbled };
+
+// The next request off the channel. Garbled for one this build cannot read, one of another
+// protocol version too: the library then sees no result and fails the call.
+Next readRequest(std::string& pending, Request& request) {
     for (;;) {
+        switch (takeRequest(pending, request)) {
+        case Framing::Complete:
+            return Next::Request;
+        case Framing::Garbled:
+            return Next::Garbled;
+        case Framing::Incomplete:
+            break;
+        }
+        char buffer[4096];
         const ssize_t n = ::read(kChannelFd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        text.append(buffer, static_cast<size_t>(n));
-        if (text.size() > (size_t{1} << 20))
-            return false;
+        if (n <= 0)
+            return pending.empty() && n == 0 ? Next::End : Next::Garbled;
+        pending.append(buffer, static_cast<size_t>(n));
     }
-    return decodeRequest(text, request);
+}
+
+// What a finished request leaves behind goes before the next: the memory held between files
+// stays that of an idle process however many files it has drawn.
+void forgetRequest(fz_context* ctx) {
+    if (ctx)
+        fz_empty_store(ctx);
+    malloc_trim(0);
 }
 
 // Waits until the library's process is gone (its end of the channel closes, or the death
@@ -584,18 +595,30 @@ int main() {
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
 
-    pxraster::Request request;
-    if (!pxraster::readRequest(request))
-        return 2;
+    pxraster::ContextHolder holder;
+    holder.lockContext = holder.locks.context();
+    holder.ctx = pxpdf::newQuietContext(&holder.lockContext, pxraster::kStoreBytes);
     pxraster::Reporter reporter;
-    int rc = 0;
-    try {
-        rc = pxraster::rasterize(request, reporter);
-    } catch (const std::bad_alloc&) {
-        rc = ENOMEM;
-    } catch (...) {
-        rc = EIO;
+    std::string pending;
+    for (;;) {
+        pxraster::Request request;
+        switch (pxraster::readRequest(pending, request)) {
+        case pxraster::Next::End:
+            return 0;
+        case pxraster::Next::Garbled:
+            return 2;
+        case pxraster::Next::Request:
+            break;
+        }
+        int rc = 0;
+        try {
+            rc = pxraster::rasterize(request, reporter, holder.ctx);
+        } catch (const std::bad_alloc&) {
+            rc = ENOMEM;
+        } catch (...) {
+            rc = EIO;
+        }
+        reporter.send(pxraster::Report::finished(rc));
+        pxraster::forgetRequest(holder.ctx);
     }
-    reporter.send(pxraster::Report::finished(rc));
-    return 0;
 }

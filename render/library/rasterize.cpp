@@ -1,9 +1,11 @@
 // PxRasterizePdf: renders a page range of one PDF into image files. The rendering itself runs
 // in the companion process beside this library, so that a page MuPDF never finishes, a runaway
-// allocation, a crash or a file size limit never reaches the program that loaded us. This side
-// starts the companion, hands it the request, follows the pages it reports (PxRasterizeProgress
-// tells them to the caller), kills it when a page overruns its time or the caller cancels, and
-// removes what a killed companion left.
+// allocation, a crash or a file size limit never reaches the program that loaded us. Each
+// calling thread keeps one companion for all its calls, since starting one costs as much as
+// drawing a small page. This side hands it each request, follows the pages it reports
+// (PxRasterizeProgress tells them to the caller), kills it when a page overruns its time or the
+// caller cancels, and removes what a killed companion left; the next call then starts a fresh
+// one.
 #include "render/common/envnumber.h"
 #include "render/common/outputnames.h"
 #include "render/common/protocol.h"
@@ -45,6 +47,8 @@ PxRasterizePdf(const char* pdfPath, const char* targetPath, const char* password
 extern "C" __attribute__((visibility("default"))) void PxCancelRasterize(void);
 extern "C" __attribute__((visibility("default"))) int
 PxRasterizeProgress(int32_t* pagesDone, int32_t* pagesInRange, int32_t* bandThousandths);
+extern "C" __attribute__((visibility("default"))) int
+PxRasterizeLastCall(int32_t* pageCount, int32_t* pagesDone, int32_t* pagesInRange);
 
 namespace pxraster {
 namespace {
@@ -94,7 +98,12 @@ void limitMemory(pid_t pid) {
 // What PxRasterizeProgress tells of a call.
 struct Figures {
     int32_t pagesDone = 0, pagesInRange = 0, bandThousandths = 0;
+    int32_t pageCount = 0; // of the document, once it is open; 0 before
 };
+
+// The calling thread's latest call that has returned, for PxRasterizeLastCall.
+thread_local bool haveLastCall = false;
+thread_local Figures lastCall;
 
 // A call in progress; PxCancelRasterize reaches exactly the calls that run when it is made.
 struct Call {
@@ -166,6 +175,7 @@ public:
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
+    void release() { fd_ = -1; }
     void reset() {
         if (fd_ >= 0)
             ::close(fd_);
@@ -246,6 +256,9 @@ struct Progress {
         if (!decodeReport(line, report))
             return false;
         switch (report.kind) {
+        case ReportKind::Pages:
+            pageCount = report.pageCount;
+            break;
         case ReportKind::Range:
             ranged = true;
             pageCount = report.pageCount;
@@ -284,6 +297,7 @@ struct Progress {
         Figures f;
         f.pagesDone = pagesDone;
         f.pagesInRange = ranged ? last - first + 1 : 0;
+        f.pageCount = pageCount;
         int64_t thousandths = 0;
         for (const auto& [number, page] : rendering)
             thousandths += page.thousandths;
@@ -327,16 +341,92 @@ void reap(pid_t pid, int* status) {
     }
 }
 
-int supervise(const Request& request, Call& call) {
+// A companion and our end of its channel. Destroying it ends the companion: an idle one leaves
+// when the channel closes; one that does not within a second is killed.
+class Engine {
+public:
+    Engine(pid_t pid, int channel, std::string settings)
+        : pid_(pid), owner_(::getpid()), channel_(channel), settings_(std::move(settings)) {}
+    ~Engine() {
+        // A process forked from ours inherits this object but not the child: it only lets go of
+        // the channel.
+        if (pid_ <= 0 || owner_ != ::getpid())
+            return;
+        channel_.reset();
+        int status = 0;
+        for (int waited = 0; waited < 100; ++waited) {
+            const pid_t r = waitpid(pid_, &status, WNOHANG);
+            if (r == pid_ || (r < 0 && errno != EINTR))
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ::kill(pid_, SIGKILL);
+        reap(pid_, &status);
+    }
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    int channel() const { return channel_.get(); }
+
+    // Whether it was started by this process with the settings a call would start one with now.
+    bool suits(const std::string& settings) const {
+        return owner_ == ::getpid() && settings_ == settings;
+    }
+
+    // An idle companion says nothing: anything to read, or a closed channel, means it died or
+    // went astray since its last call.
+    bool idle() const {
+        pollfd watched{channel_.get(), POLLIN, 0};
+        return ::poll(&watched, 1, 0) == 0;
+    }
+
+    // Kills it and takes its last reports, which tell which temporary files may exist.
+    void kill(std::string& pending, Progress& progress) {
+        ::kill(pid_, SIGKILL);
+        pollfd watched{channel_.get(), POLLIN, 0};
+        while (::poll(&watched, 1, 1000) > 0 &&
+               readReports(channel_.get(), pending, progress) == Reading::More) {
+        }
+        int status = 0;
+        reap(pid_, &status);
+        pid_ = -1;
+    }
+
+    // Reaps a companion whose channel ended.
+    void reapEnded() {
+        int status = 0;
+        reap(pid_, &status);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_;
+    pid_t owner_;
+    Fd channel_;
+    std::string settings_;
+};
+
+// The environment a companion reads once at its start (its memory limit too): a call made
+// after they changed gets a companion that follows them.
+std::string engineSettings() {
+    std::string settings;
+    for (const char* name : {"PX_MEMORY_LIMIT_MB", "PX_RENDER_THREADS", "PX_BAND_KB",
+                             "PX_BITMAP_BUDGET_MB", "PX_GIF_QUANTIZE_ALWAYS"}) {
+        const char* value = std::getenv(name);
+        settings += value ? value : "-";
+        settings += '\n';
+    }
+    return settings;
+}
+
+// The companion of the calling thread. Only the thread that started it uses it: the companion
+// also ends when that thread does (its parent-death signal follows the thread).
+thread_local std::unique_ptr<Engine> threadEngine;
+
+int startEngine(std::unique_ptr<Engine>& engine, const std::string& settings) {
     const std::string companion = companionPath();
     if (companion.empty())
         return EIO;
-    const auto timeout =
-        std::chrono::milliseconds(envNumber("PX_PAGE_TIMEOUT_MS", kDefaultPageTimeoutMs));
-    const auto totalTimeout =
-        std::chrono::milliseconds(envNumber("PX_PAGE_TOTAL_TIMEOUT_MS", kDefaultPageTotalMs));
-    const auto started = Clock::now();
-
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return errno == EMFILE || errno == ENFILE ? errno : ENOMEM;
@@ -345,26 +435,54 @@ int supervise(const Request& request, Call& call) {
     pid_t pid = -1;
     if (const int rc = spawnCompanion(companion, childEnd.get(), &pid))
         return rc;
-    childEnd.reset();
     limitMemory(pid);
+    try {
+        engine = std::make_unique<Engine>(pid, channel.get(), settings);
+    } catch (...) {
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        reap(pid, &status);
+        throw;
+    }
+    channel.release();
+    return 0;
+}
+
+struct Served {
+    int result = 0;
+    bool heardNothing = true; // the companion ended before it said a word about the request
+    bool keep = false;        // the companion is fine for the next call
+    Figures figures;
+};
+
+// One request on the engine, from handing it over until its result.
+Served serve(Engine& engine, const Request& request, Call& call) {
+    const auto timeout =
+        std::chrono::milliseconds(envNumber("PX_PAGE_TIMEOUT_MS", kDefaultPageTimeoutMs));
+    const auto totalTimeout =
+        std::chrono::milliseconds(envNumber("PX_PAGE_TOTAL_TIMEOUT_MS", kDefaultPageTotalMs));
+    const auto started = Clock::now();
 
     Progress progress;
+    Served served;
     int killedFor = 0;
+    bool ended = false;
     std::string pending;
-    if (!sendAll(channel.get(), encodeRequest(request)) || shutdown(channel.get(), SHUT_WR) != 0)
-        killedFor = EIO;
-    while (!killedFor) {
-        pollfd watched{channel.get(), POLLIN, 0};
+    if (!sendAll(engine.channel(), frameRequest(request)))
+        ended = true;
+    while (!killedFor && !ended && !progress.finished) {
+        pollfd watched{engine.channel(), POLLIN, 0};
         const int ready = ::poll(&watched, 1, kPollMs);
         if (ready > 0) {
-            const Reading reading = readReports(channel.get(), pending, progress);
+            const Reading reading = readReports(engine.channel(), pending, progress);
+            if (reading != Reading::Ended)
+                served.heardNothing = false;
             publish(call, progress.figures());
             if (reading == Reading::Ended)
-                break;
-            if (reading == Reading::Garbled) {
+                ended = true;
+            if (reading == Reading::Garbled)
                 killedFor = EIO; // a companion of another build: the installation is broken
-                break;
-            }
+            continue;
         }
         if (ready < 0 && errno != EINTR) {
             killedFor = EIO;
@@ -382,25 +500,40 @@ int supervise(const Request& request, Call& call) {
             if (now - page.latest > timeout || now - page.working > totalTimeout)
                 killedFor = ETIME;
     }
-    if (killedFor) {
-        ::kill(pid, SIGKILL);
-        // Its last reports tell which temporary files may exist.
-        pollfd watched{channel.get(), POLLIN, 0};
-        while (::poll(&watched, 1, 1000) > 0 &&
-               readReports(channel.get(), pending, progress) == Reading::More) {
-        }
-    }
-    int status = 0;
-    reap(pid, &status);
+    if (killedFor)
+        engine.kill(pending, progress);
+    else if (!progress.finished)
+        engine.reapEnded();
 
-    int result = killedFor;
-    if (!result) {
-        const bool exited = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        result = progress.finished && exited ? progress.result : EIO;
-    }
-    if (killedFor || !progress.finished)
+    served.keep = !killedFor && progress.finished;
+    served.result = killedFor ? killedFor : progress.finished ? progress.result : EIO;
+    served.figures = progress.figures();
+    if (!served.keep)
         removePartialFiles(progress);
-    return result;
+    return served;
+}
+
+int supervise(const Request& request, Call& call) {
+    const std::string settings = engineSettings();
+    for (int attempt = 0;; ++attempt) {
+        const bool reused = threadEngine && threadEngine->suits(settings) && threadEngine->idle();
+        if (!reused)
+            threadEngine.reset();
+        if (!threadEngine) {
+            if (const int rc = startEngine(threadEngine, settings))
+                return rc;
+        }
+        const Served served = serve(*threadEngine, request, call);
+        if (!served.keep)
+            threadEngine.reset();
+        // A kept companion that died idle just before the call (killed from outside, say) is
+        // no fault of this file: it gets one fresh companion.
+        if (reused && !served.keep && served.heardNothing && served.result == EIO && attempt == 0)
+            continue;
+        haveLastCall = true;
+        lastCall = served.figures;
+        return served.result;
+    }
 }
 
 int rasterize(const char* pdfPath, const char* targetPath, const char* password, int xDpi, int yDpi,
@@ -481,4 +614,16 @@ extern "C" int PxRasterizeProgress(int32_t* pagesDone, int32_t* pagesInRange,
     if (bandThousandths)
         *bandThousandths = figures.bandThousandths;
     return running ? 1 : 0;
+}
+
+extern "C" int PxRasterizeLastCall(int32_t* pageCount, int32_t* pagesDone, int32_t* pagesInRange) {
+    const pxraster::Figures figures =
+        pxraster::haveLastCall ? pxraster::lastCall : pxraster::Figures{};
+    if (pageCount)
+        *pageCount = figures.pageCount;
+    if (pagesDone)
+        *pagesDone = figures.pagesDone;
+    if (pagesInRange)
+        *pagesInRange = figures.pagesInRange;
+    return pxraster::haveLastCall ? 1 : 0;
 }

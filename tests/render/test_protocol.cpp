@@ -52,8 +52,20 @@ std::string fields(const std::vector<std::string>& values) {
 
 // The fields of a valid request; cases replace one of them.
 std::vector<std::string> goodFields() {
-    return {"1",  "/in/a.pdf", "/out/a.png", "1", "pw", "100", "100",
-            "24", "5",         "85",         "0", "1",  "1",   "3"};
+    return {std::to_string(pxraster::kProtocolVersion),
+            "/in/a.pdf",
+            "/out/a.png",
+            "1",
+            "pw",
+            "100",
+            "100",
+            "24",
+            "5",
+            "85",
+            "0",
+            "1",
+            "1",
+            "3"};
 }
 
 Request goodRequest() {
@@ -109,7 +121,8 @@ TEST(Protocol, MalformedRequestsAreRefusedWhole) {
         std::string value;
     };
     const Case replaced[] = {
-        {"another version", 0, "2"},
+        {"an earlier version", 0, "1"},
+        {"a later version", 0, std::to_string(pxraster::kProtocolVersion + 1)},
         {"version 0", 0, "0"},
         {"version with a leading zero", 0, "01"},
         {"version not a number", 0, "v1"},
@@ -139,31 +152,20 @@ TEST(Protocol, MalformedRequestsAreRefusedWhole) {
     cases.emplace_back("trailing bytes", good + "x");
     cases.emplace_back("an extra field", good + "1:1");
     cases.emplace_back("last field cut short", good.substr(0, good.size() - 1));
-    cases.emplace_back("cut inside a length prefix", fields({"1", "/in/a.pdf"}) + "1");
+    cases.emplace_back("cut inside a length prefix", fields({goodFields()[0], "/in/a.pdf"}) + "1");
     cases.emplace_back("length without its colon", "1");
     // The path field written by hand, the version before it and the other fields after it.
     const std::vector<std::string> all = goodFields();
+    const std::string version = fields({all[0]});
     const std::string afterPath = fields({all.begin() + 2, all.end()});
-    cases.emplace_back("length beyond the input", "1:1"
-                                                  "99:/in/a.pdf");
-    cases.emplace_back("length not numeric", "1:1"
-                                             "x:/in/a.pdf" +
-                                                 afterPath);
-    cases.emplace_back("length with a leading zero", "1:1"
-                                                     "09:/in/a.pdf" +
-                                                         afterPath);
-    cases.emplace_back("length of ten digits", "1:1"
-                                               "1000000000:/in/a.pdf" +
-                                                   afterPath);
-    cases.emplace_back("empty length", "1:1"
-                                       ":/in/a.pdf" +
-                                           afterPath);
+    cases.emplace_back("length beyond the input", version + "99:/in/a.pdf");
+    cases.emplace_back("length not numeric", version + "x:/in/a.pdf" + afterPath);
+    cases.emplace_back("length with a leading zero", version + "09:/in/a.pdf" + afterPath);
+    cases.emplace_back("length of ten digits", version + "1000000000:/in/a.pdf" + afterPath);
+    cases.emplace_back("empty length", version + ":/in/a.pdf" + afterPath);
 
     Request check;
-    ASSERT_TRUE(pxraster::decodeRequest("1:1"
-                                        "9:/in/a.pdf" +
-                                            afterPath,
-                                        check));
+    ASSERT_TRUE(pxraster::decodeRequest(version + "9:/in/a.pdf" + afterPath, check));
     for (const auto& [what, text] : cases) {
         SCOPED_TRACE(what);
         Request r = goodRequest();
@@ -180,6 +182,7 @@ TEST(Protocol, ReportsHaveOneLineEachAndRoundTrip) {
         std::string line;
     };
     const Case cases[] = {
+        {Report::pages(12), "P 12\n"},
         {Report::range(12, 3, 5), "R 12 3 5\n"},
         {Report::range(INT32_MAX, 1, INT32_MAX), "R 2147483647 1 2147483647\n"},
         {Report::busy(4), "B 4\n"},
@@ -228,6 +231,8 @@ TEST(Protocol, MalformedReportsAreRefusedWhole) {
         "D 0\n", // pages count from 1
         "D 2147483648\n",
         "D 99999999999999999999\n",
+        "P 0\n",
+        "P 3 1\n",
         "R 3 1\n",
         "R 3 1 2 3\n",
         "R 3 0 1\n",
@@ -288,35 +293,68 @@ int runCompanion(const std::string& request, std::vector<std::string>& lines) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-TEST(Protocol, CompanionAnswersOnlyRequestsOfItsVersion) {
+// The companion answers each framed request of its version in turn and ends with the channel;
+// a request of another version or a broken frame ends it without an answer.
+TEST(Protocol, CompanionAnswersEachRequestOfItsVersion) {
     Request r = goodRequest();
     r.pdfPath = "/nonexistent/pixolund-test.pdf";
     const std::string current = pxraster::encodeRequest(r);
-    ASSERT_EQ(current.substr(0, 3), "1:" + std::to_string(pxraster::kProtocolVersion));
+    ASSERT_EQ(current.substr(0, 2), "1:");
+    const std::string other = "1:" + std::to_string(pxraster::kProtocolVersion + 1) +
+                              current.substr(2 + std::to_string(pxraster::kProtocolVersion).size());
+    const auto frame = [](const std::string& body) {
+        return std::to_string(body.size()) + ":" + body;
+    };
     struct Case {
         const char* what;
-        std::string request;
+        std::string stream;
         int exitCode;
-        bool answers;
+        size_t answers;
     };
     const Case cases[] = {
-        {"this version", current, 0, true},
-        {"another version",
-         "1:" + std::to_string(pxraster::kProtocolVersion + 1) + current.substr(3), 2, false},
-        {"no version", current.substr(3), 2, false},
+        {"one request", pxraster::frameRequest(r), 0, 1},
+        {"three requests in one stream", frame(current) + frame(current) + frame(current), 0, 3},
+        {"another version", frame(other), 2, 0},
+        {"no version", frame(current.substr(3)), 2, 0},
+        {"unframed", current, 2, 0},
+        {"a request, then a cut frame", frame(current) + "400:1:", 2, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<std::string> lines;
-        EXPECT_EQ(runCompanion(c.request, lines), c.exitCode);
-        if (!c.answers) {
-            EXPECT_TRUE(lines.empty());
-            continue;
+        EXPECT_EQ(runCompanion(c.stream, lines), c.exitCode);
+        ASSERT_EQ(lines.size(), c.answers);
+        for (const std::string& line : lines) {
+            Report result;
+            ASSERT_TRUE(pxraster::decodeReport(line, result));
+            EXPECT_EQ(result, Report::finished(ENOENT));
         }
-        ASSERT_EQ(lines.size(), 1u);
-        Report result;
-        ASSERT_TRUE(pxraster::decodeReport(lines[0], result));
-        EXPECT_EQ(result, Report::finished(ENOENT));
+    }
+}
+
+TEST(Protocol, FramedRequestsAreTakenOneByOne) {
+    Request second = goodRequest();
+    second.pdfPath = everyByte();
+    const std::string stream =
+        pxraster::frameRequest(goodRequest()) + pxraster::frameRequest(second);
+    // Fed a byte at a time, the frames come out whole and in order.
+    std::string buffer;
+    std::vector<Request> taken;
+    for (char c : stream) {
+        buffer += c;
+        Request r;
+        const pxraster::Framing f = pxraster::takeRequest(buffer, r);
+        ASSERT_NE(f, pxraster::Framing::Garbled) << buffer.size();
+        if (f == pxraster::Framing::Complete)
+            taken.push_back(r);
+    }
+    EXPECT_EQ(taken, (std::vector<Request>{goodRequest(), second}));
+    EXPECT_TRUE(buffer.empty());
+    for (const std::string& bad : {"x:"s, "1234567890"s, "2000000:"s, "3:abc"s}) {
+        SCOPED_TRACE(bad);
+        std::string b = bad;
+        Request r;
+        EXPECT_EQ(pxraster::takeRequest(b, r), pxraster::Framing::Garbled);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -32,6 +33,7 @@ using RasterizePdfProc = int (*)(const char*, const char*, const char*, int32_t,
                                  int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t);
 using CancelRasterizeProc = void (*)();
 using RasterizeProgressProc = int (*)(int32_t*, int32_t*, int32_t*);
+using RasterizeLastCallProc = int (*)(int32_t*, int32_t*, int32_t*);
 using namespace std::chrono_literals;
 
 struct Frame {
@@ -58,6 +60,8 @@ protected:
         ASSERT_NE(cancel_, nullptr);
         progress_ = reinterpret_cast<RasterizeProgressProc>(dlsym(library_, "PxRasterizeProgress"));
         ASSERT_NE(progress_, nullptr);
+        lastCall_ = reinterpret_cast<RasterizeLastCallProc>(dlsym(library_, "PxRasterizeLastCall"));
+        ASSERT_NE(lastCall_, nullptr);
     }
 
     // The library and its engine copied into a fresh folder that every user can read, so that
@@ -232,8 +236,9 @@ protected:
     }
 
     // The rendering companions the process with id `parent` has started.
+    // Oldest first: a thread's companion outlives its call, so the newest is the latest call's.
     static std::vector<pid_t> companionsOf(pid_t parent) {
-        std::vector<pid_t> found;
+        std::vector<std::pair<unsigned long long, pid_t>> found;
         for (const auto& entry : fs::directory_iterator("/proc")) {
             const std::string name = entry.path().filename().string();
             if (name.find_first_not_of("0123456789") != std::string::npos)
@@ -247,11 +252,30 @@ protected:
             char state = 0;
             pid_t ppid = 0;
             rest >> state >> ppid;
+            std::string skipped;
+            for (int field = 5; field < 22; ++field)
+                rest >> skipped;
+            unsigned long long started = 0;
+            rest >> started;
             if (ppid == parent && state != 'Z' &&
                 stat.substr(open + 1, close - open - 1) == "pxrender")
-                found.push_back(static_cast<pid_t>(std::stol(name)));
+                found.emplace_back(started, static_cast<pid_t>(std::stol(name)));
         }
-        return found;
+        std::sort(found.begin(), found.end());
+        std::vector<pid_t> pids;
+        for (const auto& [started, pid] : found)
+            pids.push_back(pid);
+        return pids;
+    }
+
+    // Resident kilobytes of a process.
+    static long residentKb(pid_t pid) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("VmRSS:", 0) == 0)
+                return std::stol(line.substr(6));
+        return -1;
     }
 
     // Gone, or a zombie nobody reaps (a container's first process may not).
@@ -267,6 +291,7 @@ protected:
     static inline RasterizePdfProc rasterize_ = nullptr;
     static inline CancelRasterizeProc cancel_ = nullptr;
     static inline RasterizeProgressProc progress_ = nullptr;
+    static inline RasterizeLastCallProc lastCall_ = nullptr;
     static inline int folders_ = 0;
 };
 
@@ -784,8 +809,8 @@ TEST_F(Rasterize, EngineHasOneGigabyteByDefault) {
         unsetenv("PX_MEMORY_LIMIT_MB");
         ASSERT_TRUE(ranged); // the limit is set before the range is known
         const std::vector<pid_t> companions = companionsOf(getpid());
-        ASSERT_EQ(companions.size(), 1u);
-        std::ifstream in("/proc/" + std::to_string(companions[0]) + "/limits");
+        ASSERT_FALSE(companions.empty());
+        std::ifstream in("/proc/" + std::to_string(companions.back()) + "/limits");
         const std::string limits((std::istreambuf_iterator<char>(in)), {});
         cancel_();
         ASSERT_TRUE(heavy.returnedWithin(10s));
@@ -832,13 +857,71 @@ TEST_F(Rasterize, CompanionKilledFromOutsideGivesEio) {
         ASSERT_TRUE(waitUntil(
             [&] { return !files(dir).empty() && (c.allInOne || finalFiles(dir) == 7); }, 60s));
         const std::vector<pid_t> companions = companionsOf(getpid());
-        ASSERT_EQ(companions.size(), 1u);
-        ::kill(companions[0], SIGKILL);
+        ASSERT_FALSE(companions.empty());
+        ::kill(companions.back(), SIGKILL);
         ASSERT_TRUE(running.returnedWithin(10s));
         EXPECT_EQ(running.error(), EIO);
         EXPECT_EQ(files(dir), c.kept);
     }
     unsetenv("PX_RENDER_THREADS");
+}
+
+// A thread's calls share one companion: it keeps serving after a failed file, tells the page
+// count of each file, and is replaced when it dies, between calls or during one.
+TEST_F(Rasterize, OneCompanionServesAThreadsCallsAndIsReplacedWhenItDies) {
+    const fs::path dir = outFolder();
+    std::atomic<int> step{0};
+    std::atomic<pid_t> killed{0};
+    std::thread caller([&] {
+        EXPECT_EQ(call(pdf("three.pdf"), dir / "a.png", nullptr, 72, 24, 5, 0, 0, 1, 1), 0);
+        const pid_t first = companionsOf(getpid()).back();
+        EXPECT_EQ(call(root_ / "missing.pdf", dir / "m.png", nullptr, 72, 24, 5, 0, 0, 1, 1),
+                  ENOENT);
+        EXPECT_EQ(call(pdf("three.pdf"), dir / "b.png", nullptr, 72, 24, 5, 0, 0, 2, 9), 0);
+        EXPECT_EQ(companionsOf(getpid()).back(), first);
+        int32_t pages = 0, done = 0, inRange = 0;
+        EXPECT_EQ(lastCall_(&pages, &done, &inRange), 1);
+        EXPECT_EQ(std::tuple(pages, done, inRange), std::tuple(3, 2, 2));
+
+        // Killed while idle: the next file does not notice.
+        ::kill(first, SIGKILL);
+        EXPECT_TRUE(waitUntil([&] { return processEnded(first); }, 10s));
+        EXPECT_EQ(call(pdf("three.pdf"), dir / "c.png", nullptr, 72, 24, 5, 0, 0, 1, 1), 0);
+        EXPECT_NE(companionsOf(getpid()).back(), first);
+
+        // Killed during a file: that file is EIO, the next one converts.
+        step = 1;
+        EXPECT_EQ(call(pdf("heavy-page.pdf"), dir / "h.png", nullptr, 72, 24, 5, 0, 0, 1, 1), EIO);
+        EXPECT_EQ(call(pdf("three.pdf"), dir / "d.png", nullptr, 72, 24, 5, 0, 0, 1, 1), 0);
+        EXPECT_NE(companionsOf(getpid()).back(), killed.load());
+    });
+    ASSERT_TRUE(waitUntil([&] { return step == 1 && progress_(nullptr, nullptr, nullptr); }, 60s));
+    std::this_thread::sleep_for(200ms);
+    killed = companionsOf(getpid()).back();
+    ::kill(killed, SIGKILL);
+    caller.join();
+    EXPECT_EQ(files(dir),
+              (std::vector<std::string>{"a-1.png", "b-2.png", "b-3.png", "c-1.png", "d-1.png"}));
+}
+
+// The companion drops each file's document and caches: what it holds after many files is what
+// it held after a few.
+TEST_F(Rasterize, CompanionMemoryStaysFlatOverManyFiles) {
+    const fs::path dir = outFolder();
+    const char* const names[] = {"three.pdf", "colour-spaces.pdf", "type3-between-shapes.pdf"};
+    long afterFew = 0, afterMany = 0;
+    std::thread([&] {
+        for (int i = 1; i <= 500; ++i) {
+            const fs::path target = dir / (std::to_string(i % 7) + ".png");
+            ASSERT_EQ(call(pdf(names[i % 3]), target, nullptr, 72, 24, 5, 0, 0, 1, 1), 0) << i;
+            if (i == 5)
+                afterFew = residentKb(companionsOf(getpid()).back());
+        }
+        afterMany = residentKb(companionsOf(getpid()).back());
+    }).join();
+    ASSERT_GT(afterFew, 0);
+    EXPECT_LT(afterMany - afterFew, 50 * 1024)
+        << afterFew << " kB after 5, " << afterMany << " kB after 500";
 }
 
 TEST_F(Rasterize, CompanionEndsWithTheCallingProcess) {
@@ -944,8 +1027,8 @@ TEST_F(Rasterize, LibraryExportsOnlyItsEntries) {
     std::string address, type, name;
     while (lines >> address >> type >> name)
         names.insert(name);
-    EXPECT_EQ(names, (std::set<std::string>{"PxCancelRasterize", "PxRasterizePdf",
-                                            "PxRasterizeProgress"}));
+    EXPECT_EQ(names, (std::set<std::string>{"PxCancelRasterize", "PxRasterizeLastCall",
+                                            "PxRasterizePdf", "PxRasterizeProgress"}));
 }
 
 TEST_F(Rasterize, CancelEndsEveryRunningCallPromptlyAndKeepsFinishedImages) {
