@@ -49,6 +49,9 @@ constexpr long kDefaultBandKb = 32 * 1024;
 constexpr long kDefaultBudgetMb = 512;
 constexpr size_t kKeptBufferBytes = size_t{32} << 20; // a worker's bitmap kept between pages
 
+// A file drew a page too large to keep its bitmap: the memory goes back to the system after it.
+std::atomic<bool> trimAfterRequest{false};
+
 // The temporary files of this process, from just before each is created until it is renamed or
 // removed. When the library's process dies nobody else knows them: this process removes them
 // and ends.
@@ -255,11 +258,6 @@ int renderAndWrite(fz_context* ctx, pdf_document* doc, int pageNumber, Job& job,
     return raster.bandError() ? raster.bandError() : rc;
 }
 
-struct WorkerArgs {
-    Job* job;
-    pdf_document* doc; // handed over (opened on the base context), or null: open our own
-};
-
 void dropDocument(fz_context* ctx, pdf_document* doc) {
     fz_try(ctx) {
         pdf_drop_document(ctx, doc);
@@ -278,7 +276,8 @@ void runWorker(Job& job, pdf_document* handed) {
     pdf_document* doc = handed ? handed : pxpdf::reopenPdf(ctx, job.pdfPath.c_str(), job.password);
     if (!doc)
         job.fail(failedAllocations() != failedBefore ? ENOMEM : EINVAL);
-    pxcodec::RawBuffer buffer;
+    // Kept by the pool thread from file to file: fresh memory costs a page fault every 4 KB.
+    thread_local pxcodec::RawBuffer buffer;
     while (doc && !job.stop) {
         const int pageNumber = job.nextPage.fetch_add(1);
         if (pageNumber > job.lastPage)
@@ -286,8 +285,10 @@ void runWorker(Job& job, pdf_document* handed) {
         job.reporter->send(Report::busy(pageNumber));
         int rc = renderAndWrite(ctx, doc, pageNumber, job, buffer);
         // Kept for the next page while it is page-sized; a huge one is not held on to.
-        if (buffer.size() > kKeptBufferBytes)
+        if (buffer.size() > kKeptBufferBytes) {
             buffer.release();
+            trimAfterRequest = true;
+        }
         if (rc) {
             job.fail(rc);
         } else if (!job.stop) {
@@ -299,39 +300,87 @@ void runWorker(Job& job, pdf_document* handed) {
     fz_drop_context(ctx);
 }
 
-void* workerEntry(void* raw) {
-    std::unique_ptr<WorkerArgs> args(static_cast<WorkerArgs*>(raw));
-    Job& job = *args->job;
-    try {
-        runWorker(job, args->doc);
-    } catch (const std::bad_alloc&) {
-        job.fail(ENOMEM);
-    } catch (...) {
-        job.fail(EIO);
+// The worker threads, kept for the life of the process: their bitmaps and the encoders'
+// buffers stay with them from file to file. run() hands a task to some of them and waits.
+class WorkerPool {
+public:
+    // Runs task(0) ... task(count - 1), each on a pool thread of its own, and returns once all
+    // returned: how many ran, fewer when no more threads could be started (0: none at all).
+    int run(int count, const std::function<void(int)>& task) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (threads_ < count && startThread())
+            ++threads_;
+        count = std::min(count, threads_);
+        if (count == 0)
+            return 0;
+        task_ = &task;
+        wanted_ = count;
+        taken_ = 0;
+        finished_ = 0;
+        work_.notify_all();
+        done_.wait(lock, [&] { return finished_ == wanted_; });
+        task_ = nullptr;
+        wanted_ = 0;
+        return count;
     }
-    return nullptr;
+
+private:
+    bool startThread() {
+        pthread_attr_t attr;
+        if (pthread_attr_init(&attr) != 0)
+            return false;
+        pthread_attr_setstacksize(&attr, kWorkerStack);
+        pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+        pthread_t thread;
+        const bool started = pthread_create(&thread, &attr, &WorkerPool::entry, this) == 0;
+        pthread_attr_destroy(&attr);
+        return started;
+    }
+
+    static void* entry(void* self) {
+        static_cast<WorkerPool*>(self)->serve();
+        return nullptr;
+    }
+
+    [[noreturn]] void serve() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            work_.wait(lock, [&] { return taken_ < wanted_; });
+            const int index = taken_++;
+            const std::function<void(int)>& task = *task_;
+            lock.unlock();
+            task(index);
+            lock.lock();
+            if (++finished_ == wanted_)
+                done_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable work_, done_;
+    const std::function<void(int)>* task_ = nullptr;
+    int wanted_ = 0, taken_ = 0, finished_ = 0;
+    int threads_ = 0;
+};
+
+WorkerPool& workerPool() {
+    static WorkerPool* const pool = new WorkerPool; // never destroyed: its threads never end
+    return *pool;
 }
 
-int startWorkers(Job& job, pdf_document* firstDoc, int workers, std::vector<pthread_t>& threads) {
-    pthread_attr_t attr;
-    if (pthread_attr_init(&attr) != 0)
-        return ENOMEM;
-    pthread_attr_setstacksize(&attr, kWorkerStack);
-    int rc = 0;
-    for (int i = 0; i < workers; ++i) {
-        auto* args = new WorkerArgs{&job, i == 0 ? firstDoc : nullptr};
-        pthread_t thread;
-        rc = pthread_create(&thread, &attr, workerEntry, args);
-        if (rc != 0) {
-            delete args;
-            break;
+// Runs the workers of the job; the first takes over `firstDoc`. 0, or ENOMEM when not even
+// one worker could start (the document is then still the caller's).
+int runWorkers(Job& job, pdf_document* firstDoc, int workers) {
+    const std::function<void(int)> work = [&job, firstDoc](int index) {
+        try {
+            runWorker(job, index == 0 ? firstDoc : nullptr);
+        } catch (const std::bad_alloc&) {
+            job.fail(ENOMEM);
+        } catch (...) {
+            job.fail(EIO);
         }
-        threads.push_back(thread);
-    }
-    pthread_attr_destroy(&attr);
-    if (threads.empty())
-        return rc == EAGAIN ? ENOMEM : rc;
-    return 0;
+    };
+    return workerPool().run(workers, work) > 0 ? 0 : ENOMEM;
 }
 
 int pageWorkers(int pages) {
@@ -383,14 +432,10 @@ int renderRange(Job& job, pdf_document* doc, int firstPage) {
             return rc;
         }
     }
-    std::vector<pthread_t> threads;
-    const int rc = startWorkers(job, doc, pageWorkers(job.lastPage - firstPage + 1), threads);
-    if (threads.empty())
+    if (const int rc = runWorkers(job, doc, pageWorkers(job.lastPage - firstPage + 1))) {
         pdf_drop_document(job.baseCtx, doc); // no worker took it over
-    if (rc)
         job.fail(rc);
-    for (pthread_t thread : threads)
-        pthread_join(thread, nullptr);
+    }
 
     int error = job.error;
     if (!error && job.pagesWritten != job.lastPage - firstPage + 1)
@@ -549,7 +594,8 @@ Next readRequest(std::string& pending, Request& request) {
 void forgetRequest(fz_context* ctx) {
     if (ctx)
         fz_empty_store(ctx);
-    malloc_trim(0);
+    if (trimAfterRequest.exchange(false))
+        malloc_trim(0);
 }
 
 // Waits until the library's process is gone (its end of the channel closes, or the death

@@ -354,11 +354,11 @@ public:
             return;
         channel_.reset();
         int status = 0;
-        for (int waited = 0; waited < 100; ++waited) {
+        for (int waited = 0; waited < 1000; ++waited) {
             const pid_t r = waitpid(pid_, &status, WNOHANG);
             if (r == pid_ || (r < 0 && errno != EINTR))
                 return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         ::kill(pid_, SIGKILL);
         reap(pid_, &status);
@@ -446,6 +446,17 @@ int startEngine(std::unique_ptr<Engine>& engine, const std::string& settings) {
     }
     channel.release();
     return 0;
+}
+
+// Loading the library means calls will follow: the loading thread's companion starts now, so
+// that it gets ready while the caller still prepares its first call.
+__attribute__((constructor)) void startEngineOnLoad() {
+    try {
+        if (!threadEngine)
+            startEngine(threadEngine, engineSettings());
+    } catch (...) {
+        // The first call tries again and reports what fails.
+    }
 }
 
 struct Served {
