@@ -1,12 +1,15 @@
 #include "engine/renderapi.h"
 
 #include "engine/conversionoptions.h"
+#include "platform/literals/literal_values.h"
+#include "platform/literals/literals.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
 QByteArray RasterizeProcName;
 QByteArray CancelProcName;
 QByteArray ProgressProcName;
+QByteArray LastCallProcName;
 TConversionOptions ConversionOptions;
 
 namespace {
@@ -35,6 +38,15 @@ QString QuotePath(const QString& path) {
 }
 
 } // namespace
+
+void RevealRenderEntryNames() {
+    const QList<QByteArray> names =
+        RevealHiddenTexts({HidRasterizeName, HidCancelName, HidProgressName, HidLastCallName});
+    RasterizeProcName = names.value(0);
+    CancelProcName = names.value(1);
+    ProgressProcName = names.value(2);
+    LastCallProcName = names.value(3);
+}
 
 QString ProbeCommandLine(const QString& filePath) {
     return QStringLiteral("pi ") + QuotePath(filePath);

@@ -23,11 +23,21 @@ using CancelRasterizeProc = void (*)();
 using RasterizeProgressProc = int (*)(int32_t* pagesDone, int32_t* pagesInRange,
                                       int32_t* bandThousandths);
 
-// The exported names of the three entries. The GUI thread reveals them before it starts a
-// conversion.
+// Fourth entry: what the calling thread's latest call that returned found: the document's page
+// count (0 when it was never opened), pages written, and pages in its range (0 when no page of
+// the range is in the document). Returns 0 when this thread made no call.
+using RasterizeLastCallProc = int (*)(int32_t* pageCount, int32_t* pagesDone,
+                                      int32_t* pagesInRange);
+
+// The exported names of the four entries, revealed by RevealRenderEntryNames before a
+// conversion starts.
 extern QByteArray RasterizeProcName;
 extern QByteArray CancelProcName;
 extern QByteArray ProgressProcName;
+extern QByteArray LastCallProcName;
+
+// Reveals the four entry names. GUI or main thread, before a conversion pass starts.
+void RevealRenderEntryNames();
 
 // Command line of the information tool asking about one file.
 QString ProbeCommandLine(const QString& filePath);

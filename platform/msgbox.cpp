@@ -196,7 +196,8 @@ bool WaitServicingGui(const std::function<bool()>& done, int timeoutMs) {
         if (timeoutMs >= 0 && Clock::now() >= deadline)
             return false;
         std::unique_lock lock(s.mutex);
-        s.changed.wait_for(lock, std::chrono::milliseconds(20),
+        // Short: a command waits here for its worker, and every pause lengthens its run.
+        s.changed.wait_for(lock, std::chrono::milliseconds(2),
                            [&] { return gui && !s.queue.empty(); });
     }
 }

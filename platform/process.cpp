@@ -312,7 +312,8 @@ int waitForExit(pid_t pid, const Deadline& deadline, bool* timedOut) {
             killChild(pid);
             *timedOut = true;
         } else {
-            ::usleep(10000);
+            // The output usually ends as the child exits: it is about to be reaped.
+            ::usleep(1000);
         }
     }
     RaiseIfFailed(waited == pid);

@@ -109,11 +109,7 @@ bool TMainForm::CheckRunOptions() {
 }
 
 void TMainForm::StartConversion() {
-    const QList<QByteArray> names =
-        RevealHiddenTexts({HidRasterizeName, HidCancelName, HidProgressName});
-    RasterizeProcName = names.value(0);
-    CancelProcName = names.value(1);
-    ProgressProcName = names.value(2);
+    RevealRenderEntryNames();
 
     if (sBitBtn3->isEnabled())
         sBitBtn3->setEnabled(false);

@@ -23,6 +23,8 @@ inline constexpr char HidCancelName[] =
     "MIXDwPlrckuRmlOfRAziC/a55vnHLCa9cYmOICO1UITmJlQsY86XMYrS5ftp3oQB";
 inline constexpr char HidProgressName[] =
     "PHJXvDOHUZFg2RvhCon7B9cgcnD9HLHgqWlpUpzNSedlsvjsCRAHVEX+usoxPOWt";
+inline constexpr char HidLastCallName[] =
+    "GUu1C/6JnL/0PZGtJdy0zJjlXHttq2bwt84Ta6VGwvby1K06PzxD+WQM+zLSQjhu";
 inline constexpr char HidHelpFile[] =
     "8HSAUdFTM//9Zz+uoCEiAX6Jy4iDhxbg9tGq1714UDN9Ca6OY69V3YiMa3GBw2Xp";
 inline constexpr char HidSupportPage[] =

@@ -110,6 +110,15 @@ void Codec::setPassword(const QString& password) {
     m_password = password;
 }
 
+QByteArray Codec::key(const EVP_CIPHER* cipher) const {
+    if (m_key.isEmpty() || m_keyCipher != cipher || m_keyPassword != m_password) {
+        m_key = deriveKey(m_password, cipher);
+        m_keyCipher = cipher;
+        m_keyPassword = m_password;
+    }
+    return m_key;
+}
+
 QByteArray Codec::decrypt(const QByteArray& base64) const {
     const EVP_CIPHER* cipher = cipherFor(m_cipherId);
     const auto decoded =
@@ -120,7 +129,7 @@ QByteArray Codec::decrypt(const QByteArray& base64) const {
     const int block = EVP_CIPHER_get_block_size(cipher);
     if (data.size() < 2 * block || data.size() % block != 0)
         throw std::runtime_error("hidden text is not whole cipher blocks");
-    const QByteArray key = deriveKey(m_password, cipher);
+    const QByteArray key = this->key(cipher);
     CipherCtx c;
     QByteArray plain(data.size(), Qt::Uninitialized);
     int outLen = 0;
@@ -140,7 +149,7 @@ QByteArray Codec::decrypt(const QByteArray& base64) const {
 QByteArray Codec::encrypt(const QByteArray& plain) const {
     const EVP_CIPHER* cipher = cipherFor(m_cipherId);
     const int block = EVP_CIPHER_get_block_size(cipher);
-    const QByteArray key = deriveKey(m_password, cipher);
+    const QByteArray key = this->key(cipher);
     QByteArray data(block + plain.size() + block, Qt::Uninitialized);
     auto* iv = reinterpret_cast<unsigned char*>(data.data());
     if (RAND_bytes(iv, block) != 1)

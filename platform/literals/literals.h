@@ -33,6 +33,8 @@ void BuildBaseKeys();
 // ciphertext = IV (one block) followed by the CBC blocks.
 // Identifiers: "native.AES-256", "native.AES-128", "native.Camellia-256" and the codec's
 // initial "native.3DES.2" (two-key triple DES).
+struct evp_cipher_st;
+
 class Codec {
 public:
     Codec();
@@ -51,8 +53,15 @@ public:
     QByteArray encrypt(const QByteArray& plain) const;
 
 private:
+    // The key for the current password and cipher; derived once, as derivation is slow on
+    // purpose and a reveal deciphers several texts with one key.
+    QByteArray key(const evp_cipher_st* cipher) const;
+
     QString m_cipherId;
     QString m_password;
+    mutable QString m_keyPassword;
+    mutable const evp_cipher_st* m_keyCipher = nullptr;
+    mutable QByteArray m_key;
 };
 
 // The main window's codec. RevealHiddenText re-keys it from the first stage at every use, so

@@ -59,6 +59,7 @@ const HiddenLiteral hiddenLiterals[] = {
     {"HidRasterizeName", HidRasterizeName},
     {"HidCancelName", HidCancelName},
     {"HidProgressName", HidProgressName},
+    {"HidLastCallName", HidLastCallName},
     {"HidHelpFile", HidHelpFile},
     {"HidSupportPage", HidSupportPage},
     {"HidProductPage", HidProductPage},
@@ -185,7 +186,8 @@ TEST(Literals, BinariesHoldNoPlainForm) {
         "EncSettingsPath",      "EncLibraryDir",        "EncBasePassword",
         "EncRenderPackageName", "EncRenderLibraryName", "EncRenderCompanionName",
         "HidStage2Password",    "HidPackagePassword",   "HidInnerPackagePassword",
-        "HidRasterizeName",     "HidCancelName",        "HidProgressName"};
+        "HidRasterizeName",     "HidCancelName",        "HidProgressName",
+        "HidLastCallName"};
     QStringList files;
     QFile list(QStringLiteral(SCANNED_FILES));
     ASSERT_TRUE(list.open(QIODevice::ReadOnly));
