@@ -12,18 +12,21 @@
 #include "engine/passes.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
+#include "engine/provisioning/enginecache.h"
 #include "engine/provisioning/provisioning.h"
 #include "engine/renderapi.h"
 #include "platform/folders.h"
 #include "platform/literals/literal_values.h"
 #include "platform/literals/literals.h"
 #include "platform/msgbox.h"
+#include "platform/text.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
-#include <QTemporaryDir>
+#include <QThread>
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -139,25 +142,9 @@ QString ReadPasswordLine() {
     return QString::fromLocal8Bit(line.data(), qsizetype(line.size()));
 }
 
-// Probes one file with the information tool (and its password); empty reason: convertible.
-QString ProbeFile(const QString& path, const QString* password, QString* pages) {
-    ProbeClassification probe = RunInfoTool(ProbeCommandLine(path));
-    if (probe.outcome == ProbeOutcome::Protected && password) {
-        probe = RunInfoTool(UnlockCommandLine(path), password);
-        if (probe.outcome == ProbeOutcome::Protected)
-            return QStringLiteral("wrong password");
-    }
-    if (probe.outcome == ProbeOutcome::Protected)
-        return QStringLiteral(
-            "The file is password protected. Give its password with --password-stdin.");
-    if (probe.outcome == ProbeOutcome::NotReadable)
-        return QStringLiteral("File Format is not Valid.");
-    *pages = probe.pages;
-    return QString();
-}
-
-// The job list of the run: every named PDF that can be converted, in order, each once. Returns
-// whether all inputs made it.
+// The job list of the run: every named PDF, in order, each once. Nothing is opened here: the
+// engine finds out whether a file is a PDF, needs a password and how many pages it has when it
+// converts it. Returns whether all inputs made it.
 bool BuildJobList(const BatchOptions& o, const QString* password, TPdfList& list) {
     bool allListed = true;
     QStringList missing;
@@ -181,60 +168,42 @@ bool BuildJobList(const BatchOptions& o, const QString* password, TPdfList& list
         if (seen.contains(path))
             continue;
         seen.insert(path);
-        QString pages;
-        QString reason;
-        try {
-            reason = ProbeFile(path, password, &pages);
-        } catch (const std::exception& e) {
-            reason = QString::fromUtf8(e.what());
-        }
-        if (!reason.isEmpty()) {
-            Fail(path, reason);
-            allListed = false;
-            continue;
-        }
         auto entry = std::make_unique<TPdffile>(path, QFileInfo(path).fileName(), QString(),
                                                 QString(), QString(), true);
         entry->setPassword(password ? *password : QString());
-        entry->setProbeResult(pages, StateTrue, QString());
+        entry->setProbeResult(QString(), StateTrue, QString());
         list.append(std::move(entry));
     }
     return allListed;
 }
 
-// A working folder of this run's own, so runs side by side (xargs -P) never unpack into, or
-// delete from, one another's folder. Only an absolute temporary folder is taken: anything else
-// would put the renderer's files wherever the command happens to run.
-std::unique_ptr<QTemporaryDir> MakeWorkFolder(QString* error) {
-    const QString base = platform::TempFolder();
-    if (!QDir::isAbsolutePath(base)) {
-        *error = QStringLiteral("the temporary folder %1 is not an absolute path").arg(base);
-        return nullptr;
-    }
-    auto work = std::make_unique<QTemporaryDir>(base + QStringLiteral(".pixolund-batch-XXXXXX"));
-    if (!work->isValid()) {
-        *error = QStringLiteral("cannot make a private working folder in %1: %2")
-                     .arg(base, work->errorString());
-        return nullptr;
-    }
-    return work;
-}
-
-// Unpacks the renderer into the working folder and reveals its entry names.
-QString PrepareRenderer(const QString& workFolder) {
-    LibraryDir = workFolder + QLatin1Char('/');
+// The unpacked renderer from the user's engine cache, and its entry names.
+QString PrepareRenderer() {
+    const QString package =
+        platform::ProgramFolder() + platform::fromAnsi(DecipherName(EncRenderPackageName));
+    QString error;
+    const QString folder = PrepareEngineCache(package, &error);
+    if (folder.isEmpty())
+        return error;
+    LibraryDir = folder;
     try {
         PackageCheck();
-        CreateTempLibFiles();
     } catch (const std::exception& e) {
         return QString::fromUtf8(e.what());
     }
-    const QList<QByteArray> names =
-        RevealHiddenTexts({HidRasterizeName, HidCancelName, HidProgressName});
-    RasterizeProcName = names.value(0);
-    CancelProcName = names.value(1);
-    ProgressProcName = names.value(2);
+    // The pass reveals the engine's entry names itself, while the engine starts.
+    RasterizeProcName.clear();
     return QString();
+}
+
+// Files side by side share the engine's memory budget for bitmaps, which each companion
+// otherwise takes whole. A budget the user set stays as it is.
+void ShareRenderMemory(int jobs) {
+    constexpr int WholeBudgetMb = 512;
+    constexpr int LeastShareMb = 64;
+    if (jobs > 1 && qEnvironmentVariableIsEmpty("PX_BITMAP_BUDGET_MB"))
+        qputenv("PX_BITMAP_BUDGET_MB",
+                QByteArray::number(std::max(LeastShareMb, WholeBudgetMb / jobs)));
 }
 
 struct ListOutcome {
@@ -244,13 +213,15 @@ struct ListOutcome {
 
 // One conversion pass over the list, reported as lines. An interrupt stops it like the window's
 // Stop: the file in hand is cancelled and its partial files removed.
-ListOutcome ConvertList(TPdfList& list) {
+ListOutcome ConvertList(TPdfList& list, int jobs) {
     BatchReport report(list, ::isatty(STDOUT_FILENO) == 1);
     StopRequested = false;
     const InterruptGuard interrupts([] {
         StopRequested = true;
         CancelRendering();
     });
+    SetConvertJobs(jobs);
+    SetConvertUncounted(true);
     TProcThread worker(ModeConvert);
     worker.setEvents(&report);
     worker.Resume();
@@ -279,20 +250,17 @@ int ConvertFiles(const BatchOptions& o) {
     if (list.count() == 0)
         return allConverted ? 0 : 1;
 
-    QString error;
-    const std::unique_ptr<QTemporaryDir> work = MakeWorkFolder(&error);
-    if (work)
-        error = PrepareRenderer(work->path());
-    if (!error.isEmpty()) {
+    if (const QString error = PrepareRenderer(); !error.isEmpty()) {
         PrintText(
             stderr,
             QStringLiteral("pixolund convert: the renderer cannot be set up: %1\n").arg(error));
         return 1;
     }
+    const int jobs = o.jobs.value_or(std::max(1, QThread::idealThreadCount()));
+    ShareRenderMemory(jobs);
     PdfFileList = &list;
-    const ListOutcome outcome = ConvertList(list);
+    const ListOutcome outcome = ConvertList(list, jobs);
     PdfFileList = nullptr;
-    DeleteRenderFiles();
     if (outcome.signal != 0) {
         PrintText(stderr, QStringLiteral("pixolund convert: interrupted\n"));
         return 128 + outcome.signal;

@@ -21,8 +21,8 @@ int TiffIndexOf(const QString& name) {
     return int(names.indexOf(name.toLower()));
 }
 
-const QStringList ValuedOptions = {"--format", "--dpi",   "--quality",
-                                   "--tiff",   "--pages", "--output"};
+const QStringList ValuedOptions = {"--format", "--dpi",    "--quality", "--tiff",
+                                   "--pages",  "--output", "--jobs"};
 
 // --pages: A-B, A-, -B or N with A <= B. Returns an error text or empty.
 QString ParsePages(const QString& value, BatchOptions& o) {
@@ -66,6 +66,10 @@ QString ApplyValued(const QString& option, const QString& value, BatchOptions& o
         if (value.isEmpty())
             return QStringLiteral("--output needs a folder");
         o.output = value;
+    } else if (option == QStringLiteral("--jobs")) {
+        if (!InRange(value, 1, 256))
+            return QStringLiteral("--jobs must be a whole number from 1 to 256");
+        o.jobs = value.toInt();
     }
     return QString();
 }
@@ -127,6 +131,7 @@ QString BatchUsage() {
         "  --multipage         all pages of a PDF in one TIFF (--separate: one per page)\n"
         "  --pages A-B         page range: A-B, A-, -B or N (all pages when not given)\n"
         "  --output DIR        output folder\n"
+        "  --jobs N            convert N files at once (default: one per processor core)\n"
         "  --password-stdin    read the password of protected files from the first line of\n"
         "                      standard input (never give it as an argument)\n"
         "  --save-options      store the options used as the window's options\n"

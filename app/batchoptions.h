@@ -18,6 +18,7 @@ struct BatchOptions {
     std::optional<QString> firstPage; // --pages A-B (either side may be empty)
     std::optional<QString> lastPage;
     std::optional<QString> output; // --output DIR
+    std::optional<int> jobs;       // --jobs N: files converted at once
     bool passwordFromStdin = false;
     bool saveOptions = false;
     bool help = false;

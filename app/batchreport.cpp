@@ -2,6 +2,11 @@
 
 #include "engine/pdffile.h"
 
+#include <QFile>
+
+#include <cerrno>
+#include <unistd.h>
+
 void PrintText(FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
@@ -44,12 +49,29 @@ void BatchReport::FileConverted(int position) {
                           .arg(PathAt(position)));
 }
 
-bool BatchReport::FileFailed(int position, const QString& reason, int /*error*/) {
+// The engine tells why it could not open a file only by its error: a file it never counted the
+// pages of and that can be read was refused for its password or its content.
+QString BatchReport::Reason(int position, const QString& reason, int error) const {
+    const TPdffile* entry = m_list.at(position);
+    if (!entry || !entry->Pages().isEmpty())
+        return reason;
+    if (error == EACCES && ::access(QFile::encodeName(entry->FilePath()).constData(), R_OK) == 0)
+        return entry->Password().isEmpty()
+                   ? QStringLiteral("The file is password protected. Give its password with "
+                                    "--password-stdin.")
+                   : QStringLiteral("wrong password");
+    if (error == EINVAL)
+        return QStringLiteral("File Format is not Valid.");
+    return reason;
+}
+
+bool BatchReport::FileFailed(int position, const QString& reason, int error) {
+    const QString why = Reason(position, reason, error);
     std::lock_guard lock(m_mutex);
     m_finished.insert(position);
     m_failed = true;
     ClearProgressLine();
-    PrintText(stderr, QStringLiteral("%1: %2\n").arg(PathAt(position), reason));
+    PrintText(stderr, QStringLiteral("%1: %2\n").arg(PathAt(position), why));
     return true;
 }
 

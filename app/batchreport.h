@@ -36,6 +36,7 @@ public:
 
 private:
     QString PathAt(int position) const;
+    QString Reason(int position, const QString& reason, int error) const;
     // Fails every convertible file the run has not converted yet.
     void FailTheRest(const QString& reason);
     void ClearProgressLine();

@@ -12,14 +12,17 @@
 #include "platform/folders.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -138,18 +141,26 @@ struct PageRangeText {
     QString last;
 };
 
-// All pages, or the options' range with an empty end standing for the document's end.
+std::atomic<bool> uncountedToTheEnd{false};
+
+// All pages, or the options' range with an empty end standing for the document's end. A file
+// nobody counted (the command does not probe) may end at the largest page number: the engine
+// stops at the document's end.
 PageRangeText PageRangeOf(const TPdffile& entry, const TConversionOptions& options) {
+    const QString pages = entry.Pages();
+    const QString end =
+        pages.isEmpty() && uncountedToTheEnd.load() ? QString::number(INT32_MAX) : pages;
     if (options.Range == QStringLiteral("0"))
-        return {QStringLiteral("1"), entry.Pages()};
+        return {QStringLiteral("1"), end};
     return {options.FirstPage.isEmpty() ? QStringLiteral("1") : options.FirstPage,
-            options.LastPage.isEmpty() ? entry.Pages() : options.LastPage};
+            options.LastPage.isEmpty() ? end : options.LastPage};
 }
 
 struct RenderOutcome {
     int result = 0;
     int error = 0;
     PageProgress progress; // how far the call got
+    int pageCount = 0;     // of the document, as the engine found it; 0 when unknown
 };
 
 enum class FileStep { Next, EndPass };
@@ -176,13 +187,14 @@ QString RangeOutsideDocument(const TPdffile& entry, const RenderArguments& args)
         .arg(pages);
 }
 
-// The render call under a progress watch.
+// The render call under a progress watch. The engine's progress entry tells of the newest call
+// only, so with files side by side the watch only cancels.
 RenderOutcome Render(const LoadedLibrary& library, RasterizePdfProc rasterize,
-                     const RenderArguments& args, EngineEvents& events, int i) {
+                     const RenderArguments& args, EngineEvents& events, int i, bool sideBySide) {
     RenderOutcome outcome;
-    const ProgressWatch watch(LibraryEntry<RasterizeProgressProc>(library, ProgressProcName),
-                              LibraryEntry<CancelRasterizeProc>(library, CancelProcName),
-                              StopRequested, events, i);
+    const ProgressWatch watch(
+        sideBySide ? nullptr : LibraryEntry<RasterizeProgressProc>(library, ProgressProcName),
+        LibraryEntry<CancelRasterizeProc>(library, CancelProcName), StopRequested, events, i);
     errno = 0;
     outcome.result =
         rasterize(args.pdfPath.constData(), args.targetPath.constData(),
@@ -192,29 +204,51 @@ RenderOutcome Render(const LoadedLibrary& library, RasterizePdfProc rasterize,
     // A failure must never read as "Success".
     outcome.error = outcome.result != 0 && errno == 0 ? EIO : errno;
     outcome.progress = watch.Last();
+    // The call's own figures are exact where the watch may have missed its last moments.
+    int32_t pageCount = 0, done = 0, inRange = 0;
+    if (const auto lastCall = LibraryEntry<RasterizeLastCallProc>(library, LastCallProcName);
+        lastCall && lastCall(&pageCount, &done, &inRange)) {
+        outcome.pageCount = pageCount;
+        outcome.progress.pagesDone = done;
+        outcome.progress.pagesInRange = inRange;
+    }
     return outcome;
 }
 
+// What one file's conversion works with. With files side by side the library stays loaded
+// until every thread is done, whatever ends the pass.
+struct PassContext {
+    TProcThread& worker;
+    LoadedLibrary& library;
+    bool sideBySide = false;
+
+    void unload() const {
+        if (!sideBySide)
+            library.unload();
+    }
+};
+
 // The file failed: its row says why, and the run goes on unless the front end ends it.
 FileStep FailEntry(TPdffile& entry, int i, const QString& reason, int error, EngineEvents& events,
-                   LoadedLibrary& library) {
+                   const PassContext& pass) {
     entry.setConversionResult(QString(), QString(), reason, true);
     if (events.FileFailed(i, reason, error))
         return FileStep::Next;
-    library.unload();
+    pass.unload();
     events.Fatal(QStringLiteral("Error opening a PDF file.(") + reason + QLatin1Char(')'));
     return FileStep::EndPass;
 }
 
-// One file: its folder, the render call, the entry's fields. EndPass when the pass must end
-// without its end message (terminate request, a fatal error).
-FileStep ConvertEntry(TProcThread& worker, LoadedLibrary& library, RunFolders& folders, int i,
-                      TPdffile& entry) {
+// One file: its folder (`folderName`, claimed for it), the render call, the entry's fields.
+// EndPass when the pass must end without its end message (terminate request, a fatal error).
+FileStep ConvertEntry(const PassContext& pass, const QString& folderName, int i, TPdffile& entry) {
+    TProcThread& worker = pass.worker;
+    const LoadedLibrary& library = pass.library;
     EngineEvents& events = worker.Events();
     const TConversionOptions& options = ConversionOptions;
     const PageRangeText range = PageRangeOf(entry, options);
     const QString base = StripExtension(entry.FileName());
-    const QString subfolder = WithDelimiter(options.OutputFolder) + folders.Claim(base);
+    const QString subfolder = WithDelimiter(options.OutputFolder) + folderName;
     const QString targetPath =
         subfolder + Delimiter + base + QLatin1Char('.') + options.FormatName.toLower();
 
@@ -223,27 +257,36 @@ FileStep ConvertEntry(TProcThread& worker, LoadedLibrary& library, RunFolders& f
         return FileStep::EndPass;
 
     RenderOutcome outcome;
+    RenderArguments args;
     {
         RenderInProgress rendering;
         events.RenderStarted(i);
         const auto rasterize = LibraryEntry<RasterizePdfProc>(library, RasterizeProcName);
         if (!rasterize) {
-            library.unload();
+            pass.unload();
             events.Fatal(NoLibraryText.arg(3));
             return FileStep::EndPass;
         }
-        const RenderArguments args = DeriveArguments(entry, targetPath, range.first, range.last);
+        args = DeriveArguments(entry, targetPath, range.first, range.last);
         if (const QString outside = RangeOutsideDocument(entry, args); !outside.isEmpty())
-            return FailEntry(entry, i, outside, EINVAL, events, library);
+            return FailEntry(entry, i, outside, EINVAL, events, pass);
         bool created = false;
         if (const QString why = PrepareSubfolder(subfolder, &created); !why.isEmpty())
-            return FailEntry(entry, i, why, EIO, events, library);
-        outcome = Render(library, rasterize, args, events, i);
+            return FailEntry(entry, i, why, EIO, events, pass);
+        outcome = Render(library, rasterize, args, events, i, pass.sideBySide);
+        if (entry.Pages().isEmpty() && outcome.pageCount > 0)
+            entry.setPages(QString::number(outcome.pageCount));
         // A folder made for a file that gave no image would only puzzle the user.
-        if (created && outcome.result != 0)
+        const bool noImage = outcome.result != 0 || outcome.progress.pagesDone == 0;
+        if (created && noImage)
             ::rmdir(platform::toAnsi(subfolder).constData());
         if (worker.Terminated())
             return FileStep::EndPass;
+    }
+    // Only now known for a file that was not counted before.
+    if (outcome.result == 0 && outcome.pageCount > 0 && outcome.progress.pagesInRange == 0) {
+        if (const QString outside = RangeOutsideDocument(entry, args); !outside.isEmpty())
+            return FailEntry(entry, i, outside, EINVAL, events, pass);
     }
     if (outcome.result != 0 && outcome.error == ECANCELED && StopRequested.load()) {
         // Stopped: the complete images stay, and the row says how far the file got.
@@ -259,7 +302,7 @@ FileStep ConvertEntry(TProcThread& worker, LoadedLibrary& library, RunFolders& f
     }
     if (outcome.result != 0)
         return FailEntry(entry, i, platform::systemErrorText(outcome.error), outcome.error, events,
-                         library);
+                         pass);
     entry.setConversionResult(subfolder, base, base, false);
     events.FileConverted(i);
     return FileStep::Next;
@@ -295,6 +338,110 @@ void SetExtractionWaitLimit(int milliseconds) {
     extractionWaitMs.store(milliseconds);
 }
 
+namespace {
+
+std::atomic<int> convertJobs{1};
+
+// The output folder went away during the run: every further file would fail the same way.
+bool OutputFolderGone(bool rootExisted) {
+    return rootExisted && !platform::DirectoryExists(ConversionOptions.OutputFolder);
+}
+
+QString OutputFolderGoneText() {
+    return QStringLiteral("The output folder %1 is gone; the run was ended.")
+        .arg(ConversionOptions.OutputFolder);
+}
+
+// One file after another, in list order.
+void ConvertOneByOne(TProcThread& worker, LoadedLibrary& library, TPdfList& list, int total,
+                     bool rootExisted) {
+    const PassContext pass{worker, library, false};
+    RunFolders folders;
+    for (int i = 0; i < total; ++i) {
+        worker.CheckPause();
+        if (StopRequested.load())
+            break;
+        TPdffile* entry = list.at(i);
+        if (!entry || !IsConvertible(entry->State()))
+            continue;
+        if (OutputFolderGone(rootExisted)) {
+            library.unload();
+            worker.Events().RunAborted(OutputFolderGoneText());
+            return;
+        }
+        const QString folder = folders.Claim(StripExtension(entry->FileName()));
+        if (ConvertEntry(pass, folder, i, *entry) == FileStep::EndPass)
+            return;
+    }
+    library.unload();
+    worker.Events().RunEnded();
+}
+
+// `jobs` files at a time, each thread taking the next file of the list. The folders are claimed
+// in list order before any file starts, so the output is the same as one by one.
+void ConvertSideBySide(TProcThread& worker, LoadedLibrary& library, TPdfList& list, int total,
+                       bool rootExisted, int jobs) {
+    if (!LibraryEntry<RasterizePdfProc>(library, RasterizeProcName)) {
+        library.unload();
+        worker.Events().Fatal(NoLibraryText.arg(3));
+        return;
+    }
+    struct Work {
+        int position;
+        TPdffile* entry;
+        QString folder;
+    };
+    std::vector<Work> work;
+    RunFolders folders;
+    for (int i = 0; i < total; ++i) {
+        TPdffile* entry = list.at(i);
+        if (entry && IsConvertible(entry->State()))
+            work.push_back({i, entry, folders.Claim(StripExtension(entry->FileName()))});
+    }
+    const PassContext pass{worker, library, true};
+    std::atomic<size_t> next{0};
+    std::atomic<bool> ended{false};   // a fatal error or a terminate request ended the pass
+    std::atomic<bool> aborted{false}; // the output folder went away
+    const auto convert = [&] {
+        while (!ended.load() && !aborted.load()) {
+            worker.CheckPause();
+            if (StopRequested.load())
+                return;
+            const size_t k = next.fetch_add(1);
+            if (k >= work.size())
+                return;
+            if (OutputFolderGone(rootExisted)) {
+                if (!aborted.exchange(true))
+                    worker.Events().RunAborted(OutputFolderGoneText());
+                return;
+            }
+            if (ConvertEntry(pass, work[k].folder, work[k].position, *work[k].entry) ==
+                FileStep::EndPass)
+                ended = true;
+        }
+    };
+    std::vector<std::thread> threads;
+    const size_t helpers = std::min(work.size(), size_t(jobs)) - (work.empty() ? 0 : 1);
+    for (size_t t = 0; t < helpers; ++t)
+        threads.emplace_back(convert);
+    convert();
+    for (std::thread& thread : threads)
+        thread.join();
+    library.unload();
+    if (!ended.load() && !aborted.load())
+        worker.Events().RunEnded();
+}
+
+} // namespace
+
+void SetConvertJobs(int jobs) {
+    convertJobs.store(std::max(1, jobs));
+}
+
+void SetConvertUncounted(bool toTheEnd) {
+    uncountedToTheEnd.store(toTheEnd);
+}
+
 void ConvertPass(TProcThread& worker) {
     if (!RenderFilesPresent()) {
         const int extractionsBefore = ExtractionsEnded();
@@ -307,31 +454,25 @@ void ConvertPass(TProcThread& worker) {
         worker.Events().Fatal(NoLibraryText.arg(1));
         return;
     }
+    {
+        // Revealing the entry names takes a while; when the front end left it to the pass, it
+        // happens while the engine the library started on loading gets ready.
+        std::lock_guard lock(loadedMutex);
+        if (RasterizeProcName.isEmpty())
+            RevealRenderEntryNames();
+    }
 
     TPdfList* list = PdfFileList;
     // Entries appended during the conversion lie behind this count and are left alone.
     const int total = list ? list->count() : 0;
-    RunFolders folders;
     // A folder missing at the start is made with the first file's folder; one that goes away
     // during the run would fail every further file the same way.
     const bool rootExisted = platform::DirectoryExists(ConversionOptions.OutputFolder);
-    for (int i = 0; i < total; ++i) {
-        worker.CheckPause();
-        if (StopRequested.load())
-            break;
-        TPdffile* entry = list->at(i);
-        if (!entry || !IsConvertible(entry->State()))
-            continue;
-        if (rootExisted && !platform::DirectoryExists(ConversionOptions.OutputFolder)) {
-            library.unload();
-            worker.Events().RunAborted(
-                QStringLiteral("The output folder %1 is gone; the run was ended.")
-                    .arg(ConversionOptions.OutputFolder));
-            return;
-        }
-        if (ConvertEntry(worker, library, folders, i, *entry) == FileStep::EndPass)
-            return;
-    }
-    library.unload();
-    worker.Events().RunEnded();
+    TPdfList none;
+    TPdfList& files = list ? *list : none;
+    const int jobs = convertJobs.load();
+    if (jobs > 1)
+        ConvertSideBySide(worker, library, files, total, rootExisted, jobs);
+    else
+        ConvertOneByOne(worker, library, files, total, rootExisted);
 }

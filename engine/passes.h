@@ -15,6 +15,16 @@ void ConvertPass(TProcThread& worker);
 // Does nothing when no library is loaded or it lacks the entry. GUI thread.
 void CancelRendering();
 
+// How many files a conversion pass converts at once (1 unless changed; at least 1). With more
+// than one, files are taken up in list order but finish in any order, and the engine's page
+// progress of a file is not reported. Set before the pass starts.
+void SetConvertJobs(int jobs);
+
+// Whether a file without a page count is converted to its end, the engine counting its pages
+// (the command, which does not probe), or fails as a page count that is no number (false, the
+// window's rule). Set before the pass starts.
+void SetConvertUncounted(bool toTheEnd);
+
 // How long a conversion pass waits for the package to be unpacked before it loads the library
 // (30 s unless changed; tests shorten it).
 void SetExtractionWaitLimit(int milliseconds);

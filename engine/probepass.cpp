@@ -7,9 +7,10 @@
 #include "platform/process.h"
 #include "platform/text.h"
 
-#include <optional>
-
 #include <atomic>
+#include <deque>
+#include <future>
+#include <optional>
 
 namespace {
 
@@ -19,6 +20,8 @@ const QString NotValidText = QStringLiteral("File Format is not Valid.");
 // The tool has a limit of its own; this one catches a tool that hangs regardless, so the probe
 // window cannot stay up for ever.
 std::atomic<int> probeTimeLimitMs{120000};
+
+constexpr size_t ProbesAtOnce = 2;
 
 // Writes one classified run into the entry; readable becomes readableState ("True" when
 // probing, "Unprotected" when unlocking).
@@ -88,16 +91,34 @@ void ProbeAllPass(TProcThread& worker) {
     TPdfList* list = PdfFileList;
     // Entries appended while the pass runs lie behind this count and wait for the next pass.
     const int total = list ? list->count() : 0;
+    // A run of the tool mostly waits for its process to start and end, so two run at once;
+    // their results are still stored and reported in list order.
+    struct Probe {
+        int position;
+        TPdffile* entry;
+        std::future<ProbeClassification> result;
+    };
+    std::deque<Probe> running;
     int probed = 0;
+    const auto finishOldest = [&] {
+        Probe probe = std::move(running.front());
+        running.pop_front();
+        StoreResult(*probe.entry, probe.result.get(), StateTrue);
+        worker.Events().FileProbed(probe.position, ++probed);
+    };
     for (int i = 0; i < total; ++i) {
         worker.CheckPause();
         TPdffile* entry = list->at(i);
         if (!entry || entry->Listed())
             continue;
-        ++probed;
-        StoreResult(*entry, RunInfoTool(ProbeCommandLine(entry->FilePath())), StateTrue);
-        worker.Events().FileProbed(i, probed);
+        running.push_back({i, entry, std::async(std::launch::async, [path = entry->FilePath()] {
+                               return RunInfoTool(ProbeCommandLine(path));
+                           })});
+        if (running.size() == ProbesAtOnce)
+            finishOldest();
     }
+    while (!running.empty())
+        finishOldest();
     worker.Events().ProbeEnded();
 }
 

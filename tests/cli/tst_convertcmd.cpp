@@ -246,40 +246,79 @@ private slots:
         }
     }
 
-    // Without a usable temporary folder the run stops with a message and writes nothing
-    // outside a private folder of its own.
-    void unusableTemporaryFolder_data() {
-        QTest::addColumn<QString>("tmpdir");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("missing") << path("no/such/tmp") << "cannot make a private working folder";
-        QTest::newRow("a file") << pdf("three.pdf") << "cannot make a private working folder";
-        QTest::newRow("relative") << "tmp-relative"
-                                  << "is not an absolute path";
+    // Without a usable engine cache the run stops with a message and writes nothing through
+    // what stands at the cache's place.
+    void unusableEngineCache_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("a file") << "file";
+        QTest::newRow("a link") << "link";
     }
 
-    void unusableTemporaryFolder() {
-        QFETCH(QString, tmpdir);
-        QFETCH(QString, message);
-        const QString out = path("out-tmp");
-        const QStringList rootBefore = QDir("/").entryList(QDir::AllEntries | QDir::Hidden);
-        const Run r = run({"--output", out, pdf("three.pdf")}, {}, {{"TMPDIR", tmpdir}});
+    void unusableEngineCache() {
+        QFETCH(QString, kind);
+        const QString cacheHome = path("cache-" + kind), elsewhere = path("elsewhere-" + kind);
+        QDir().mkpath(elsewhere);
+        if (kind == "file") {
+            QVERIFY(QFile::copy(pdf("three.pdf"), cacheHome));
+        } else {
+            QVERIFY(QDir().mkpath(cacheHome + "/pixolund"));
+            QVERIFY(QFile::link(elsewhere, cacheHome + "/pixolund/engine"));
+        }
+        const QString out = path("out-cache");
+        const Run r = run({"--output", out, pdf("three.pdf")}, {}, {{"XDG_CACHE_HOME", cacheHome}});
         QCOMPARE(r.status, 1);
-        QVERIFY2(r.err.contains(message), qPrintable(r.err));
-        QCOMPARE(QDir("/").entryList(QDir::AllEntries | QDir::Hidden), rootBefore);
-        QVERIFY(!QFileInfo::exists(path("no")));
+        QVERIFY2(r.err.contains("the renderer cannot be set up"), qPrintable(r.err));
+        QCOMPARE(QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList());
         QCOMPARE(QDir(out + "/three").entryList(QDir::Files), QStringList());
+    }
+
+    // Files side by side give what one after another gives: the same images under the same
+    // names (same-named PDFs in list order), the same failure lines.
+    void jobsGiveTheSameOutput() {
+        QDir().mkpath(path("again"));
+        QFile::copy(pdf("twelve.pdf"), path("again/three.pdf"));
+        const QStringList inputs = {pdf("three.pdf"),        pdf("damaged.pdf"), pdf("twelve.pdf"),
+                                    path("again/three.pdf"), pdf("aes-256.pdf"), path("folder")};
+        QMap<QString, QByteArray> outputs[2];
+        QStringList failures[2];
+        const char* const jobs[] = {"1", "3"};
+        for (int k = 0; k < 2; ++k) {
+            const QString out = path(QStringLiteral("out-jobs-%1").arg(jobs[k]));
+            QDir(out).removeRecursively();
+            const Run r = run(QStringList{"--jobs", jobs[k], "--format", "png", "--dpi", "18",
+                                          "--pages", "1-", "--output", out} +
+                              inputs);
+            QCOMPARE(r.status, 1);
+            failures[k] = r.err.split('\n', Qt::SkipEmptyParts);
+            failures[k].sort();
+            QDirIterator it(out, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                QFile file(it.next());
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                outputs[k].insert(file.fileName().mid(out.size()), file.readAll());
+            }
+        }
+        QCOMPARE(failures[1], failures[0]);
+        QCOMPARE(failures[0].size(), 2);
+        QCOMPARE(outputs[1].keys(), outputs[0].keys());
+        QVERIFY(outputs[0].contains("/three (2)/three-12.png"));
+        QVERIFY(outputs[1] == outputs[0]);
     }
 
     // Ctrl-C and SIGTERM stop the run: the complete images stay, no partial file and no working
     // folder are left behind.
     void interrupted_data() {
         QTest::addColumn<int>("signal");
-        QTest::newRow("Ctrl-C") << int(SIGINT);
-        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::addColumn<QString>("jobs");
+        QTest::newRow("Ctrl-C") << int(SIGINT) << "1";
+        QTest::newRow("SIGTERM") << int(SIGTERM) << "1";
+        QTest::newRow("Ctrl-C, files side by side") << int(SIGINT) << "2";
     }
 
     void interrupted() {
         QFETCH(int, signal);
+        QFETCH(QString, jobs);
         const QString slow = path("eight.pdf");
         if (!QFileInfo::exists(slow)) {
             QProcess script;
@@ -298,12 +337,14 @@ private slots:
         env.insert("XDG_DATA_HOME", path("data"));
         env.insert("TMPDIR", path("tmp"));
         process.setProcessEnvironment(env);
-        process.start(PIXOLUND, {"convert", "--format", "png", "--dpi", "72", "--pages", "1-8",
-                                 "--output", out, slow, pdf("three.pdf")});
+        process.start(PIXOLUND, {"convert", "--jobs", jobs, "--format", "png", "--dpi", "72",
+                                 "--pages", "1-8", "--output", out, slow, pdf("twelve.pdf")});
         QVERIFY(process.waitForStarted());
         // The fifth page holds the run up once the first four are written.
         QTRY_VERIFY_WITH_TIMEOUT(
-            QDir(out + "/eight").entryList({"eight-4.png"}, QDir::Files).size() == 1, 60000);
+            QDir(out + "/eight").entryList({"eight-4.png"}, QDir::Files).size() == 1 &&
+                (jobs == "1" || QDir(out + "/twelve").entryList(QDir::Files).size() == 8),
+            60000);
         ::kill(pid_t(process.processId()), signal);
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
@@ -316,10 +357,11 @@ private slots:
         for (const QString& name : left)
             QVERIFY2(!name.startsWith(".") && !name.endsWith(".part"), qPrintable(name));
         QVERIFY(left.contains("eight-1.png"));
-        QVERIFY(!QFileInfo::exists(out + "/three"));
-        QCOMPARE(
-            QDir(path("tmp")).entryList({".pixolund-batch-*"}, QDir::AllEntries | QDir::Hidden),
-            QStringList());
+        // One by one, the second file never started; side by side it was converted whole.
+        if (jobs == "1")
+            QVERIFY(!QFileInfo::exists(out + "/twelve"));
+        else
+            QCOMPARE(QDir(out + "/twelve").entryList(QDir::Files).size(), 8);
     }
 
     // --save-options never writes through a settings file that is a link, and says so.
