@@ -1,6 +1,7 @@
 // The conversion pass against a stand-in rendering library (FAKE_RENDER_LIB) that records the
 // 13 arguments of every call in "<target>.args" and writes the target file.
 #include "engine/conversionoptions.h"
+#include "engine/events.h"
 #include "engine/passes.h"
 #include "engine/pdffile.h"
 #include "engine/procthread.h"
@@ -12,6 +13,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -32,6 +34,41 @@ const Message EndConvert{WM_SETENDCONVERT, 0, 0};
 const Message TermApp{WM_TERMAPP, 0, 0};
 
 } // namespace
+
+// What a pass with files side by side reports, from any of its threads.
+class SideBySideEvents final : public EngineEvents {
+public:
+    void FileProbed(int, int) override {}
+    void ProbeEnded() override {}
+    void FileStarted(int) override {}
+    void RenderStarted(int) override {}
+    void PagesDone(int, const PageProgress&) override {}
+    void FileConverted(int position) override { add(QString("converted %1").arg(position)); }
+    bool FileFailed(int position, const QString&, int error) override {
+        add(QString("failed %1 errno %2").arg(position).arg(error));
+        return true;
+    }
+    void FileStopped(int position) override { add(QString("stopped %1").arg(position)); }
+    void RunEnded() override { add("run ended"); }
+    void RunAborted(const QString& text) override { add("aborted: " + text); }
+    void Fatal(const QString& text) override { add("fatal: " + text); }
+    void PassError(const QString& message) override { add("error: " + message); }
+
+    QStringList sorted() {
+        std::lock_guard lock(m_mutex);
+        QStringList all = m_events;
+        all.sort();
+        return all;
+    }
+
+private:
+    void add(const QString& event) {
+        std::lock_guard lock(m_mutex);
+        m_events.append(event);
+    }
+    std::mutex m_mutex;
+    QStringList m_events;
+};
 
 class ConvertTest : public QObject {
     Q_OBJECT
@@ -428,6 +465,35 @@ private slots:
     }
 
     // Without the library the package is asked for, and the program ends.
+    // Three files at a time: every file is converted or fails as one by one, same-named files
+    // get the folders they get one by one, and the run ends once.
+    void sideBySide() {
+        Append(Pdf("a/x.pdf"), StateTrue);
+        Append(Pdf("b/x.pdf"), StateTrue);
+        Append(Pdf("bad.pdf", "fail=22\n"), StateTrue);
+        Append(Pdf("skipped.pdf"), StateProtected);
+        for (int i = 0; i < 6; ++i)
+            Append(Pdf(QString("f%1.pdf").arg(i)), StateUnprotected);
+        Append(Pdf("c/x.pdf"), StateTrue);
+        SideBySideEvents events;
+        SetConvertJobs(3);
+        TProcThread worker(ModeConvert);
+        worker.setEvents(&events);
+        worker.Resume();
+        worker.WaitFor();
+        SetConvertJobs(1);
+        QStringList expected = {"failed 2 errno 22", "run ended"};
+        for (int position : {0, 1, 4, 5, 6, 7, 8, 9, 10})
+            expected << QString("converted %1").arg(position);
+        expected.sort();
+        QCOMPARE(events.sorted(), expected);
+        QCOMPARE(PdfFileList->at(0)->OutputDir(), Out("/x"));
+        QCOMPARE(PdfFileList->at(1)->OutputDir(), Out("/x (2)"));
+        QCOMPARE(PdfFileList->at(10)->OutputDir(), Out("/x (3)"));
+        QVERIFY(!QFileInfo::exists(Out("/bad")));
+        QVERIFY(!QFileInfo::exists(Out("/skipped")));
+    }
+
     void libraryMissing() {
         const QString library = LibraryDir + RenderLibraryName.get();
         QVERIFY(QFile::rename(library, library + ".away"));
