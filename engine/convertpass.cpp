@@ -353,7 +353,7 @@ QString OutputFolderGoneText() {
 }
 
 // One file after another, in list order.
-void ConvertOneByOne(TProcThread& worker, LoadedLibrary& library, TPdfList& list, int total,
+void ConvertOneByOne(TProcThread& worker, LoadedLibrary& library, const TPdfList* list, int total,
                      bool rootExisted) {
     const PassContext pass{worker, library, false};
     RunFolders folders;
@@ -361,7 +361,7 @@ void ConvertOneByOne(TProcThread& worker, LoadedLibrary& library, TPdfList& list
         worker.CheckPause();
         if (StopRequested.load())
             break;
-        TPdffile* entry = list.at(i);
+        TPdffile* entry = list->at(i);
         if (!entry || !IsConvertible(entry->State()))
             continue;
         if (OutputFolderGone(rootExisted)) {
@@ -379,7 +379,7 @@ void ConvertOneByOne(TProcThread& worker, LoadedLibrary& library, TPdfList& list
 
 // `jobs` files at a time, each thread taking the next file of the list. The folders are claimed
 // in list order before any file starts, so the output is the same as one by one.
-void ConvertSideBySide(TProcThread& worker, LoadedLibrary& library, TPdfList& list, int total,
+void ConvertSideBySide(TProcThread& worker, LoadedLibrary& library, const TPdfList* list, int total,
                        bool rootExisted, int jobs) {
     if (!LibraryEntry<RasterizePdfProc>(library, RasterizeProcName)) {
         library.unload();
@@ -394,7 +394,7 @@ void ConvertSideBySide(TProcThread& worker, LoadedLibrary& library, TPdfList& li
     std::vector<Work> work;
     RunFolders folders;
     for (int i = 0; i < total; ++i) {
-        TPdffile* entry = list.at(i);
+        TPdffile* entry = list->at(i);
         if (entry && IsConvertible(entry->State()))
             work.push_back({i, entry, folders.Claim(StripExtension(entry->FileName()))});
     }
@@ -468,11 +468,9 @@ void ConvertPass(TProcThread& worker) {
     // A folder missing at the start is made with the first file's folder; one that goes away
     // during the run would fail every further file the same way.
     const bool rootExisted = platform::DirectoryExists(ConversionOptions.OutputFolder);
-    TPdfList none;
-    TPdfList& files = list ? *list : none;
     const int jobs = convertJobs.load();
     if (jobs > 1)
-        ConvertSideBySide(worker, library, files, total, rootExisted, jobs);
+        ConvertSideBySide(worker, library, list, total, rootExisted, jobs);
     else
-        ConvertOneByOne(worker, library, files, total, rootExisted);
+        ConvertOneByOne(worker, library, list, total, rootExisted);
 }
