@@ -341,8 +341,7 @@ void reap(pid_t pid, int* status) {
     }
 }
 
-// A companion and our end of its channel. Destroying it ends the companion: an idle one leaves
-// when the channel closes; one that does not within a second is killed.
+// A companion and our end of its channel. Destroying it ends the companion.
 class Engine {
 public:
     Engine(pid_t pid, int channel, std::string settings)
@@ -352,15 +351,11 @@ public:
         // the channel.
         if (pid_ <= 0 || owner_ != ::getpid())
             return;
+        // Only an idle companion is let go of this way: it holds no temporary file and no
+        // half-written image, so ending it outright loses nothing and waits for nothing.
         channel_.reset();
-        int status = 0;
-        for (int waited = 0; waited < 1000; ++waited) {
-            const pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_ || (r < 0 && errno != EINTR))
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
         ::kill(pid_, SIGKILL);
+        int status = 0;
         reap(pid_, &status);
     }
     Engine(const Engine&) = delete;
