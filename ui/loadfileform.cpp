@@ -53,11 +53,13 @@ void TLoadFileForm::FormShow() {
     setWindowTitle(QString());
     auto* worker = new TProcThread(ModeProbeAll);
     worker->setFreeOnTerminate(true);
-    // Queued behind the pass's own messages, so WM_SETLISTVIEW is always handled first.
+    // Queued behind the pass's own messages, so WM_SETLISTVIEW is always handled first. Its end
+    // may arrive only once the window shows again for the next Add Files, whose entries are
+    // none of its business.
     connect(
         worker, &QThread::finished, this,
-        [] {
-            if (MainForm != nullptr)
+        [this, showing = ++m_showing] {
+            if (showing == m_showing && MainForm != nullptr)
                 MainForm->ProbeWorkerEnded();
         },
         Qt::QueuedConnection);

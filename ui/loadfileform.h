@@ -31,6 +31,8 @@ protected:
 
 private:
     bool m_closing = false;
+    // Counts the showings: a worker of an earlier showing that ends late is not this one's.
+    int m_showing = 0;
 };
 
 extern TLoadFileForm* LoadFileForm;
