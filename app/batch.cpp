@@ -197,10 +197,11 @@ QString PrepareRenderer() {
 }
 
 // Files side by side share the engine's memory budget for bitmaps, which each companion
-// otherwise takes whole. A budget the user set stays as it is.
+// otherwise takes whole. A share smaller than a page still draws one page at a time, as a
+// companion always may. A budget the user set stays as it is.
 void ShareRenderMemory(int jobs) {
     constexpr int WholeBudgetMb = 512;
-    constexpr int LeastShareMb = 64;
+    constexpr int LeastShareMb = 8;
     if (jobs > 1 && qEnvironmentVariableIsEmpty("PX_BITMAP_BUDGET_MB"))
         qputenv("PX_BITMAP_BUDGET_MB",
                 QByteArray::number(std::max(LeastShareMb, WholeBudgetMb / jobs)));

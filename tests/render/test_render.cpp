@@ -1069,8 +1069,13 @@ TEST_F(Rasterize, CancelEndsEveryRunningCallPromptlyAndKeepsFinishedImages) {
     }
     EXPECT_TRUE(files(whole).empty()) << "neither the multi-page TIFF nor its temporary file";
 
-    // The cancel is over with the calls it ended: a new call renders normally.
-    ASSERT_EQ(call(pdf("three.pdf"), whole / "three.tiff", nullptr, 100, 24, 5, 0, 1, 1, 3), 0);
+    // The cancel is over with the calls it ended: a new call renders normally (on a thread of
+    // its own, so that a call that never returns fails the test instead of hanging it).
+    Background after([=] {
+        return call(pdf("three.pdf"), whole / "three.tiff", nullptr, 100, 24, 5, 0, 1, 1, 3);
+    });
+    ASSERT_TRUE(after.returnedWithin(60s));
+    ASSERT_EQ(after.error(), 0);
     EXPECT_EQ(files(whole), std::vector<std::string>{"three.tiff"});
     EXPECT_EQ(inspect(whole).size(), 3u);
 }
