@@ -177,7 +177,7 @@ bool BuildJobList(const BatchOptions& o, const QString* password, TPdfList& list
     return allListed;
 }
 
-// The unpacked renderer from the user's engine cache, and its entry names.
+// Points LibraryDir at the renderer unpacked in the user's engine cache; empty, or why not.
 QString PrepareRenderer() {
     const QString package =
         platform::ProgramFolder() + platform::fromAnsi(DecipherName(EncRenderPackageName));

@@ -18,8 +18,10 @@
 #include <chrono>
 #include <climits>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -402,32 +404,48 @@ void ConvertSideBySide(TProcThread& worker, LoadedLibrary& library, const TPdfLi
     std::atomic<size_t> next{0};
     std::atomic<bool> ended{false};   // a fatal error or a terminate request ended the pass
     std::atomic<bool> aborted{false}; // the output folder went away
+    std::mutex failureMutex;
+    std::exception_ptr failure; // the first error raised on any thread, raised again here
     const auto convert = [&] {
-        while (!ended.load() && !aborted.load()) {
-            worker.CheckPause();
-            if (StopRequested.load())
-                return;
-            const size_t k = next.fetch_add(1);
-            if (k >= work.size())
-                return;
-            if (OutputFolderGone(rootExisted)) {
-                if (!aborted.exchange(true))
-                    worker.Events().RunAborted(OutputFolderGoneText());
-                return;
+        try {
+            while (!ended.load() && !aborted.load()) {
+                worker.CheckPause();
+                if (StopRequested.load())
+                    return;
+                const size_t k = next.fetch_add(1);
+                if (k >= work.size())
+                    return;
+                if (OutputFolderGone(rootExisted)) {
+                    if (!aborted.exchange(true))
+                        worker.Events().RunAborted(OutputFolderGoneText());
+                    return;
+                }
+                if (ConvertEntry(pass, work[k].folder, work[k].position, *work[k].entry) ==
+                    FileStep::EndPass)
+                    ended = true;
             }
-            if (ConvertEntry(pass, work[k].folder, work[k].position, *work[k].entry) ==
-                FileStep::EndPass)
-                ended = true;
+        } catch (...) {
+            std::lock_guard lock(failureMutex);
+            if (!failure)
+                failure = std::current_exception();
+            ended = true;
         }
     };
     std::vector<std::thread> threads;
     const size_t helpers = std::min(work.size(), size_t(jobs)) - (work.empty() ? 0 : 1);
-    for (size_t t = 0; t < helpers; ++t)
-        threads.emplace_back(convert);
+    try {
+        for (size_t t = 0; t < helpers; ++t)
+            threads.emplace_back(convert);
+    } catch (const std::system_error&) {
+        // No more threads to be had: the ones started do the work.
+    }
     convert();
     for (std::thread& thread : threads)
         thread.join();
     library.unload();
+    // Ends the pass as an error on one file by one would: a PassError.
+    if (failure)
+        std::rethrow_exception(failure);
     if (!ended.load() && !aborted.load())
         worker.Events().RunEnded();
 }

@@ -494,6 +494,25 @@ private slots:
         QVERIFY(!QFileInfo::exists(Out("/skipped")));
     }
 
+    // An error on one of the threads ends the pass as it does one by one, once the files in
+    // hand are done.
+    void sideBySideError() {
+        for (int i = 0; i < 4; ++i)
+            Append(Pdf(QString("f%1.pdf").arg(i)), StateTrue, i == 1 ? "15O" : "3");
+        SideBySideEvents events;
+        SetConvertJobs(2);
+        TProcThread worker(ModeConvert);
+        worker.setEvents(&events);
+        worker.Resume();
+        worker.WaitFor();
+        SetConvertJobs(1);
+        const QStringList all = events.sorted();
+        QCOMPARE(all.filter("error: ").size(), 1);
+        QVERIFY2(all.filter("error: ").first().contains("'15O' is not a valid integer value"),
+                 qPrintable(all.join('|')));
+        QVERIFY(!all.contains("run ended"));
+    }
+
     void libraryMissing() {
         const QString library = LibraryDir + RenderLibraryName.get();
         QVERIFY(QFile::rename(library, library + ".away"));
