@@ -460,7 +460,9 @@ void SetConvertUncounted(bool toTheEnd) {
     uncountedToTheEnd.store(toTheEnd);
 }
 
-void ConvertPass(TProcThread& worker) {
+namespace {
+
+void RunConvertPass(TProcThread& worker) {
     if (!RenderFilesPresent()) {
         const int extractionsBefore = ExtractionsEnded();
         RunPackageCheck();
@@ -491,4 +493,23 @@ void ConvertPass(TProcThread& worker) {
         ConvertSideBySide(worker, library, list, total, rootExisted, jobs);
     else
         ConvertOneByOne(worker, library, list, total, rootExisted);
+}
+
+} // namespace
+
+void ConvertPass(TProcThread& worker) {
+    // The library keeps an engine for each thread that calls it, ended as that thread ends. A
+    // thread of the pass's own, joined before the pass returns, takes its engine with it: none
+    // outlives the pass, as the worker thread itself may still be ending when it reports done.
+    std::exception_ptr failure;
+    std::thread pass([&worker, &failure] {
+        try {
+            RunConvertPass(worker);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    pass.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }

@@ -2,6 +2,7 @@
 
 #include "platform/literals/literal_values.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -181,6 +182,11 @@ QString RevealHiddenText(const char* literal) {
 
 QList<QByteArray> RevealHiddenTexts(std::initializer_list<const char*> literals) {
     std::lock_guard lock(codecMutex());
+    // OpenSSL keeps state for each thread that used it, freed only as the thread ends; a worker
+    // thread that reveals may still be ending when the process exits.
+    struct ThreadStateRelease {
+        ~ThreadStateRelease() { OPENSSL_thread_stop(); }
+    } release;
     PrepareSecondStage(Codec1);
     QList<QByteArray> plain;
     plain.reserve(qsizetype(literals.size()));
