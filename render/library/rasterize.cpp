@@ -382,12 +382,10 @@ public:
         while (::poll(&watched, 1, 1000) > 0 &&
                readReports(channel_.get(), pending, progress) == Reading::More) {
         }
-        int status = 0;
-        reap(pid_, &status);
-        pid_ = -1;
+        reapEnded();
     }
 
-    // Reaps a companion whose channel ended.
+    // Reaps a companion whose channel ended (or that was killed).
     void reapEnded() {
         int status = 0;
         reap(pid_, &status);
