@@ -10,7 +10,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # PDF engine and what its static archives link against
   libmupdf-dev libfreetype-dev libharfbuzz-dev libjbig2dec0-dev libjpeg-dev
-  libopenjp2-7-dev libgumbo-dev libmujs-dev liblcms2-dev zlib1g-dev
+  libopenjp2-7-dev libgumbo-dev libmujs-dev liblcms2-dev zlib1g-dev libbrotli-dev
   # image writers
   libpng-dev libdeflate-dev libtiff-dev libgif-dev libimagequant-dev
   # archives and crypto
