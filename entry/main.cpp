@@ -1,53 +1,20 @@
-// Program entry: "pixolund convert ..." converts without a window; otherwise one instance per
-// user, the five windows in their order, the message loop. Files named on the command line, or
-// handed over by a later start, are added as Add Files adds them.
+// Program entry. "pixolund convert ..." converts without a window, in this small program that
+// loads Qt Core alone: a shell loop starts it once per few files, and loading the widget
+// libraries used to cost more than converting a small page. Anything else is the window's
+// business, so this process becomes the window program beside it.
 
 #include "app/batch.h"
-#include "platform/handover.h"
-#include "platform/instance.h"
-#include "platform/shell.h"
-#include "ui/aboutform.h"
-#include "ui/infoform.h"
-#include "ui/loadfileform.h"
-#include "ui/look.h"
-#include "ui/mainform.h"
-#include "ui/passwordinputform.h"
+#include "platform/process.h"
 
-#include <QApplication>
-#include <QFileInfo>
-#include <QTimer>
+#include <QCoreApplication>
 
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
-const QString Title = QStringLiteral("Pixolund");
-
-// The paths among the arguments, made absolute (a running instance has another current folder).
-QStringList PathArguments(int argc, char* argv[]) {
-    QStringList paths;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const QString argument = QString::fromLocal8Bit(argv[i]);
-        if (!optionsEnded && argument == QStringLiteral("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        // Options are Qt's own (-platform, -style ...) and taken by the application object.
-        if (!optionsEnded && argument.startsWith(QLatin1Char('-')))
-            continue;
-        paths.append(QFileInfo(argument).absoluteFilePath());
-    }
-    return paths;
-}
-
-} // namespace
-
 int main(int argc, char* argv[]) {
     if (argc >= 2 && std::strcmp(argv[1], "convert") == 0) {
         QCoreApplication app(argc, argv);
-        QCoreApplication::setApplicationName(Title);
+        QCoreApplication::setApplicationName(QStringLiteral("Pixolund"));
         return RunBatch(QCoreApplication::arguments().mid(2));
     }
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
@@ -59,43 +26,8 @@ int main(int argc, char* argv[]) {
                     "window did not take them.\n");
         return 0;
     }
-    const QStringList paths = PathArguments(argc, argv);
-
-    // A second start hands its files to the running window and ends at once. Tested before the
-    // application object exists, so it needs no display either. Its exit status tells whether
-    // the files were taken: a script starting us must not take a lost hand-over for success.
-    const platform::SingleInstance instance(Title);
-    if (!instance.isFirst()) {
-        QCoreApplication app(argc, argv);
-        QString reason;
-        if (platform::SendToRunningInstance(
-                platform::HandoverSocketPath(instance.path()), paths,
-                [&instance] { return instance.holderRuns(); }, &reason))
-            return 0;
-        std::fprintf(stderr, "%s is running but did not take the files: %s\n", qPrintable(Title),
-                     qPrintable(reason));
-        return 1;
-    }
-
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(Title);
-    ApplyLook(app);
-    platform::InstallQtMessageBoxes();
-
-    // FormCreate of the main window runs before the other windows exist.
-    TMainForm mainForm;
-    TLoadFileForm loadFileForm;
-    TInfoForm infoForm;
-    TPasswordInputForm passwordInputForm;
-    TAboutForm aboutForm;
-
-    platform::HandoverServer handover(platform::HandoverSocketPath(instance.path()));
-    QObject::connect(&handover, &platform::HandoverServer::received, &mainForm,
-                     &TMainForm::AddFilesFromOutside);
-
-    mainForm.show();
-    if (!paths.isEmpty())
-        QTimer::singleShot(0, &mainForm,
-                           [&mainForm, paths] { mainForm.AddFilesFromOutside(paths); });
-    return QApplication::exec();
+    const QString error = platform::ReplaceWithProgram(QStringLiteral("pixolund-window"), argv);
+    std::fprintf(stderr, "Pixolund: cannot start the window: %s\n",
+                 error.toLocal8Bit().constData());
+    return 127;
 }

@@ -439,4 +439,10 @@ CaptureResult RunAndCapture(const QString& commandLine, int timeLimitMs,
     return result;
 }
 
+QString ReplaceWithProgram(const QString& name, char* argv[]) {
+    const QByteArray path = toAnsi(ProgramFolder() + name);
+    execv(path.constData(), argv);
+    return QString::fromLocal8Bit(path) + QStringLiteral(": ") + systemErrorText(errno);
+}
+
 } // namespace platform

@@ -41,4 +41,8 @@ QStringList SplitCommandLine(const QString& commandLine);
 // Quotes one argument so that SplitCommandLine gives it back unchanged (empty -> "").
 QString QuoteArgument(const QString& argument);
 
+// Replaces this process by the program `name` in ProgramFolder(), with the same arguments
+// (argv[0] too) and environment. Returns only when that fails, with the system's text.
+QString ReplaceWithProgram(const QString& name, char* argv[]);
+
 } // namespace platform

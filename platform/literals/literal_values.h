@@ -13,29 +13,29 @@ inline constexpr char EncRenderPackageName[] = "2ABB65EB45900CA274A776FA";
 inline constexpr char EncRenderLibraryName[] = "36AA75FE538608A32EA665A0589B";
 inline constexpr char EncRenderCompanionName[] = "2ABB65EB45900CA2";
 inline constexpr char HidStage2CipherId[] =
-    "sOoAVqP7VbsOPXH4DETdSS+F1LSdCoEGGU3p48TZqUgGtBqkHZ5aUVlhCdxOOKCL";
+    "AXBOmczQrAUPVhwOLjLEGzB+5aoa6A2hchsW+SeR2NXxfmWZW16q/Kjm7st3wRtg";
 inline constexpr char HidStage2Password[] =
-    "U8DXEOsXYZQrIKX2MUGO26A65bZjaOaTe5OFPqxUVrhWbu0M/5W1mYf2L149W/hC";
-inline constexpr char HidPackagePassword[] = "anmL03KcBr4THqYjG+ZbVQq9SKgfl1EP4NFUg+oHjMo=";
-inline constexpr char HidInnerPackagePassword[] = "R/U4XY2AveeTKQ0N2yK4nywsEMwo+vlavXxTxqOnPKo=";
-inline constexpr char HidRasterizeName[] = "nKbS97VK8K94NuMc4MaE6+E0wW0sMzOifzCZmsRKvq4=";
+    "JOiVMSCb1jvhWc7zIZvuRcBpeohUswjZxrYODNXWIKAyqL9MVv/DWc9+onla/nLB";
+inline constexpr char HidPackagePassword[] = "43hIJCvB/tEd0YLvLrY3TB7pLlx2UrCJ84yQpfbeDm8=";
+inline constexpr char HidInnerPackagePassword[] = "rvm1AMuo6eSXkNnQrynqHCh9Ehpd7ask8EIJZyab3VA=";
+inline constexpr char HidRasterizeName[] = "e5hYTb7EXKZN4mZe1HpCU3jIypbpiGeP9iyxafQpXPs=";
 inline constexpr char HidCancelName[] =
-    "MIXDwPlrckuRmlOfRAziC/a55vnHLCa9cYmOICO1UITmJlQsY86XMYrS5ftp3oQB";
+    "Ofu3JurI8M6VvbAotEXknux9DN+t/DqL5Mi6qKR07gelXTsrOvNpVuunPxcg9DyF";
 inline constexpr char HidProgressName[] =
-    "PHJXvDOHUZFg2RvhCon7B9cgcnD9HLHgqWlpUpzNSedlsvjsCRAHVEX+usoxPOWt";
+    "IQoY3w3j1wGR9PqW7Ate6CIpZv8tLWpBHG/0Rs/K2nXwW3uP2Lu7cgKDsPqY4sFA";
 inline constexpr char HidLastCallName[] =
-    "GUu1C/6JnL/0PZGtJdy0zJjlXHttq2bwt84Ta6VGwvby1K06PzxD+WQM+zLSQjhu";
+    "FW/pRil2zymNXdvbQQg9GLgsvDUI/rmAz9jq/oC0wLr2+iwN+P5LOCXpK2iVsa5S";
 inline constexpr char HidHelpFile[] =
-    "8HSAUdFTM//9Zz+uoCEiAX6Jy4iDhxbg9tGq1714UDN9Ca6OY69V3YiMa3GBw2Xp";
+    "lYsGog6RQg3/6tDIK23pqei4t8xL7WIYALP+sFZH+iXThjwcCy6uFB3v9ob16pu4";
 inline constexpr char HidSupportPage[] =
-    "W2Du96iNAgx7ZBNUdk9kgHAd6jEta3EnBJcjXgjSUr/eM465+PP++GTj9lWKkDWG";
+    "kjPvqZBO7bBRCnhSuPUQY6II9uxuybDglJwrCLCnOLC+YnjtcjLnq7mLzjXyQgUP";
 inline constexpr char HidProductPage[] =
-    "i8y7eWjEn58BIeNNNqrYyQEkLJNqKkS9+MFRmZcu4cYBeMMzAyEe2z+5eAX7YURv";
+    "dwMbccYz9XynT+EgqVd8Ok4AiOa/uMdpnNm9nZ6K+MEZxpUfY9nusXNP0avANR3a";
 inline constexpr char HidHomePage[] =
-    "WOtnn1U8X+IQnQQjmLym7x0LV1cagqwc/daMyar9/lay9QYh/5KnW3MeleDzurNI";
-inline constexpr char HidProductName[] = "UKT5iZNvkVoZBpGfKfr139fjpeFI3GsQF2twfJxMYb4=";
-inline constexpr char HidVersionLine[] = "Mz/DiBi52nuS/rSMyHxqbrU5eysgKQ8/eCfW0LgTz8U=";
+    "mKU6HdSsolr1/qvgX9R9NMkxKclcHFT4S2/vbjrS0uYxdClstKQhKCiXhYTvjyD9";
+inline constexpr char HidProductName[] = "SEf63/02RxXwzbxfw3J8EjgXpCpSQsJ+QZ66L7tY0cE=";
+inline constexpr char HidVersionLine[] = "MMMLBagbdpemm1YGl7IiPwhwBCN9EvFNx0UmaJhBTeU=";
 inline constexpr char HidNoticeLine[] =
-    "tjDi2hUS8+G1aV24qLq6mXii9tuKdkgKwo9pvZQe/VzzNDj2B5ApAB6Zt/nArtLpEsmpbpT/rpUxCDkpZAuAfQ==";
+    "6pX1BvfaBwkbeIIIih5Lc0rT+H3LM5QSBoUQmIzNwJv28SwrxzgZrN8QnmHY7Kr3YwiYuLZc7cVWciVw5vhO2A==";
 inline constexpr char HidSupportEmail[] =
-    "HtL31JBvHIDUc6rv+cZg4YP21PzoiHiqq0wYmhuyk3Fq4CtbDUqR10PxVHtrLAv6";
+    "vuM2i0KRz0jyXWfKVKhMjebl1Cd4MdIsU14RQpWRaix11vqjo1lWS0pSyKqFkR6g";
