@@ -22,6 +22,7 @@
 #include "platform/text.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QThread>
@@ -177,6 +178,20 @@ bool BuildJobList(const BatchOptions& o, const QString* password, TPdfList& list
     return allListed;
 }
 
+// The engines of a run wait this long after it for the next run to take them over, in a private
+// folder beside the cache's entries: a shell loop starting us for every few files then pays for
+// starting an engine once. PX_ENGINE_REST_MS set to 0 turns it off.
+void LetEnginesRest(const QString& entryFolder) {
+    constexpr int RestMs = 2000;
+    const QString folder = QDir::cleanPath(entryFolder + QStringLiteral("../.rest"));
+    QString error;
+    if (!platform::EnsurePrivateFolder(folder, &error))
+        return;
+    qputenv("PX_ENGINE_REST_DIR", QFile::encodeName(folder));
+    if (!qEnvironmentVariableIsSet("PX_ENGINE_REST_MS"))
+        qputenv("PX_ENGINE_REST_MS", QByteArray::number(RestMs));
+}
+
 // Points LibraryDir at the renderer unpacked in the user's engine cache; empty, or why not.
 QString PrepareRenderer() {
     const QString package =
@@ -193,6 +208,7 @@ QString PrepareRenderer() {
     }
     // The pass reveals the engine's entry names itself, while the engine starts.
     RasterizeProcName.clear();
+    LetEnginesRest(folder);
     return QString();
 }
 

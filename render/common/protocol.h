@@ -31,6 +31,8 @@ namespace pxraster {
 
 constexpr int kChannelFd = 3;
 constexpr int32_t kProtocolVersion = 2;
+// What a resting companion says first to the caller that takes it over.
+inline constexpr char kRestGreeting[] = "pxrender ready 2\n";
 // No report is longer: a path of PATH_MAX bytes takes 8 KB as hex.
 constexpr size_t kMaxReportBytes = 64 * 1024;
 

@@ -12,6 +12,7 @@
 #include "render/companion/allocwatch.h"
 #include "render/companion/pageraster.h"
 #include "render/companion/pxcodec.h"
+#include "render/companion/rest.h"
 
 #include <algorithm>
 #include <atomic>
@@ -30,6 +31,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <string>
+#include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
@@ -583,8 +585,9 @@ Next readRequest(std::string& pending, Request& request) {
         const ssize_t n = ::read(kChannelFd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
+        // A caller that let go without reading our last words resets the channel: an end too.
         if (n <= 0)
-            return pending.empty() && n == 0 ? Next::End : Next::Garbled;
+            return pending.empty() && (n == 0 || errno == ECONNRESET) ? Next::End : Next::Garbled;
         pending.append(buffer, static_cast<size_t>(n));
     }
 }
@@ -598,19 +601,61 @@ void forgetRequest(fz_context* ctx) {
         malloc_trim(0);
 }
 
+// Whether a request is in hand, and whether this companion has rested (and may now serve a
+// caller that is not its parent). The watcher reads both; the main thread wakes it when they
+// change.
+std::atomic<bool> busy{false};
+std::atomic<bool> rested{false};
+int watcherWake = -1;
+bool mayRest = false;
+pid_t firstParent = 0;
+
+void wakeWatcher() {
+    const uint64_t one = 1;
+    if (watcherWake >= 0) [[maybe_unused]]
+        const ssize_t n = ::write(watcherWake, &one, sizeof one);
+}
+
 // Waits until the library's process is gone (its end of the channel closes, or the death
-// signal comes), then removes our temporary files and ends this process, so that it never
-// renders for nobody and leaves nothing behind.
+// signal comes) while this process works for it, then removes our temporary files and ends this
+// process, so that it never renders for nobody and leaves nothing behind. A companion that may
+// rest leaves an idle channel's end to the main thread, which then rests; the parent's death
+// no longer concerns it once it has rested.
 void watchCaller(int deathSignals) {
-    pollfd watched[2] = {{kChannelFd, 0, 0}, {deathSignals, POLLIN, 0}};
-    const nfds_t count = deathSignals >= 0 ? 2 : 1;
     for (;;) {
-        const int ready = ::poll(watched, count, -1);
+        const bool watchChannel = !mayRest || busy.load();
+        pollfd watched[3] = {{watchChannel ? kChannelFd : -1, 0, 0},
+                             {deathSignals, POLLIN, 0},
+                             {watcherWake, POLLIN, 0}};
+        const int ready = ::poll(watched, 3, -1);
         if (ready < 0 && errno != EINTR)
             break;
-        if (ready > 0 && ((watched[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ||
-                          (count == 2 && watched[1].revents != 0)))
+        if (ready <= 0)
+            continue;
+        if (watched[2].revents != 0) {
+            uint64_t count = 0;
+            [[maybe_unused]] const ssize_t n = ::read(watcherWake, &count, sizeof count);
+            continue;
+        }
+        if (watched[1].revents != 0) {
+            signalfd_siginfo info{};
+            if (::read(deathSignals, &info, sizeof info) != static_cast<ssize_t>(sizeof info))
+                break;
+            // The parent-death signal comes from the parent; anyone else's SIGTERM ends us.
+            const bool parentDied = static_cast<pid_t>(info.ssi_pid) == firstParent;
+            if (mayRest && parentDied && (rested.load() || !busy.load()))
+                continue;
             break;
+        }
+        if ((watched[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            if (!mayRest)
+                break;
+            // Idle, the main thread reads the end and rests. The end seen may also be that of
+            // a channel the main thread has replaced since: only the present one counts.
+            pollfd present{kChannelFd, 0, 0};
+            if (busy.load() && ::poll(&present, 1, 0) > 0)
+                break;
+        }
     }
     temporaries().removeAllAndExit();
 }
@@ -623,19 +668,44 @@ void startWatchingCaller() {
     sigaddset(&death, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &death, nullptr);
     const int deathSignals = signalfd(-1, &death, SFD_CLOEXEC);
+    firstParent = ::getppid();
     prctl(PR_SET_PDEATHSIG, deathSignals >= 0 ? SIGTERM : SIGKILL);
+    if (mayRest) {
+        watcherWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        mayRest = watcherWake >= 0 && deathSignals >= 0;
+    }
     try {
         std::thread(watchCaller, deathSignals).detach();
     } catch (...) {
+        mayRest = false;
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         pthread_sigmask(SIG_UNBLOCK, &death, nullptr);
     }
 }
 
+// After the caller let go: waits at restPath for the next one and makes it the channel. False
+// when none came, or when this companion does not rest.
+bool restForNextCaller(const char* restPath) {
+    if (!mayRest || !restPath)
+        return false;
+    // Our parent may end at any time now, and a later caller is not our parent.
+    prctl(PR_SET_PDEATHSIG, 0);
+    rested = true;
+    const int channel = restUntilCalled(restPath, envNumber("PX_ENGINE_REST_MS", 0));
+    if (channel < 0)
+        return false;
+    const bool moved = ::dup2(channel, kChannelFd) == kChannelFd;
+    ::close(channel);
+    return moved;
+}
+
 } // namespace
 } // namespace pxraster
 
-int main() {
+// argv[1], when given, is where this companion may rest between runs (PX_ENGINE_REST_MS).
+int main(int argc, char* argv[]) {
+    const char* restPath = argc > 1 ? argv[1] : nullptr;
+    pxraster::mayRest = restPath && pxraster::envNumber("PX_ENGINE_REST_MS", 0) > 0;
     pxraster::startWatchingCaller();
     // A file size limit must fail the write (EFBIG), not kill the process.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -650,12 +720,18 @@ int main() {
         pxraster::Request request;
         switch (pxraster::readRequest(pending, request)) {
         case pxraster::Next::End:
+            if (pxraster::restForNextCaller(restPath)) {
+                pending.clear();
+                continue;
+            }
             return 0;
         case pxraster::Next::Garbled:
             return 2;
         case pxraster::Next::Request:
             break;
         }
+        pxraster::busy = true;
+        pxraster::wakeWatcher();
         int rc = 0;
         try {
             rc = pxraster::rasterize(request, reporter, holder.ctx);
@@ -664,6 +740,8 @@ int main() {
         } catch (...) {
             rc = EIO;
         }
+        // Every image is renamed or removed by now: the caller may go once it has the result.
+        pxraster::busy = false;
         reporter.send(pxraster::Report::finished(rc));
         pxraster::forgetRequest(holder.ctx);
     }

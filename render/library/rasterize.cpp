@@ -10,6 +10,7 @@
 #include "render/common/outputnames.h"
 #include "render/common/protocol.h"
 #include "render/common/sanitized.h"
+#include "render/library/resting.h"
 
 #include <algorithm>
 #include <atomic>
@@ -32,6 +33,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -188,7 +190,8 @@ private:
 
 // Starts the companion with the channel as kChannelFd, /dev/null as stdin, stdout and stderr,
 // every other descriptor closed and default signal handling. Returns 0 or an errno value.
-int spawnCompanion(const std::string& path, int channel, pid_t* pid) {
+// A rest path, when given, is the companion's argument.
+int spawnCompanion(const std::string& path, int channel, const std::string& restPath, pid_t* pid) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
     if (posix_spawn_file_actions_init(&actions) != 0)
@@ -213,7 +216,8 @@ int spawnCompanion(const std::string& path, int channel, pid_t* pid) {
     if (!rc)
         rc = posix_spawn_file_actions_addclosefrom_np(&actions, kChannelFd + 1);
     if (!rc) {
-        char* argv[] = {const_cast<char*>(kCompanionName), nullptr};
+        char* argv[] = {const_cast<char*>(kCompanionName),
+                        restPath.empty() ? nullptr : const_cast<char*>(restPath.c_str()), nullptr};
         rc = posix_spawn(pid, path.c_str(), &actions, &attr, argv, environ);
     }
     posix_spawnattr_destroy(&attr);
@@ -341,22 +345,47 @@ void reap(pid_t pid, int* status) {
     }
 }
 
-// A companion and our end of its channel. Destroying it ends the companion.
+// Children let go to rest: reaped once they end, whenever an engine starts.
+std::mutex restingChildrenMutex;
+std::vector<pid_t> restingChildren;
+
+void letGoToRest(pid_t pid) {
+    std::lock_guard<std::mutex> lock(restingChildrenMutex);
+    restingChildren.push_back(pid);
+}
+
+void reapRestedChildren() {
+    std::lock_guard<std::mutex> lock(restingChildrenMutex);
+    std::erase_if(restingChildren, [](pid_t pid) {
+        int status = 0;
+        return waitpid(pid, &status, WNOHANG) != 0;
+    });
+}
+
+// A companion and our end of its channel. Destroying it ends the companion, or lets it rest.
+// One taken over from an earlier run is not our child: it is signalled and awaited through its
+// pidfd.
 class Engine {
 public:
-    Engine(pid_t pid, int channel, std::string settings)
-        : pid_(pid), owner_(::getpid()), channel_(channel), settings_(std::move(settings)) {}
+    Engine(pid_t pid, int channel, std::string settings, bool rests, int pidfd = -1)
+        : pid_(pid), owner_(::getpid()), channel_(channel), pidfd_(pidfd),
+          settings_(std::move(settings)), rests_(rests) {}
     ~Engine() {
         // A process forked from ours inherits this object but not the child: it only lets go of
         // the channel.
         if (pid_ <= 0 || owner_ != ::getpid())
             return;
         // Only an idle companion is let go of this way: it holds no temporary file and no
-        // half-written image, so ending it outright loses nothing and waits for nothing.
+        // half-written image, so ending it outright loses nothing and waits for nothing. One
+        // that may rest goes on to wait for the next run when its channel closes.
         channel_.reset();
-        ::kill(pid_, SIGKILL);
-        int status = 0;
-        reap(pid_, &status);
+        if (rests_) {
+            if (pidfd_.get() < 0)
+                letGoToRest(pid_);
+            return;
+        }
+        signal(SIGKILL);
+        awaitEnd();
     }
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -377,7 +406,7 @@ public:
 
     // Kills it and takes its last reports, which tell which temporary files may exist.
     void kill(std::string& pending, Progress& progress) {
-        ::kill(pid_, SIGKILL);
+        signal(SIGKILL);
         pollfd watched{channel_.get(), POLLIN, 0};
         while (::poll(&watched, 1, 1000) > 0 &&
                readReports(channel_.get(), pending, progress) == Reading::More) {
@@ -385,18 +414,37 @@ public:
         reapEnded();
     }
 
-    // Reaps a companion whose channel ended (or that was killed).
+    // Awaits a companion whose channel ended (or that was killed).
     void reapEnded() {
-        int status = 0;
-        reap(pid_, &status);
+        awaitEnd();
         pid_ = -1;
     }
 
 private:
+    void signal(int number) {
+        if (pidfd_.get() >= 0)
+            ::syscall(SYS_pidfd_send_signal, pidfd_.get(), number, nullptr, 0);
+        else
+            ::kill(pid_, number);
+    }
+
+    void awaitEnd() {
+        if (pidfd_.get() < 0) {
+            int status = 0;
+            reap(pid_, &status);
+            return;
+        }
+        pollfd watched{pidfd_.get(), POLLIN, 0};
+        while (::poll(&watched, 1, 1000) < 0 && errno == EINTR) {
+        }
+    }
+
     pid_t pid_;
     pid_t owner_;
     Fd channel_;
+    Fd pidfd_;
     std::string settings_;
+    bool rests_;
 };
 
 // The environment a companion reads once at its start (its memory limit too): a call made
@@ -420,17 +468,27 @@ int startEngine(std::unique_ptr<Engine>& engine, const std::string& settings) {
     const std::string companion = companionPath();
     if (companion.empty())
         return EIO;
+    reapRestedChildren();
+    const std::string key = restKey(companion, settings);
+    if (TakenOver taken; takeOverResting(key, taken)) {
+        Fd channel(taken.channel), pidfd(taken.pidfd);
+        engine = std::make_unique<Engine>(taken.pid, channel.get(), settings, true, pidfd.get());
+        channel.release();
+        pidfd.release();
+        return 0;
+    }
+    const std::string restPath = newRestPath(key);
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return errno == EMFILE || errno == ENFILE ? errno : ENOMEM;
     Fd channel(pair[0]);
     Fd childEnd(pair[1]);
     pid_t pid = -1;
-    if (const int rc = spawnCompanion(companion, childEnd.get(), &pid))
+    if (const int rc = spawnCompanion(companion, childEnd.get(), restPath, &pid))
         return rc;
     limitMemory(pid);
     try {
-        engine = std::make_unique<Engine>(pid, channel.get(), settings);
+        engine = std::make_unique<Engine>(pid, channel.get(), settings, !restPath.empty());
     } catch (...) {
         ::kill(pid, SIGKILL);
         int status = 0;
