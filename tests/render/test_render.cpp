@@ -904,6 +904,74 @@ TEST_F(Rasterize, OneCompanionServesAThreadsCallsAndIsReplacedWhenItDies) {
               (std::vector<std::string>{"a-1.png", "b-2.png", "b-3.png", "c-1.png", "d-1.png"}));
 }
 
+// With a rest folder set, a companion whose thread let go waits there, and the next thread's
+// call takes it over, the same process; one that died resting is passed by; one taken over is
+// still killed on cancel and leaves nothing; and it ends once its rest time is up.
+TEST_F(Rasterize, IdleCompanionsRestAndAreTakenOver) {
+    const fs::path dir = outFolder();
+    const fs::path rest = root_ / "rest";
+    fs::create_directories(rest);
+    fs::permissions(rest, fs::perms::owner_all);
+    setenv("PX_ENGINE_REST_DIR", rest.c_str(), 1);
+    setenv("PX_ENGINE_REST_MS", "20000", 1);
+    const auto sockets = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(rest))
+            names.push_back(entry.path().filename().string());
+        return names;
+    };
+    const auto newCompanions = [before = companionsOf(getpid())] {
+        std::vector<pid_t> now = companionsOf(getpid()), fresh;
+        for (pid_t pid : now)
+            if (std::find(before.begin(), before.end(), pid) == before.end())
+                fresh.push_back(pid);
+        return fresh;
+    };
+    const auto inThread = [](const std::function<void()>& work) { std::thread(work).join(); };
+
+    inThread([&] {
+        EXPECT_EQ(call(pdf("three.pdf"), dir / "a.png", nullptr, 72, 24, 5, 0, 0, 1, 1), 0);
+    });
+    ASSERT_TRUE(waitUntil([&] { return sockets().size() == 1; }, 10s));
+    const std::string resting = sockets()[0];
+    const std::vector<pid_t> first = newCompanions();
+    ASSERT_EQ(first.size(), 1u);
+
+    inThread([&] {
+        EXPECT_EQ(call(pdf("three.pdf"), dir / "b.png", nullptr, 72, 24, 5, 0, 0, 2, 2), 0);
+        EXPECT_TRUE(sockets().empty()); // taken over: nobody else gets it meanwhile
+    });
+    ASSERT_TRUE(waitUntil([&] { return sockets().size() == 1; }, 10s));
+    EXPECT_EQ(sockets()[0], resting);
+    EXPECT_EQ(newCompanions(), first);
+
+    // Cancelled while taken over: killed, its partial files gone, the call ECANCELED.
+    inThread([&] {
+        Background heavy([&] {
+            return call(pdf("heavy-page.pdf"), dir / "h.png", nullptr, 72, 24, 5, 0, 0, 1, 1);
+        });
+        ASSERT_TRUE(waitUntil([&] { return progress_(nullptr, nullptr, nullptr) == 1; }, 60s));
+        std::this_thread::sleep_for(200ms);
+        cancel_();
+        ASSERT_TRUE(heavy.returnedWithin(10s));
+        EXPECT_EQ(heavy.error(), ECANCELED);
+    });
+    EXPECT_TRUE(waitUntil([&] { return processEnded(first[0]); }, 10s));
+
+    // The killed one's socket is passed by; a fresh companion serves and rests 300 ms.
+    setenv("PX_ENGINE_REST_MS", "300", 1);
+    inThread([&] {
+        EXPECT_EQ(call(pdf("three.pdf"), dir / "c.png", nullptr, 72, 24, 5, 0, 0, 3, 3), 0);
+    });
+    const std::vector<pid_t> second = newCompanions();
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_NE(second[0], first[0]);
+    EXPECT_TRUE(waitUntil([&] { return processEnded(second[0]); }, 10s));
+    EXPECT_EQ(files(dir), (std::vector<std::string>{"a-1.png", "b-2.png", "c-3.png"}));
+    unsetenv("PX_ENGINE_REST_DIR");
+    unsetenv("PX_ENGINE_REST_MS");
+}
+
 // The companion drops each file's document and caches: what it holds after many files is what
 // it held after a few.
 TEST_F(Rasterize, CompanionMemoryStaysFlatOverManyFiles) {
