@@ -19,6 +19,7 @@
 #include "platform/literals/literal_values.h"
 #include "platform/literals/literals.h"
 #include "platform/msgbox.h"
+#include "platform/process.h"
 #include "platform/text.h"
 
 #include <QDir>
@@ -212,6 +213,17 @@ QString PrepareRenderer() {
     return QString();
 }
 
+// One engine per core. A short list on a machine already busy (the other runs of an xargs -P
+// beside this one, say) gets no more engines than there are idle cores: more would only compete
+// for the busy ones, and the list ends when its slowest engine does. A long list takes every
+// core, as a moment's load at its start says little about the minutes it runs.
+int DefaultJobs(qsizetype files) {
+    const int cores = std::max(1, QThread::idealThreadCount());
+    if (files > 4 * qsizetype(cores))
+        return cores;
+    return std::max(1, cores - platform::ProcessorsBusyElsewhere());
+}
+
 // Files side by side share the engine's memory budget for bitmaps, which each companion
 // otherwise takes whole. A share smaller than a page still draws one page at a time, as a
 // companion always may. A budget the user set stays as it is.
@@ -273,7 +285,7 @@ int ConvertFiles(const BatchOptions& o) {
             QStringLiteral("pixolund convert: the renderer cannot be set up: %1\n").arg(error));
         return 1;
     }
-    const int jobs = o.jobs.value_or(std::max(1, QThread::idealThreadCount()));
+    const int jobs = o.jobs.value_or(DefaultJobs(list.count()));
     ShareRenderMemory(jobs);
     PdfFileList = &list;
     const ListOutcome outcome = ConvertList(list, jobs);

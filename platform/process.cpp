@@ -4,6 +4,7 @@
 #include "platform/folders.h"
 #include "platform/text.h"
 
+#include <QFile>
 #include <QStringDecoder>
 
 #include <cerrno>
@@ -437,6 +438,17 @@ CaptureResult RunAndCapture(const QString& commandLine, int timeLimitMs,
     if (!output.bytes.isEmpty())
         result.output = normaliseLines(decode(output.bytes));
     return result;
+}
+
+int ProcessorsBusyElsewhere() {
+    QFile stat(QStringLiteral("/proc/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray key = "procs_running ";
+    for (QByteArray line = stat.readLine(); !line.isEmpty(); line = stat.readLine())
+        if (line.startsWith(key))
+            return std::max(0, line.mid(key.size()).trimmed().toInt() - 1);
+    return 0;
 }
 
 QString ReplaceWithProgram(const QString& name, char* argv[]) {

@@ -41,6 +41,10 @@ QStringList SplitCommandLine(const QString& commandLine);
 // Quotes one argument so that SplitCommandLine gives it back unchanged (empty -> "").
 QString QuoteArgument(const QString& argument);
 
+// Processors busy with other work at this moment: the system's runnable threads less the
+// calling one (/proc/stat, procs_running); 0 when that cannot be read.
+int ProcessorsBusyElsewhere();
+
 // Replaces this process by the program `name` in ProgramFolder(), with the same arguments
 // (argv[0] too) and environment. Returns only when that fails, with the system's text.
 QString ReplaceWithProgram(const QString& name, char* argv[]);

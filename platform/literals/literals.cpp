@@ -23,6 +23,10 @@ int hexDigit(char c) {
 }
 
 const EVP_CIPHER* cipherFor(const QString& id) {
+    // Our own texts need no system policy, and reading the system's OpenSSL configuration is a
+    // good part of a short command's start.
+    static const bool initialised = OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr) == 1;
+    (void)initialised;
     if (id == QLatin1String("native.AES-256"))
         return EVP_aes_256_cbc();
     if (id == QLatin1String("native.AES-128"))
