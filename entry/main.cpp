@@ -17,9 +17,14 @@ int main(int argc, char* argv[]) {
         QCoreApplication::setApplicationName(QStringLiteral("Pixolund"));
         return RunBatch(QCoreApplication::arguments().mid(2));
     }
+    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("Pixolund %s\n", PIXOLUND_VERSION);
+        return 0;
+    }
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::printf("Usage: pixolund [FILE|FOLDER...]\n"
                     "       pixolund convert [options] FILE|FOLDER...   (see --help there)\n"
+                    "       pixolund --version\n"
                     "Opens the window and adds the PDF files given; a folder adds the PDFs "
                     "below it.\nWhen Pixolund runs already, the files go to its window; this "
                     "start then ends with\nstatus 0, or with 1 and the reason when the "

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -198,6 +199,21 @@ private slots:
         QCOMPARE(r.status, 2);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QVERIFY(r.err.endsWith("Try 'pixolund convert --help'.\n"));
+    }
+
+    // Answered by the launcher itself: no window, so no display needed.
+    void versionWithoutDisplay() {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        process.setProcessEnvironment(env);
+        process.start(PIXOLUND, {"--version"});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(QRegularExpression("^Pixolund \\d+\\.\\d+\\.\\d+\n$")
+                    .match(QString::fromLocal8Bit(process.readAllStandardOutput()))
+                    .hasMatch());
     }
 
     // Defaults come from the stored options; --save-options stores the ones used.
