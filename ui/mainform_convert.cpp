@@ -183,8 +183,10 @@ void TMainForm::ReturnToIdle() {
     sBitBtn1->setIcon(LookIcon(QStringLiteral("start")));
     sBitBtn1->setEnabled(true);
     ChangeBitBtnStatus();
-    // All of them, whatever the option rules would say.
     SetRunControlsEnabled(true);
+    // The page boxes mean nothing while "All Pages" is chosen: they stay disabled then, as
+    // choosing it makes them.
+    m_options->ApplyPageBoxRule();
 }
 
 // --- Per-file progress ------------------------------------------------------------------------

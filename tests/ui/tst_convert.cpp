@@ -158,9 +158,11 @@ void TestConvert::threeFiles() {
              QStringList({"three", "twelve", "File Format is not Valid.", "blank ä"}));
     QCOMPARE(PdfFileList->at(1)->OutputDir(), out + "/twelve");
     QCOMPARE(w.main->RowGauge(), -1);
-    // Every control is back, the page boxes too although "All Pages" is chosen.
-    QVERIFY(w.main->sEdit1->isEnabled() && w.main->txtFirstPage->isEnabled() &&
+    // Every control is back but the page boxes, as "All Pages" is chosen.
+    QVERIFY(w.main->radAll->isChecked());
+    QVERIFY(w.main->sEdit1->isEnabled() && w.main->radRange->isEnabled() &&
             w.main->sBitBtn3->isEnabled() && w.main->sBitBtn4->isEnabled());
+    QVERIFY(!w.main->txtFirstPage->isEnabled() && !w.main->txtLastPage->isEnabled());
     QCOMPARE(w.recorder.opened, openFolder ? QStringList{out} : QStringList());
 
     // Starting again empties the Status cells before the run.
