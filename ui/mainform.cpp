@@ -80,6 +80,8 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     m_gaugeTimer->setInterval(300);
     connect(m_gaugeTimer, &QTimer::timeout, this, &TMainForm::PollRowGauge);
     ConnectHandlers();
+    SetUpKeyboard();
+    NameControls();
     qApp->installEventFilter(new WheelWatcher(this));
     FormCreate();
 }

@@ -134,6 +134,8 @@ public slots:
 
     // The file list. Positions are in the list's viewport.
     void ListView1Click(const QPoint& position);
+    // Enter on a row: unlocks a protected file, opens a converted file's images.
+    void ActivateCurrentRow();
     void ListView1MouseMove(const QPoint& position);
     void ListView1Change();
     void ChangeBitBtnStatus();
@@ -157,6 +159,8 @@ private:
     void BuildFileList();
     void BuildRightPanel();
     void ConnectHandlers();
+    void SetUpKeyboard();
+    void NameControls();
     // The screen point 15 pixels right of and 20 below a row's top-left corner, after the row
     // was scrolled into view.
     QPoint BalloonPointOfRow(int row);

@@ -1,0 +1,128 @@
+// The main window without a mouse: every control a screen reader reaches has a name of its own,
+// Tab leaves a populated file list, and the shortcuts do what their buttons do.
+
+#include "testsupport.h"
+
+#include "engine/pdffile.h"
+#include "platform/messages.h"
+#include "platform/winmsg.h"
+#include "ui/look.h"
+#include "ui/mainform.h"
+#include "ui/spinedit.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+namespace {
+
+// Every control that takes the keyboard focus, reached through the accessibility tree, with its
+// accessible name.
+void CollectFocusable(QAccessibleInterface* node, QList<QPair<QWidget*, QString>>& found) {
+    if (node == nullptr)
+        return;
+    auto* widget = qobject_cast<QWidget*>(node->object());
+    if (widget != nullptr && widget->isVisible() && (widget->focusPolicy() & Qt::TabFocus))
+        found.append({widget, node->text(QAccessible::Name)});
+    for (int i = 0; i < node->childCount(); ++i)
+        CollectFocusable(node->child(i), found);
+}
+
+void ShowActive(TMainForm& form) {
+    form.show();
+    QApplication::setActiveWindow(&form);
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+}
+
+void ListTwoFiles(TMainForm& form) {
+    for (const char* name : {"a.pdf", "b.pdf"})
+        PdfFileList->append(std::make_unique<TPdffile>(QStringLiteral("/x/") + name, name, "1 Byte",
+                                                       "1", "", false));
+    form.setListView(platform::WindowMessage(WM_SETLISTVIEW, 0, 0));
+}
+
+} // namespace
+
+class TestKeyboard : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { ApplyLook(*qApp); }
+
+    void everyControlHasAUniqueName() {
+        Sandbox sandbox;
+        Recorder recorder;
+        TMainForm form;
+        ShowActive(form);
+        QList<QPair<QWidget*, QString>> found;
+        CollectFocusable(QAccessible::queryAccessibleInterface(&form), found);
+        QVERIFY(found.size() >= 15);
+        QStringList names;
+        for (const auto& [widget, name] : found) {
+            QVERIFY2(!name.trimmed().isEmpty(), qPrintable(widget->objectName()));
+            QVERIFY2(!names.contains(name), qPrintable(name));
+            names.append(name);
+        }
+        // The two boxes of a group are told apart, and a box is named by its label.
+        QCOMPARE(QAccessible::queryAccessibleInterface(form.txtDpi)->text(QAccessible::Name),
+                 QStringLiteral("Resolution (DPI)"));
+        QVERIFY(QAccessible::queryAccessibleInterface(form.txtQuality)->text(QAccessible::Name) !=
+                QAccessible::queryAccessibleInterface(form.txtDpi)->text(QAccessible::Name));
+    }
+
+    void tabLeavesAPopulatedList() {
+        Sandbox sandbox;
+        Recorder recorder;
+        TMainForm form;
+        ShowActive(form);
+        ListTwoFiles(form);
+        QCOMPARE(form.ListView1->rowCount(), 2);
+        for (const Qt::KeyboardModifiers modifiers : {Qt::NoModifier, Qt::ShiftModifier}) {
+            form.ListView1->setFocus();
+            QTRY_COMPARE(QApplication::focusWidget(), form.ListView1);
+            form.ListView1->setCurrentCell(0, 0);
+            QTest::keyClick(form.ListView1, modifiers ? Qt::Key_Backtab : Qt::Key_Tab, modifiers);
+            QTRY_VERIFY(QApplication::focusWidget() != form.ListView1);
+        }
+    }
+
+    void shortcutsDoWhatTheirButtonsDo() {
+        Sandbox sandbox;
+        Recorder recorder;
+        TMainForm form;
+        ShowActive(form);
+
+        // Ctrl+Return starts: with no files it says so.
+        QTest::keyClick(&form, Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(recorder.texts(), QStringList{"Please add files before converting."});
+
+        // Delete in the list removes the selected file; Delete in a text box edits the text.
+        ListTwoFiles(form);
+        form.sEdit1->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), form.sEdit1);
+        form.sEdit1->setText(QStringLiteral("/tmp/out"));
+        form.sEdit1->setCursorPosition(0);
+        QTest::keyClick(form.sEdit1, Qt::Key_Delete);
+        QCOMPARE(form.sEdit1->text(), QStringLiteral("tmp/out"));
+        QCOMPARE(form.ListView1->rowCount(), 2);
+        form.ListView1->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), form.ListView1);
+        form.ListView1->selectRow(0);
+        QTest::keyClick(form.ListView1, Qt::Key_Delete);
+        QCOMPARE(form.ListView1->rowCount(), 1);
+        QCOMPARE(PdfFileList->at(0)->FileName(), QStringLiteral("b.pdf"));
+
+        // Ctrl+Shift+Delete clears the list.
+        QTest::keyClick(&form, Qt::Key_Delete, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(form.ListView1->rowCount(), 0);
+    }
+};
+
+QTEST_MAIN(TestKeyboard)
+#include "tst_keyboard.moc"

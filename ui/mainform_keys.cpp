@@ -1,0 +1,87 @@
+// The main window from the keyboard and for screen readers: shortcuts for the commands, Tab out
+// of the file list, Enter on a row, and a name for every control that a label only shows.
+#include "engine/pdffile.h"
+#include "ui/filelist.h"
+#include "ui/mainform.h"
+#include "ui/spinedit.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTableWidget>
+#include <QToolButton>
+
+namespace {
+
+// A shortcut presses its button, so it does what a click does and nothing while the button is
+// disabled.
+void PressOn(QWidget* scope, const QKeySequence& keys, QAbstractButton* button,
+             Qt::ShortcutContext context = Qt::WindowShortcut) {
+    auto* shortcut = new QShortcut(keys, scope);
+    shortcut->setContext(context);
+    QObject::connect(shortcut, &QShortcut::activated, button, [button] {
+        if (button->isEnabled() && button->isVisible())
+            button->click();
+    });
+}
+
+} // namespace
+
+void TMainForm::SetUpKeyboard() {
+    // Tab moves on to the next control instead of from cell to cell.
+    ListView1->setTabKeyNavigation(false);
+
+    PressOn(this, QKeySequence::Open, sBitBtn2);
+    PressOn(this, QKeySequence(Qt::CTRL | Qt::Key_Return), sBitBtn1);
+    PressOn(this, QKeySequence(Qt::CTRL | Qt::Key_Enter), sBitBtn1);
+    PressOn(this, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Delete), sBitBtn4);
+    // Delete in the folder box deletes text: it removes files only in the list.
+    PressOn(ListView1, QKeySequence::Delete, sBitBtn3, Qt::WidgetShortcut);
+
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    connect(help, &QShortcut::activated, this, &TMainForm::Help1Click);
+    auto* quit = new QShortcut(QKeySequence::Quit, this);
+    connect(quit, &QShortcut::activated, this, &QWidget::close);
+    for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* enter = new QShortcut(QKeySequence(key), ListView1);
+        enter->setContext(Qt::WidgetShortcut);
+        connect(enter, &QShortcut::activated, this, &TMainForm::ActivateCurrentRow);
+    }
+}
+
+void TMainForm::ActivateCurrentRow() {
+    const int row = ListView1->currentRow();
+    if (row < 0 || !ListView1->isEnabled())
+        return;
+    const QRect cell = ListView1->visualRect(ListView1->model()->index(row, ColumnStatus));
+    ListView1Click(cell.center());
+}
+
+void TMainForm::NameControls() {
+    const auto name = [](QWidget* control, const QString& text) {
+        control->setAccessibleName(text);
+    };
+    name(ListView1, QStringLiteral("Files"));
+    name(cmbFormat, QStringLiteral("Output Format"));
+    name(txtQuality, QStringLiteral("JPEG Quality (1-100)"));
+    name(cmbTiffFmt, QStringLiteral("TIFF Compression"));
+    name(txtDpi, QStringLiteral("Resolution (DPI)"));
+    name(cmbColor, QStringLiteral("Output Color"));
+    name(txtFirstPage, QStringLiteral("From page"));
+    name(txtLastPage, QStringLiteral("To page"));
+    name(sEdit1, QStringLiteral("Output Folder"));
+    name(sButton1, QStringLiteral("Choose the output folder"));
+    name(sBitBtn7, QStringLiteral("Open the output folder"));
+    name(sBitBtn6, QStringLiteral("Help menu"));
+    // The labels lead to their boxes, for screen readers and for a click on them.
+    sLabel1->setBuddy(cmbFormat);
+    sLabel9->setBuddy(txtQuality);
+    sLabel10->setBuddy(cmbTiffFmt);
+    sLabel2->setBuddy(txtDpi);
+    sLabel4->setBuddy(cmbColor);
+    sLabel6->setBuddy(sEdit1);
+}
