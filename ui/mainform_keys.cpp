@@ -62,21 +62,22 @@ void TMainForm::ActivateCurrentRow() {
 }
 
 void TMainForm::NameControls() {
-    const auto name = [](QWidget* control, const QString& text) {
-        control->setAccessibleName(text);
+    const QList<QPair<QWidget*, QString>> names = {
+        {ListView1, QStringLiteral("Files")},
+        {cmbFormat, QStringLiteral("Output Format")},
+        {txtQuality, QStringLiteral("JPEG Quality (1-100)")},
+        {cmbTiffFmt, QStringLiteral("TIFF Compression")},
+        {txtDpi, QStringLiteral("Resolution (DPI)")},
+        {cmbColor, QStringLiteral("Output Color")},
+        {txtFirstPage, QStringLiteral("From page")},
+        {txtLastPage, QStringLiteral("To page")},
+        {sEdit1, QStringLiteral("Output Folder")},
+        {sButton1, QStringLiteral("Choose the output folder")},
+        {sBitBtn7, QStringLiteral("Open the output folder")},
+        {sBitBtn6, QStringLiteral("Help menu")},
     };
-    name(ListView1, QStringLiteral("Files"));
-    name(cmbFormat, QStringLiteral("Output Format"));
-    name(txtQuality, QStringLiteral("JPEG Quality (1-100)"));
-    name(cmbTiffFmt, QStringLiteral("TIFF Compression"));
-    name(txtDpi, QStringLiteral("Resolution (DPI)"));
-    name(cmbColor, QStringLiteral("Output Color"));
-    name(txtFirstPage, QStringLiteral("From page"));
-    name(txtLastPage, QStringLiteral("To page"));
-    name(sEdit1, QStringLiteral("Output Folder"));
-    name(sButton1, QStringLiteral("Choose the output folder"));
-    name(sBitBtn7, QStringLiteral("Open the output folder"));
-    name(sBitBtn6, QStringLiteral("Help menu"));
+    for (const auto& [control, name] : names)
+        control->setAccessibleName(name);
     // The labels lead to their boxes, for screen readers and for a click on them.
     sLabel1->setBuddy(cmbFormat);
     sLabel9->setBuddy(txtQuality);
