@@ -212,6 +212,11 @@ bool TMainForm::event(QEvent* e) {
             createTempLib();
         return true;
     }
+    case QEvent::WindowStateChange:
+        // The balloon belongs to the window: it does not stay alone on the desktop.
+        if (isMinimized())
+            CloseBalloonTip();
+        return QWidget::event(e);
     default:
         return QWidget::event(e);
     }

@@ -1,12 +1,14 @@
 // The main window from the keyboard and for screen readers: shortcuts for the commands, Tab out
 // of the file list, Enter on a row, and a name for every control that a label only shows.
 #include "engine/pdffile.h"
+#include "ui/balloontip.h"
 #include "ui/filelist.h"
 #include "ui/mainform.h"
 #include "ui/spinedit.h"
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -46,6 +48,14 @@ void TMainForm::SetUpKeyboard() {
     connect(help, &QShortcut::activated, this, &TMainForm::Help1Click);
     auto* quit = new QShortcut(QKeySequence::Quit, this);
     connect(quit, &QShortcut::activated, this, &QWidget::close);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &TMainForm::CloseBalloonTip);
+    // A balloon is drawn above every window: it hides while another application is in front.
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (BalloonTip)
+                    BalloonTip->setVisible(state == Qt::ApplicationActive);
+            });
     for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
         auto* enter = new QShortcut(QKeySequence(key), ListView1);
         enter->setContext(Qt::WidgetShortcut);

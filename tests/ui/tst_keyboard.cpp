@@ -122,6 +122,29 @@ private slots:
         QTest::keyClick(&form, Qt::Key_Delete, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(form.ListView1->rowCount(), 0);
     }
+
+    // The balloon over a protected row goes with Escape, and with the window minimised.
+    void balloonBelongsToTheWindow() {
+        Sandbox sandbox;
+        Recorder recorder;
+        TMainForm form;
+        ShowActive(form);
+        const auto listProtected = [&form] {
+            auto entry =
+                std::make_unique<TPdffile>("/x/locked.pdf", "locked.pdf", "1 Byte", "", "", false);
+            entry->setProbeResult(QString(), StateProtected, QStringLiteral("Protected"));
+            PdfFileList->append(std::move(entry));
+            form.setListView(platform::WindowMessage(WM_SETLISTVIEW, 0, 0));
+            return form.balloonTip() != nullptr;
+        };
+        QVERIFY(listProtected());
+        QTest::keyClick(&form, Qt::Key_Escape);
+        QTRY_VERIFY(form.balloonTip() == nullptr);
+
+        QVERIFY(listProtected());
+        form.showMinimized();
+        QTRY_VERIFY(form.balloonTip() == nullptr);
+    }
 };
 
 QTEST_MAIN(TestKeyboard)
