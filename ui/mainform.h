@@ -182,6 +182,8 @@ private:
     bool CheckRunOptions();
     // Caption, buttons and controls back to idle (the end of a run).
     void ReturnToIdle();
+    // The run's overall progress in the title: the file in hand and, once known, its page.
+    void ShowRunProgress(int pagesDone = 0, int pagesInRange = 0);
     // The progress bar over a row's Status cell, polled from the pages the renderer reports.
     void CreateRowGauge(int row);
     void AdvanceRowGauge(int position);
@@ -193,6 +195,8 @@ private:
     QTimer* m_gaugeTimer = nullptr;
     int m_gaugeShown = 0;
     int m_run = 0;          // numbers the conversion runs
+    int m_runFiles = 0;     // files the current run converts
+    int m_runFile = 0;      // of them, the one in hand, from 1
     bool m_runEnded = true; // WM_SETENDCONVERT of the current run has arrived
     bool m_shown = false;
     bool m_destroyed = false;

@@ -25,8 +25,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
+
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
+
+#include <algorithm>
 
 namespace {
 
@@ -132,6 +136,8 @@ void TMainForm::StartConversion() {
         return;
 
     SetRunControlsEnabled(false);
+    m_runFiles = convertible;
+    m_runFile = 0;
     StopRequested = false;
     WindowEvents::BeginRun();
     // A folder typed into the box is remembered once a run uses it.
@@ -178,7 +184,17 @@ void TMainForm::ConversionWorkerEnded(int run) {
     ReturnToIdle();
 }
 
+void TMainForm::ShowRunProgress(int pagesDone, int pagesInRange) {
+    QString title = QStringLiteral("Pixolund - file %1 of %2").arg(m_runFile).arg(m_runFiles);
+    if (pagesInRange > 0)
+        title += QStringLiteral(", page %1 of %2")
+                     .arg(std::min(pagesDone + 1, pagesInRange))
+                     .arg(pagesInRange);
+    setWindowTitle(title);
+}
+
 void TMainForm::ReturnToIdle() {
+    setWindowTitle(QStringLiteral("Pixolund"));
     sBitBtn1->setText(StartCaption);
     sBitBtn1->setIcon(LookIcon(QStringLiteral("start")));
     sBitBtn1->setEnabled(true);
@@ -202,6 +218,8 @@ void TMainForm::setProgressInListView(const platform::WindowMessage& message) {
     ListView1->scrollTo(ListView1->model()->index(row, 0), QAbstractItemView::EnsureVisible);
 
     if (percent == 0) {
+        m_runFile = std::min(m_runFile + 1, m_runFiles);
+        ShowRunProgress();
         SetCellText(ListView1, row, ColumnStatus, QStringLiteral("Processing..."));
         return;
     }
@@ -233,6 +251,7 @@ void TMainForm::PollRowGauge() {
     }
     // Pages written and the share drawn of a page in bands, up to 95: 100 is the file done.
     const PageProgress progress = WindowEvents::LatestProgress(m_gaugeRow);
+    ShowRunProgress(progress.pagesDone, progress.pagesInRange);
     const int position = int(95.0 * progress.fraction() + 0.5);
     if (position > m_gaugeShown) {
         AdvanceRowGauge(position);

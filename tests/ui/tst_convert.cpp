@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -136,6 +137,7 @@ void TestConvert::threeFiles() {
     UseOutput(w, out, format, "36");
     const bool openFolder = format == "JPG";
     FinishedWindowAnswer answer(w.info.get(), openFolder);
+    QSignalSpy titles(w.main.get(), &QWidget::windowTitleChanged);
 
     w.main->sBitBtn1Click();
     QCOMPARE(w.main->sBitBtn1->text(), QStringLiteral("Stop"));
@@ -158,6 +160,13 @@ void TestConvert::threeFiles() {
              QStringList({"three", "twelve", "File Format is not Valid.", "blank ä"}));
     QCOMPARE(PdfFileList->at(1)->OutputDir(), out + "/twelve");
     QCOMPARE(w.main->RowGauge(), -1);
+    // The title told the file in hand of the three that convert, and is plain again.
+    QStringList told;
+    for (const QList<QVariant>& change : titles)
+        told.append(change.at(0).toString().section(',', 0, 0));
+    told.removeDuplicates();
+    QCOMPARE(told, QStringList({"Pixolund - file 1 of 3", "Pixolund - file 2 of 3",
+                                "Pixolund - file 3 of 3", "Pixolund"}));
     // Every control is back but the page boxes, as "All Pages" is chosen.
     QVERIFY(w.main->radAll->isChecked());
     QVERIFY(w.main->sEdit1->isEnabled() && w.main->radRange->isEnabled() &&
