@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
+
 TInfoForm* InfoForm = nullptr;
 
 TInfoForm::TInfoForm(QWidget* parent)
@@ -39,6 +41,17 @@ TInfoForm::TInfoForm(QWidget* parent)
     FailedLabel->move(118, 52);
     FailedLabel->hide();
 
+    SummaryLabel = new QLabel(this);
+    SummaryLabel->setObjectName(QStringLiteral("SummaryLabel"));
+    SummaryLabel->setTextFormat(Qt::PlainText);
+    SummaryLabel->setWordWrap(true);
+    SummaryLabel->hide();
+    FailuresLabel = new QLabel(this);
+    FailuresLabel->setObjectName(QStringLiteral("FailuresLabel"));
+    FailuresLabel->setTextFormat(Qt::PlainText);
+    FailuresLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    FailuresLabel->hide();
+
     sBitBtn1 = new QPushButton(QStringLiteral("Open Folder"), this);
     sBitBtn1->setObjectName(QStringLiteral("sBitBtn1"));
     sBitBtn1->setGeometry(47, 82, 80, 25);
@@ -60,6 +73,42 @@ void TInfoForm::SetFailures(int failed) {
                                      : QStringLiteral("%1 files failed.").arg(failed));
     FailedLabel->adjustSize();
     FailedLabel->setVisible(failed > 0);
+}
+
+void TInfoForm::SetSummary(int converted, const QString& folder, const QStringList& failures) {
+    const QString files =
+        converted == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(converted);
+    SummaryLabel->setText(QStringLiteral("%1 converted into %2").arg(files, folder));
+    // Beyond a screenful the rows of the list tell the rest.
+    constexpr int MostShown = 10;
+    QStringList shown = failures.mid(0, MostShown);
+    if (failures.size() > MostShown)
+        shown.append(QStringLiteral("and %1 more").arg(failures.size() - MostShown));
+    FailuresLabel->setText(shown.join(QLatin1Char('\n')));
+
+    // The report goes below the message; the window grows to hold it, the buttons below it.
+    constexpr int Margin = 20;
+    constexpr int Gap = 10;
+    const int width =
+        std::clamp(std::max(SummaryLabel->fontMetrics().horizontalAdvance(SummaryLabel->text()),
+                            FailuresLabel->sizeHint().width()) +
+                       2 * Margin,
+                   287, 640);
+    const int textWidth = width - 2 * Margin;
+    int y = 72;
+    SummaryLabel->setGeometry(Margin, y, textWidth, SummaryLabel->heightForWidth(textWidth));
+    SummaryLabel->show();
+    y += SummaryLabel->height() + Gap;
+    FailuresLabel->setVisible(!failures.isEmpty());
+    if (!failures.isEmpty()) {
+        FailuresLabel->setGeometry(Margin, y, textWidth, FailuresLabel->sizeHint().height());
+        y += FailuresLabel->height() + Gap;
+    }
+    const int buttonsLeft = (width - (sButton1->x() + sButton1->width() - sBitBtn1->x())) / 2;
+    const int spread = sButton1->x() - sBitBtn1->x();
+    sBitBtn1->move(buttonsLeft, y);
+    sButton1->move(buttonsLeft + spread, y);
+    setFixedSize(width, y + sBitBtn1->height() + Margin);
 }
 
 void TInfoForm::showEvent(QShowEvent* e) {

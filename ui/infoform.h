@@ -18,9 +18,13 @@ public:
     QPushButton* sBitBtn1 = nullptr; // "Open Folder"
     QPushButton* sButton1 = nullptr; // "Close"
     QLabel* FailedLabel = nullptr;   // how many files of the run failed; hidden when none
+    QLabel* SummaryLabel = nullptr;  // how many files were converted, and where to
+    QLabel* FailuresLabel = nullptr; // the failed files with their reasons; hidden when none
 
     // The files of the run that failed; their rows say why.
     void SetFailures(int failed);
+    // The run's report: the files converted, into which folder, and each failed file's reason.
+    void SetSummary(int converted, const QString& folder, const QStringList& failures);
 
 public slots:
     void FormShow();

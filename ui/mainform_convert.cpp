@@ -163,12 +163,17 @@ void TMainForm::StartConversion() {
 void TMainForm::setEndConvert(const platform::WindowMessage& /*message*/) {
     m_runEnded = true;
     if (!StopRequested && !WindowEvents::RunWasAborted() && InfoForm != nullptr) {
-        int failed = 0;
+        int converted = 0;
+        QStringList failures;
         for (int i = 0; PdfFileList && i < PdfFileList->count(); ++i) {
-            if (PdfFileList->at(i)->Failed())
-                ++failed;
+            const TPdffile* entry = PdfFileList->at(i);
+            if (entry->Failed())
+                failures.append(entry->FileName() + QStringLiteral(": ") + entry->StatusText());
+            else if (!entry->OutputName().isEmpty())
+                ++converted;
         }
-        InfoForm->SetFailures(failed);
+        InfoForm->SetFailures(int(failures.size()));
+        InfoForm->SetSummary(converted, ConversionOptions.OutputFolder, failures);
         CentreOnMe(InfoForm);
         InfoForm->exec();
     }
