@@ -98,9 +98,13 @@ private slots:
         TMainForm form;
         ShowActive(form);
 
-        // Ctrl+Return starts: with no files it says so.
+        // Ctrl+Return starts, from the list too: with no files it says so.
         QTest::keyClick(&form, Qt::Key_Return, Qt::ControlModifier);
         QCOMPARE(recorder.texts(), QStringList{"Please add files before converting."});
+        form.ListView1->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), form.ListView1);
+        QTest::keyClick(form.ListView1, Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(recorder.texts().size(), 2);
 
         // Delete in the list removes the selected file; Delete in a text box edits the text.
         ListTwoFiles(form);
