@@ -215,24 +215,36 @@ QString PrepareRenderer() {
 
 // One engine per core. A short list on a machine already busy (the other runs of an xargs -P
 // beside this one, say) gets no more engines than there are idle cores: more would only compete
-// for the busy ones, and the list ends when its slowest engine does. A long list takes every
-// core, as a moment's load at its start says little about the minutes it runs.
+// for the busy ones, and the list ends when its slowest engine does. Nor does it get more than
+// the engines resting from earlier runs, when there are any: starting one costs as much as
+// drawing a handful of small files. A long list takes every core, as a moment's load at its
+// start says little about the minutes it runs.
 int DefaultJobs(qsizetype files) {
     const int cores = std::max(1, QThread::idealThreadCount());
     if (files > 4 * qsizetype(cores))
         return cores;
-    return std::max(1, cores - platform::ProcessorsBusyElsewhere());
+    int jobs = std::max(1, cores - platform::ProcessorsBusyElsewhere());
+    const QByteArray restFolder = qgetenv("PX_ENGINE_REST_DIR");
+    const int restMs = qEnvironmentVariableIntValue("PX_ENGINE_REST_MS");
+    if (!restFolder.isEmpty() && restMs > 0) {
+        if (const int resting = platform::FreshSockets(QFile::decodeName(restFolder), restMs))
+            jobs = std::min(jobs, resting);
+    }
+    return jobs;
 }
 
 // Files side by side share the engine's memory budget for bitmaps, which each companion
 // otherwise takes whole. A share smaller than a page still draws one page at a time, as a
-// companion always may. A budget the user set stays as it is.
+// companion always may. A budget the user set stays as it is. The share follows the cores as
+// well as the jobs: engines resting between runs are only taken over under the same settings,
+// and the runs of an xargs beside each other choose different numbers of jobs.
 void ShareRenderMemory(int jobs) {
     constexpr int WholeBudgetMb = 512;
     constexpr int LeastShareMb = 8;
-    if (jobs > 1 && qEnvironmentVariableIsEmpty("PX_BITMAP_BUDGET_MB"))
+    const int shares = std::max(jobs, QThread::idealThreadCount());
+    if (shares > 1 && qEnvironmentVariableIsEmpty("PX_BITMAP_BUDGET_MB"))
         qputenv("PX_BITMAP_BUDGET_MB",
-                QByteArray::number(std::max(LeastShareMb, WholeBudgetMb / jobs)));
+                QByteArray::number(std::max(LeastShareMb, WholeBudgetMb / shares)));
 }
 
 struct ListOutcome {

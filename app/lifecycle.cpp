@@ -113,7 +113,8 @@ void CreateTempLib() {
             } catch (...) {
             }
         }
-        extracting.store(false); // last touch of shared state
+        extracting.store(false); // last touch of shared state but the waiters' wake
+        platform::WakeServicingWaiters();
     }).detach();
 }
 

@@ -194,8 +194,10 @@ QString RangeOutsideDocument(const TPdffile& entry, const RenderArguments& args)
 RenderOutcome Render(const LoadedLibrary& library, RasterizePdfProc rasterize,
                      const RenderArguments& args, EngineEvents& events, int i, bool sideBySide) {
     RenderOutcome outcome;
+    // Ends with the thread: the pass's threads are joined before the pass returns.
+    thread_local WatchThread watcher;
     const ProgressWatch watch(
-        sideBySide ? nullptr : LibraryEntry<RasterizeProgressProc>(library, ProgressProcName),
+        watcher, sideBySide ? nullptr : LibraryEntry<RasterizeProgressProc>(library, ProgressProcName),
         LibraryEntry<CancelRasterizeProc>(library, CancelProcName), StopRequested, events, i);
     errno = 0;
     outcome.result =

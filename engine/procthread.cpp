@@ -136,10 +136,8 @@ bool TProcThread::WaitForAll(int timeoutMs) {
             worker->WaitFor();
             continue;
         }
-        const bool ended =
-            platform::WaitServicingGui([worker] { return worker->wait(QDeadlineTimer(0)); },
-                                       int(qMax<qint64>(0, deadline.remainingTime())));
-        if (!ended)
+        if (!platform::WaitForThreadServicingGui(worker,
+                                                 int(qMax<qint64>(0, deadline.remainingTime()))))
             return false;
         (void)worker->m_ended.load(std::memory_order_acquire);
     }

@@ -9,6 +9,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -207,6 +210,29 @@ QString UserFolder(const QString& name, bool* fresh, QString* error) {
     if (fresh)
         *fresh = true;
     return fromAnsi(pattern) + u'/';
+}
+
+int FreshSockets(const QString& folder, int maxAgeMs) {
+    DIR* dir = ::opendir(toAnsi(folder).constData());
+    if (!dir)
+        return 0;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const long long nowMs = now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+    int count = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        struct stat st;
+        if (e->d_type != DT_SOCK && e->d_type != DT_UNKNOWN)
+            continue;
+        if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISSOCK(st.st_mode))
+            continue;
+        const long long madeMs = st.st_mtim.tv_sec * 1000LL + st.st_mtim.tv_nsec / 1000000;
+        if (nowMs - madeMs <= maxAgeMs)
+            ++count;
+    }
+    ::closedir(dir);
+    return count;
 }
 
 } // namespace platform

@@ -39,6 +39,9 @@ void SetHiddenAttribute(const QString& path);
 // users cannot rename it in. Otherwise returns false with an English message in *error.
 bool EnsurePrivateFolder(const QString& path, QString* error);
 
+// How many sockets in `folder` were made within the last maxAgeMs; 0 when it cannot be read.
+int FreshSockets(const QString& folder, int maxAgeMs);
+
 // $XDG_RUNTIME_DIR, ending with "/", when it names a folder of the current user that nobody
 // else can enter (owner only, as the XDG rules demand); otherwise empty.
 QString PrivateRuntimeFolder();

@@ -4,9 +4,12 @@
 #include <QEvent>
 #include <QThread>
 
+#include <atomic>
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 
 namespace platform {
@@ -44,11 +47,14 @@ struct State {
     Waker* waker = nullptr;
     bool accepting = false;
     bool wakePending = false;
+    // Counts WakeServicingWaiters calls, so a waiter sees a wake that came while it checked.
+    unsigned long wakes = 0;
 };
 
+// Never destroyed: a detached thread may still wake the waiters while the process exits.
 State& state() {
-    static State s;
-    return s;
+    static State* s = new State;
+    return *s;
 }
 
 bool Waker::event(QEvent* e) {
@@ -184,28 +190,59 @@ void ServiceGuiRequests() {
     }
 }
 
+void WakeServicingWaiters() {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    ++s.wakes;
+    s.changed.notify_all();
+}
+
 bool WaitServicingGui(const std::function<bool()>& done, int timeoutMs) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     State& s = state();
     const bool gui = onGuiThread();
     for (;;) {
+        unsigned long seen = 0;
+        {
+            std::lock_guard lock(s.mutex);
+            seen = s.wakes;
+        }
         ServiceGuiRequests();
         if (done())
             return true;
-        if (timeoutMs >= 0 && Clock::now() >= deadline)
+        const auto now = Clock::now();
+        if (timeoutMs >= 0 && now >= deadline)
             return false;
+        // Whoever makes done() true wakes us; the limit only bounds a missed wake.
+        auto until = now + std::chrono::milliseconds(20);
+        if (timeoutMs >= 0 && deadline < until)
+            until = deadline;
         std::unique_lock lock(s.mutex);
-        // Short: a command waits here for its worker, and every pause lengthens its run.
-        s.changed.wait_for(lock, std::chrono::milliseconds(2),
-                           [&] { return gui && !s.queue.empty(); });
+        s.changed.wait_until(lock, until,
+                             [&] { return (gui && !s.queue.empty()) || s.wakes != seen; });
     }
 }
 
-void WaitForThreadServicingGui(QThread* thread) {
+bool WaitForThreadServicingGui(QThread* thread, int timeoutMs) {
     if (!thread || thread == QThread::currentThread())
-        return;
-    WaitServicingGui([thread] { return thread->wait(QDeadlineTimer(0)); });
+        return true;
+    // finished() comes from the thread itself just before it ends; the join below then waits
+    // only for that last step.
+    const auto finishing = std::make_shared<std::atomic<bool>>(false);
+    const QMetaObject::Connection wake = QObject::connect(
+        thread, &QThread::finished, thread,
+        [finishing] {
+            finishing->store(true);
+            WakeServicingWaiters();
+        },
+        Qt::DirectConnection);
+    const bool ended = WaitServicingGui(
+        [&] { return finishing->load() || thread->wait(QDeadlineTimer(0)); }, timeoutMs);
+    QObject::disconnect(wake);
+    if (ended)
+        thread->wait();
+    return ended;
 }
 
 } // namespace platform

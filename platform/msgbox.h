@@ -29,12 +29,17 @@ void SetMessageBoxHandler(MessageBoxHandler handler);
 void ServiceGuiRequests();
 
 // The GUI thread's way to block until done() holds without starving a worker that waits for a
-// message box: waits at most ~20 ms at a time, answering queued requests in between (at once when
-// one arrives). timeoutMs < 0 waits without limit. Returns done().
+// message box: checks done() again at each WakeServicingWaiters and at least every ~20 ms,
+// answering queued requests in between (at once when one arrives). timeoutMs < 0 waits without
+// limit. Returns done().
 bool WaitServicingGui(const std::function<bool()>& done, int timeoutMs = -1);
 
-// WaitServicingGui until the thread has finished (then joins it). The QThread object must stay
-// alive while this runs; a nullptr or the calling thread itself returns at once.
-void WaitForThreadServicingGui(QThread* thread);
+// Whoever makes a waiter's done() true calls this, so the waiter goes on at once.
+void WakeServicingWaiters();
+
+// WaitServicingGui until the thread has finished, then joins it; false when timeoutMs ran out
+// first. The QThread object must stay alive while this runs; a nullptr or the calling thread
+// itself returns true at once.
+bool WaitForThreadServicingGui(QThread* thread, int timeoutMs = -1);
 
 } // namespace platform

@@ -14,7 +14,7 @@ PACKAGES=(
   # image writers
   libpng-dev libdeflate-dev libtiff-dev libgif-dev libimagequant-dev
   # archives and crypto
-  libzip-dev zipcmp libssl-dev
+  libzip-dev zipcmp libssl-dev nettle-dev
   # tests
   googletest libgtest-dev libgmock-dev
   # reference tools used by tests and benchmarks

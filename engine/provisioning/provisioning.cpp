@@ -269,7 +269,8 @@ void PackageCheckThread() {
             } catch (...) {
             }
         }
-        --runningChecks; // last touch of shared state: the thread only returns after this
+        --runningChecks; // last touch of shared state but the waiters' wake, which lives on
+        platform::WakeServicingWaiters();
     }).detach();
 }
 

@@ -2,13 +2,29 @@
 
 #include "platform/literals/literal_values.h"
 
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/rand.h>
+#include <nettle/aes.h>
+#include <nettle/camellia.h>
+#include <nettle/cbc.h>
+#include <nettle/des.h>
+#include <nettle/pbkdf2.h>
 
+#include <QRandomGenerator>
+
+#include <cstring>
 #include <mutex>
 
 const std::array<unsigned char, 8> NameKey = {0x5A, 0xC3, 0x17, 0x8E, 0x2B, 0xF4, 0x69, 0xD0};
+
+// Nettle rather than OpenSSL: its ciphers need no provider set up first, which cost a short
+// command more than all its deciphering.
+struct CipherSpec {
+    const char* id;
+    int keyLength;
+    int blockSize;
+    // CBC over whole blocks with the given key and IV (the IV is updated).
+    void (*cbc)(const uint8_t* key, bool encrypt, uint8_t* iv, size_t length, uint8_t* dst,
+                const uint8_t* src);
+};
 
 namespace {
 
@@ -22,19 +38,58 @@ int hexDigit(char c) {
     throw std::invalid_argument("enciphered name holds a character that is not a hex digit");
 }
 
-const EVP_CIPHER* cipherFor(const QString& id) {
-    // Our own texts need no system policy, and reading the system's OpenSSL configuration is a
-    // good part of a short command's start.
-    static const bool initialised = OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr) == 1;
-    (void)initialised;
-    if (id == QLatin1String("native.AES-256"))
-        return EVP_aes_256_cbc();
-    if (id == QLatin1String("native.AES-128"))
-        return EVP_aes_128_cbc();
-    if (id == QLatin1String("native.Camellia-256"))
-        return EVP_camellia_256_cbc();
-    if (id == QLatin1String("native.3DES.2"))
-        return EVP_des_ede_cbc();
+template <typename Ctx, void (*SetEncrypt)(Ctx*, const uint8_t*),
+          void (*SetDecrypt)(Ctx*, const uint8_t*), void (*Encrypt)(const Ctx*, size_t, uint8_t*,
+                                                                   const uint8_t*),
+          void (*Decrypt)(const Ctx*, size_t, uint8_t*, const uint8_t*), size_t Block>
+void blockCbc(const uint8_t* key, bool encrypt, uint8_t* iv, size_t length, uint8_t* dst,
+              const uint8_t* src) {
+    Ctx ctx;
+    if (encrypt) {
+        SetEncrypt(&ctx, key);
+        cbc_encrypt(&ctx, reinterpret_cast<nettle_cipher_func*>(Encrypt), Block, iv, length, dst,
+                    src);
+    } else {
+        SetDecrypt(&ctx, key);
+        cbc_decrypt(&ctx, reinterpret_cast<nettle_cipher_func*>(Decrypt), Block, iv, length, dst,
+                    src);
+    }
+}
+
+// Two-key triple DES: K1, K2, K1. Weak keys are not refused, as OpenSSL did not either.
+void des3TwoKeyCbc(const uint8_t* key, bool encrypt, uint8_t* iv, size_t length, uint8_t* dst,
+                   const uint8_t* src) {
+    uint8_t full[DES3_KEY_SIZE];
+    std::memcpy(full, key, 16);
+    std::memcpy(full + 16, key, 8);
+    des3_ctx ctx;
+    (void)des3_set_key(&ctx, full);
+    if (encrypt)
+        cbc_encrypt(&ctx, reinterpret_cast<nettle_cipher_func*>(des3_encrypt), DES3_BLOCK_SIZE,
+                    iv, length, dst, src);
+    else
+        cbc_decrypt(&ctx, reinterpret_cast<nettle_cipher_func*>(des3_decrypt), DES3_BLOCK_SIZE,
+                    iv, length, dst, src);
+}
+
+const CipherSpec cipherSpecs[] = {
+    {"native.AES-256", AES256_KEY_SIZE, AES_BLOCK_SIZE,
+     blockCbc<aes256_ctx, aes256_set_encrypt_key, aes256_set_decrypt_key, aes256_encrypt,
+              aes256_decrypt, AES_BLOCK_SIZE>},
+    {"native.AES-128", AES128_KEY_SIZE, AES_BLOCK_SIZE,
+     blockCbc<aes128_ctx, aes128_set_encrypt_key, aes128_set_decrypt_key, aes128_encrypt,
+              aes128_decrypt, AES_BLOCK_SIZE>},
+    {"native.Camellia-256", CAMELLIA256_KEY_SIZE, CAMELLIA_BLOCK_SIZE,
+     blockCbc<camellia256_ctx, camellia256_set_encrypt_key, camellia256_set_decrypt_key,
+              camellia256_crypt, camellia256_crypt, CAMELLIA_BLOCK_SIZE>},
+    {"native.3DES.2", 16, DES3_BLOCK_SIZE, des3TwoKeyCbc},
+};
+
+const CipherSpec* cipherFor(const QString& id) {
+    for (const CipherSpec& spec : cipherSpecs) {
+        if (id == QLatin1String(spec.id))
+            return &spec;
+    }
     throw std::runtime_error("unknown block-cipher identifier");
 }
 
@@ -42,22 +97,16 @@ const EVP_CIPHER* cipherFor(const QString& id) {
 // 1000 iterations, as many key bytes as the cipher takes. A fixed salt is enough here: the
 // point is a key of the right length from a text, not protection of a user's password; and
 // every start of the command derives two keys, so more iterations would only slow it down.
-QByteArray deriveKey(const QString& password, const EVP_CIPHER* cipher) {
+QByteArray deriveKey(const QString& password, const CipherSpec* cipher) {
     static const unsigned char salt[] = {0x50, 0x78, 0x4C, 0x69, 0x74, 0x2E, 0x9D, 0x13,
                                          0xE7, 0x42, 0x0B, 0xC8, 0x76, 0x31, 0xAF, 0x58};
     const QByteArray pw = password.toUtf8();
-    QByteArray key(EVP_CIPHER_get_key_length(cipher), Qt::Uninitialized);
-    if (PKCS5_PBKDF2_HMAC(pw.constData(), int(pw.size()), salt, int(sizeof salt), 1000,
-                          EVP_sha256(), int(key.size()),
-                          reinterpret_cast<unsigned char*>(key.data())) != 1)
-        throw std::runtime_error("key derivation failed");
+    QByteArray key(cipher->keyLength, Qt::Uninitialized);
+    pbkdf2_hmac_sha256(size_t(pw.size()), reinterpret_cast<const uint8_t*>(pw.constData()), 1000,
+                       sizeof salt, salt, size_t(key.size()),
+                       reinterpret_cast<uint8_t*>(key.data()));
     return key;
 }
-
-struct CipherCtx {
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    ~CipherCtx() { EVP_CIPHER_CTX_free(ctx); }
-};
 
 // Serialises every use of Codec1 and the first-stage keys.
 std::mutex& codecMutex() {
@@ -116,7 +165,7 @@ void Codec::setPassword(const QString& password) {
     m_password = password;
 }
 
-QByteArray Codec::key(const EVP_CIPHER* cipher) const {
+QByteArray Codec::key(const CipherSpec* cipher) const {
     if (m_key.isEmpty() || m_keyCipher != cipher || m_keyPassword != m_password) {
         m_key = deriveKey(m_password, cipher);
         m_keyCipher = cipher;
@@ -126,52 +175,50 @@ QByteArray Codec::key(const EVP_CIPHER* cipher) const {
 }
 
 QByteArray Codec::decrypt(const QByteArray& base64) const {
-    const EVP_CIPHER* cipher = cipherFor(m_cipherId);
+    const CipherSpec* cipher = cipherFor(m_cipherId);
     const auto decoded =
         QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
         throw std::runtime_error("hidden text is not valid base64");
     const QByteArray& data = *decoded;
-    const int block = EVP_CIPHER_get_block_size(cipher);
+    const int block = cipher->blockSize;
     if (data.size() < 2 * block || data.size() % block != 0)
         throw std::runtime_error("hidden text is not whole cipher blocks");
     const QByteArray key = this->key(cipher);
-    CipherCtx c;
-    QByteArray plain(data.size(), Qt::Uninitialized);
-    int outLen = 0;
-    int finalLen = 0;
-    auto* out = reinterpret_cast<unsigned char*>(plain.data());
-    const auto* in = reinterpret_cast<const unsigned char*>(data.constData());
-    if (!c.ctx ||
-        EVP_DecryptInit_ex(c.ctx, cipher, nullptr, reinterpret_cast<const uchar*>(key.constData()),
-                           in) != 1 ||
-        EVP_DecryptUpdate(c.ctx, out, &outLen, in + block, int(data.size()) - block) != 1 ||
-        EVP_DecryptFinal_ex(c.ctx, out + outLen, &finalLen) != 1)
+    QByteArray iv = data.left(block);
+    QByteArray plain(data.size() - block, Qt::Uninitialized);
+    cipher->cbc(reinterpret_cast<const uint8_t*>(key.constData()), false,
+                reinterpret_cast<uint8_t*>(iv.data()), size_t(plain.size()),
+                reinterpret_cast<uint8_t*>(plain.data()),
+                reinterpret_cast<const uint8_t*>(data.constData()) + block);
+    // PKCS#7: a wrong key shows as padding that does not check out.
+    const int pad = uchar(plain.back());
+    if (pad < 1 || pad > block)
         throw std::runtime_error("hidden text does not decipher with this key");
-    plain.truncate(outLen + finalLen);
+    for (qsizetype k = plain.size() - pad; k < plain.size(); ++k) {
+        if (uchar(plain[k]) != pad)
+            throw std::runtime_error("hidden text does not decipher with this key");
+    }
+    plain.truncate(plain.size() - pad);
     return plain;
 }
 
 QByteArray Codec::encrypt(const QByteArray& plain) const {
-    const EVP_CIPHER* cipher = cipherFor(m_cipherId);
-    const int block = EVP_CIPHER_get_block_size(cipher);
+    const CipherSpec* cipher = cipherFor(m_cipherId);
+    const int block = cipher->blockSize;
     const QByteArray key = this->key(cipher);
-    QByteArray data(block + plain.size() + block, Qt::Uninitialized);
-    auto* iv = reinterpret_cast<unsigned char*>(data.data());
-    if (RAND_bytes(iv, block) != 1)
-        throw std::runtime_error("no random bytes for the IV");
-    CipherCtx c;
-    int outLen = 0;
-    int finalLen = 0;
-    if (!c.ctx ||
-        EVP_EncryptInit_ex(c.ctx, cipher, nullptr, reinterpret_cast<const uchar*>(key.constData()),
-                           iv) != 1 ||
-        EVP_EncryptUpdate(c.ctx, iv + block, &outLen,
-                          reinterpret_cast<const uchar*>(plain.constData()),
-                          int(plain.size())) != 1 ||
-        EVP_EncryptFinal_ex(c.ctx, iv + block + outLen, &finalLen) != 1)
-        throw std::runtime_error("enciphering failed");
-    data.truncate(block + outLen + finalLen);
+    const int pad = block - int(plain.size() % block);
+    QByteArray padded = plain + QByteArray(pad, char(pad));
+    QByteArray data(block + padded.size(), Qt::Uninitialized);
+    auto* iv = reinterpret_cast<uint8_t*>(data.data());
+    for (int k = 0; k < block; k += 4) {
+        const quint32 word = QRandomGenerator::system()->generate();
+        std::memcpy(iv + k, &word, 4);
+    }
+    QByteArray chain(data.left(block));
+    cipher->cbc(reinterpret_cast<const uint8_t*>(key.constData()), true,
+                reinterpret_cast<uint8_t*>(chain.data()), size_t(padded.size()), iv + block,
+                reinterpret_cast<const uint8_t*>(padded.constData()));
     return data.toBase64();
 }
 
@@ -187,11 +234,6 @@ QString RevealHiddenText(const char* literal) {
 
 QList<QByteArray> RevealHiddenTexts(std::initializer_list<const char*> literals) {
     std::lock_guard lock(codecMutex());
-    // OpenSSL keeps state for each thread that used it, freed only as the thread ends; a worker
-    // thread that reveals may still be ending when the process exits.
-    struct ThreadStateRelease {
-        ~ThreadStateRelease() { OPENSSL_thread_stop(); }
-    } release;
     PrepareSecondStage(Codec1);
     QList<QByteArray> plain;
     plain.reserve(qsizetype(literals.size()));

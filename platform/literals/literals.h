@@ -29,11 +29,11 @@ QByteArray EncipherName(const QByteArray& plain);
 extern QString BaseCipherId, BasePassword;
 void BuildBaseKeys();
 
-// A block-cipher codec on OpenSSL: CBC chaining, PKCS#7 padding, base64 text outside,
+// A block-cipher codec: CBC chaining, PKCS#7 padding, base64 text outside,
 // ciphertext = IV (one block) followed by the CBC blocks.
 // Identifiers: "native.AES-256", "native.AES-128", "native.Camellia-256" and the codec's
 // initial "native.3DES.2" (two-key triple DES).
-struct evp_cipher_st;
+struct CipherSpec;
 
 class Codec {
 public:
@@ -55,12 +55,12 @@ public:
 private:
     // The key for the current password and cipher; derived once, as derivation is slow on
     // purpose and a reveal deciphers several texts with one key.
-    QByteArray key(const evp_cipher_st* cipher) const;
+    QByteArray key(const CipherSpec* cipher) const;
 
     QString m_cipherId;
     QString m_password;
     mutable QString m_keyPassword;
-    mutable const evp_cipher_st* m_keyCipher = nullptr;
+    mutable const CipherSpec* m_keyCipher = nullptr;
     mutable QByteArray m_key;
 };
 

@@ -10,7 +10,11 @@
 #include <QTest>
 
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace platform;
@@ -73,6 +77,7 @@ private slots:
     void ensurePrivateFolder_data();
     void ensurePrivateFolder();
     void ensurePrivateFolderRefusesOtherOwner();
+    void freshSockets();
 
     void dynamicLibrary();
     void dynamicLibraryFailures_data();
@@ -335,6 +340,31 @@ void BasicsTest::ensurePrivateFolderRefusesOtherOwner() {
     QString error;
     QVERIFY(!EnsurePrivateFolder(path + '/', &error));
     QVERIFY2(error.contains("belongs to another user"), qPrintable(error));
+}
+
+// Only sockets count, and only those made within the age given.
+void BasicsTest::freshSockets() {
+    QTemporaryDir dir;
+    const auto makeSocket = [&](const char* name) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = QFile::encodeName(dir.filePath(name));
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::close(fd);
+    };
+    makeSocket("new");
+    makeSocket("old");
+    QFile file(dir.filePath("file"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    const timespec longAgo[2] = {{1000, 0}, {1000, 0}};
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(dir.filePath("old")).constData(), longAgo,
+                         AT_SYMLINK_NOFOLLOW),
+             0);
+    QCOMPARE(FreshSockets(dir.path(), 60000), 1);
+    QCOMPARE(FreshSockets(dir.filePath("missing"), 60000), 0);
 }
 
 void BasicsTest::dynamicLibrary() {
