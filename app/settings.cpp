@@ -76,6 +76,29 @@ QByteArray LoadSettingsFile() {
     return {};
 }
 
+namespace {
+
+const QString WindowSection = QStringLiteral("Window");
+const QString GeometryKey = QStringLiteral("Geometry");
+
+} // namespace
+
+QByteArray StoredWindowGeometry() {
+    const QString path = SettingsFilePath();
+    if (path.isEmpty() || settingsRefused)
+        return {};
+    const QString text = ini::ReadValue(ini::ReadFile(path), WindowSection, GeometryKey);
+    return QByteArray::fromBase64(text.toLatin1());
+}
+
+void WriteWindowGeometry(const QByteArray& geometry) {
+    const QString path = SettingsFilePath();
+    if (path.isEmpty() || settingsRefused)
+        return;
+    PrepareSettingsFolder();
+    ini::WriteValue(path, WindowSection, GeometryKey, QString::fromLatin1(geometry.toBase64()));
+}
+
 bool WriteSetting(Setting id, const QString& value) {
     const QString path = SettingsFilePath();
     if (path.isEmpty() || settingsRefused)

@@ -57,5 +57,11 @@ QByteArray LoadSettingsFile();
 // A failed write shows "Unable to write to <path>" in an error box and returns false.
 bool WriteSetting(Setting id, const QString& value);
 
+// The main window's size and place (QWidget::saveGeometry, in base64) in section "Window" of
+// the settings file, apart from the options. Reading gives an empty array when there is none;
+// a write failure is not reported, as the window merely opens at its usual size next time.
+QByteArray StoredWindowGeometry();
+void WriteWindowGeometry(const QByteArray& geometry);
+
 // The documents folder followed by "/Pixolund"; not created here.
 QString DefaultOutputFolder();

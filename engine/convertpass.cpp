@@ -296,6 +296,7 @@ FileStep ConvertEntry(const PassContext& pass, const QString& folderName, int i,
         // Stopped: the complete images stay, and the row says how far the file got.
         const PageProgress& p = outcome.progress;
         const bool some = p.pagesDone > 0;
+        entry.setPagesWritten(p.pagesDone);
         entry.setConversionResult(some ? subfolder : QString(), some ? base : QString(),
                                   QStringLiteral("Stopped after %1 of %2 pages")
                                       .arg(p.pagesDone)
@@ -307,6 +308,7 @@ FileStep ConvertEntry(const PassContext& pass, const QString& folderName, int i,
     if (outcome.result != 0)
         return FailEntry(entry, i, platform::systemErrorText(outcome.error), outcome.error, events,
                          pass);
+    entry.setPagesWritten(outcome.progress.pagesDone);
     entry.setConversionResult(subfolder, base, base, false);
     events.FileConverted(i);
     return FileStep::Next;

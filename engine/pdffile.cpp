@@ -176,3 +176,13 @@ int CountUnlisted() {
     }
     return unlisted;
 }
+
+int TPdffile::PagesWritten() const {
+    std::lock_guard lock(m_mutex);
+    return m_pagesWritten;
+}
+
+void TPdffile::setPagesWritten(int pages) {
+    std::lock_guard lock(m_mutex);
+    m_pagesWritten = pages;
+}

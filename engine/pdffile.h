@@ -53,6 +53,10 @@ public:
     void setConversionResult(const QString& outputDir, const QString& outputName,
                              const QString& statusText, bool failed);
 
+    // The pages the last conversion wrote (for the run's report).
+    int PagesWritten() const;
+    void setPagesWritten(int pages);
+
     // Pages, State and StatusText always change together; a painter never sees a mix.
     void setProbeResult(const QString& pages, const QString& state, const QString& statusText);
 
@@ -69,6 +73,7 @@ private:
     QString m_password;
     bool m_listed;
     bool m_failed = false;
+    int m_pagesWritten = 0;
 };
 
 // The ordered job list; it owns its entries. Only the GUI thread appends, removes and clears,

@@ -3,6 +3,8 @@
 #include "platform/shell.h"
 #include "ui/look.h"
 
+#include <QBoxLayout>
+#include <QGridLayout>
 #include <QMouseEvent>
 #include <QPushButton>
 
@@ -37,19 +39,16 @@ void TLinkLabel::mouseReleaseEvent(QMouseEvent* e) {
 
 namespace {
 
-QLabel* GreyLabel(QWidget* parent, const char* name, const QString& text, int left, int top) {
+QLabel* GreyLabel(QWidget* parent, const char* name, const QString& text) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setStyleSheet(QStringLiteral("color: %1;").arg(QLatin1String(LookDarkGrey)));
-    label->move(left, top);
-    label->adjustSize();
     return label;
 }
 
-TLinkLabel* LinkLabel(QWidget* parent, const char* name, int left, int top) {
+TLinkLabel* LinkLabel(QWidget* parent, const char* name) {
     auto* label = new TLinkLabel(parent);
     label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(left, top, 280, 16);
     return label;
 }
 
@@ -62,39 +61,58 @@ TAboutForm::TAboutForm(QWidget* parent)
     setObjectName(QStringLiteral("AboutForm"));
     setWindowTitle(QStringLiteral("About"));
     setModal(true);
-    setFixedSize(400, 215);
-    QFont font = this->font();
-    font.setPixelSize(11);
-    setFont(font);
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(0, 0, 400, 58);
     Image1->setPixmap(QPixmap(QStringLiteral(":/pictures/about-banner.png")));
+    Image1->setFixedHeight(58);
 
     sPanel1 = new QWidget(this);
     sPanel1->setObjectName(QStringLiteral("AboutPanel"));
     sPanel1->setAttribute(Qt::WA_StyledBackground);
-    sPanel1->setGeometry(0, 215 - 156, 400, 156);
 
-    sLabel2 = GreyLabel(sPanel1, "sLabel2", QStringLiteral("Pixolund"), 30, 10);
+    sLabel2 = GreyLabel(sPanel1, "sLabel2", QStringLiteral("Pixolund"));
     QFont nameFont = sLabel2->font();
-    nameFont.setPixelSize(13);
+    nameFont.setPointSizeF(nameFont.pointSizeF() * 1.15);
     sLabel2->setFont(nameFont);
-    sLabel2->adjustSize();
-    sLabel3 = GreyLabel(sPanel1, "sLabel3", QStringLiteral("Version: 1.0.0"), 225, 12);
-    sLabel4 = GreyLabel(sPanel1, "sLabel4", QStringLiteral("Home Page: "), 30, 41);
-    sLabel5 = LinkLabel(sPanel1, "sLabel5", 97, 41);
-    sLabel6 = GreyLabel(sPanel1, "sLabel6", QStringLiteral("Support:"), 30, 60);
-    sLabel7 = LinkLabel(sPanel1, "sLabel7", 97, 60);
-    sLabel8 = GreyLabel(sPanel1, "sLabel8", QStringLiteral("Email:"), 30, 80);
-    sLabel9 = LinkLabel(sPanel1, "sLabel9", 97, 80);
-    sLabel1 = GreyLabel(sPanel1, "sLabel1", QString(), 30, 115);
-    sLabel1->setFixedWidth(270);
+    sLabel3 = GreyLabel(sPanel1, "sLabel3", QStringLiteral("Version: 1.0.0"));
+    sLabel4 = GreyLabel(sPanel1, "sLabel4", QStringLiteral("Home Page: "));
+    sLabel5 = LinkLabel(sPanel1, "sLabel5");
+    sLabel6 = GreyLabel(sPanel1, "sLabel6", QStringLiteral("Support:"));
+    sLabel7 = LinkLabel(sPanel1, "sLabel7");
+    sLabel8 = GreyLabel(sPanel1, "sLabel8", QStringLiteral("Email:"));
+    sLabel9 = LinkLabel(sPanel1, "sLabel9");
+    sLabel1 = GreyLabel(sPanel1, "sLabel1", QString());
+    sLabel1->setWordWrap(true);
 
     sButton1 = new QPushButton(QStringLiteral("OK"), sPanel1);
     sButton1->setObjectName(QStringLiteral("sButton1"));
-    sButton1->setGeometry(312, 115, 75, 25);
+    sButton1->setMinimumSize(75, 25);
+
+    auto* grid = new QGridLayout(sPanel1);
+    grid->setContentsMargins(30, 10, 13, 15);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(4);
+    grid->addWidget(sLabel2, 0, 0, 1, 2);
+    grid->addWidget(sLabel3, 0, 2, Qt::AlignRight | Qt::AlignBottom);
+    grid->addWidget(sLabel4, 1, 0);
+    grid->addWidget(sLabel5, 1, 1, 1, 2);
+    grid->addWidget(sLabel6, 2, 0);
+    grid->addWidget(sLabel7, 2, 1, 1, 2);
+    grid->addWidget(sLabel8, 3, 0);
+    grid->addWidget(sLabel9, 3, 1, 1, 2);
+    grid->addWidget(sLabel1, 4, 0, 1, 2);
+    grid->addWidget(sButton1, 4, 2, Qt::AlignRight | Qt::AlignBottom);
+    grid->setRowMinimumHeight(0, 26);
+    grid->setColumnStretch(1, 1);
+    auto* frame = new QVBoxLayout(this);
+    frame->setContentsMargins(0, 0, 0, 0);
+    frame->setSpacing(0);
+    frame->addWidget(Image1);
+    frame->addWidget(sPanel1, 1);
+    // The window takes the size its texts need, no less than the usual one.
+    frame->setSizeConstraint(QLayout::SetFixedSize);
+    setMinimumSize(400, 215);
 
     connect(sLabel5, &TLinkLabel::clicked, this, &TAboutForm::sLabel5Click);
     connect(sLabel7, &TLinkLabel::clicked, this, &TAboutForm::sLabel7Click);

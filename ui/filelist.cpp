@@ -43,16 +43,14 @@ void SetUpFileList(QTableWidget* list) {
         list->setColumnWidth(column, widths[column]);
         list->horizontalHeaderItem(column)->setTextAlignment(alignments[column] | Qt::AlignVCenter);
     }
-    QFont listFont = list->font();
-    listFont.setPixelSize(11);
-    list->setFont(listFont);
     list->setShowGrid(true);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->setSortingEnabled(false);
     list->setWordWrap(false);
-    list->setTextElideMode(Qt::ElideRight);
+    // Long names that differ only at their end stay apart.
+    list->setTextElideMode(Qt::ElideMiddle);
     list->setIconSize(QSize(22, 22));
     list->setMouseTracking(true);
     list->verticalHeader()->hide();
@@ -61,6 +59,8 @@ void SetUpFileList(QTableWidget* list) {
     list->horizontalHeader()->setHighlightSections(false);
     list->horizontalHeader()->setStretchLastSection(false);
     list->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    // The names take whatever room a wider window gives the list.
+    list->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     list->setItemDelegate(new FileListDelegate(list));
 }
 
@@ -113,9 +113,9 @@ void FileListDelegate::initStyleOption(QStyleOptionViewItem* option,
     } else if (index.column() == ColumnStatus) {
         QColor colour;
         if (state == StateFalse || state == StateProtected || entry->Failed()) {
-            colour = QColor(255, 0, 0);
+            colour = LookStatusColour(true, option->palette.color(QPalette::Base));
         } else if (IsConvertible(state) && !entry->OutputName().isEmpty()) {
-            colour = QColor(0, 0, 255);
+            colour = LookStatusColour(false, option->palette.color(QPalette::Base));
             option->font.setUnderline(true);
         }
         if (colour.isValid()) {

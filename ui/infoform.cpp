@@ -6,6 +6,7 @@
 #include "platform/shell.h"
 #include "ui/look.h"
 
+#include <QBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 
@@ -20,25 +21,21 @@ TInfoForm::TInfoForm(QWidget* parent)
     setObjectName(QStringLiteral("InfoForm"));
     setWindowTitle(QStringLiteral("Pixolund"));
     setModal(true);
-    setFixedSize(287, 132);
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(66, 20, 41, 41);
+    Image1->setFixedSize(41, 41);
     Image1->setAlignment(Qt::AlignCenter);
     Image1->setPixmap(LookIcon(QStringLiteral("information")).pixmap(QSize(32, 32)));
 
     sLabel1 = new QLabel(QStringLiteral("Conversion finished!"), this);
     sLabel1->setObjectName(QStringLiteral("sLabel1"));
-    sLabel1->move(118, 34);
     sLabel1->setStyleSheet(QStringLiteral("color: %1;").arg(QLatin1String(LookDarkGrey)));
-    sLabel1->adjustSize();
 
     FailedLabel = new QLabel(this);
     FailedLabel->setObjectName(QStringLiteral("FailedLabel"));
     FailedLabel->setTextFormat(Qt::PlainText);
-    FailedLabel->setStyleSheet(QStringLiteral("color: #c00000;"));
-    FailedLabel->move(118, 52);
+    FailedLabel->setStyleSheet(QStringLiteral("color: %1;").arg(QLatin1String(LookErrorRed)));
     FailedLabel->hide();
 
     SummaryLabel = new QLabel(this);
@@ -54,10 +51,39 @@ TInfoForm::TInfoForm(QWidget* parent)
 
     sBitBtn1 = new QPushButton(QStringLiteral("Open Folder"), this);
     sBitBtn1->setObjectName(QStringLiteral("sBitBtn1"));
-    sBitBtn1->setGeometry(47, 82, 80, 25);
     sButton1 = new QPushButton(QStringLiteral("Close"), this);
     sButton1->setObjectName(QStringLiteral("sButton1"));
-    sButton1->setGeometry(157, 82, 80, 25);
+    for (QPushButton* button : {sBitBtn1, sButton1})
+        button->setMinimumSize(80, 25);
+
+    auto* message = new QVBoxLayout;
+    message->setSpacing(2);
+    message->addStretch(1);
+    message->addWidget(sLabel1);
+    message->addWidget(FailedLabel);
+    message->addStretch(1);
+    auto* head = new QHBoxLayout;
+    head->setSpacing(11);
+    head->addStretch(1);
+    head->addWidget(Image1);
+    head->addLayout(message);
+    head->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(30);
+    buttons->addStretch(1);
+    buttons->addWidget(sBitBtn1);
+    buttons->addWidget(sButton1);
+    buttons->addStretch(1);
+    auto* frame = new QVBoxLayout(this);
+    frame->setContentsMargins(20, 20, 20, 20);
+    frame->setSpacing(10);
+    frame->addLayout(head);
+    frame->addWidget(SummaryLabel);
+    frame->addWidget(FailuresLabel);
+    frame->addLayout(buttons);
+    // The window takes the size its texts need, no less than the usual one.
+    frame->setSizeConstraint(QLayout::SetFixedSize);
+    setMinimumSize(287, 132);
 
     connect(sBitBtn1, &QPushButton::clicked, this, &TInfoForm::sBitBtn1Click);
     connect(sButton1, &QPushButton::clicked, this, &TInfoForm::sButton1Click);
@@ -71,44 +97,28 @@ TInfoForm::~TInfoForm() {
 void TInfoForm::SetFailures(int failed) {
     FailedLabel->setText(failed == 1 ? QStringLiteral("1 file failed.")
                                      : QStringLiteral("%1 files failed.").arg(failed));
-    FailedLabel->adjustSize();
     FailedLabel->setVisible(failed > 0);
 }
 
-void TInfoForm::SetSummary(int converted, const QString& folder, const QStringList& failures) {
+void TInfoForm::SetSummary(int converted, int pages, const QString& folder,
+                           const QStringList& failures) {
     const QString files =
         converted == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(converted);
-    SummaryLabel->setText(QStringLiteral("%1 converted into %2").arg(files, folder));
+    const QString images =
+        pages == 1 ? QStringLiteral("1 page") : QStringLiteral("%1 pages").arg(pages);
+    SummaryLabel->setText(QStringLiteral("%1 (%2) converted into %3").arg(files, images, folder));
+    // Wide enough for a usual path on one line; a longer one wraps.
+    SummaryLabel->setMinimumWidth(
+        std::min(SummaryLabel->fontMetrics().horizontalAdvance(SummaryLabel->text()),
+                 SummaryLabel->fontMetrics().averageCharWidth() * 70));
+    SummaryLabel->show();
     // Beyond a screenful the rows of the list tell the rest.
     constexpr int MostShown = 10;
     QStringList shown = failures.mid(0, MostShown);
     if (failures.size() > MostShown)
         shown.append(QStringLiteral("and %1 more").arg(failures.size() - MostShown));
     FailuresLabel->setText(shown.join(QLatin1Char('\n')));
-
-    // The report goes below the message; the window grows to hold it, the buttons below it.
-    constexpr int Margin = 20;
-    constexpr int Gap = 10;
-    const int width =
-        std::clamp(std::max(SummaryLabel->fontMetrics().horizontalAdvance(SummaryLabel->text()),
-                            FailuresLabel->sizeHint().width()) +
-                       2 * Margin,
-                   287, 640);
-    const int textWidth = width - 2 * Margin;
-    int y = 72;
-    SummaryLabel->setGeometry(Margin, y, textWidth, SummaryLabel->heightForWidth(textWidth));
-    SummaryLabel->show();
-    y += SummaryLabel->height() + Gap;
     FailuresLabel->setVisible(!failures.isEmpty());
-    if (!failures.isEmpty()) {
-        FailuresLabel->setGeometry(Margin, y, textWidth, FailuresLabel->sizeHint().height());
-        y += FailuresLabel->height() + Gap;
-    }
-    const int buttonsLeft = (width - (sButton1->x() + sButton1->width() - sBitBtn1->x())) / 2;
-    const int spread = sButton1->x() - sBitBtn1->x();
-    sBitBtn1->move(buttonsLeft, y);
-    sButton1->move(buttonsLeft + spread, y);
-    setFixedSize(width, y + sBitBtn1->height() + Margin);
 }
 
 void TInfoForm::showEvent(QShowEvent* e) {

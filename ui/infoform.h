@@ -23,8 +23,9 @@ public:
 
     // The files of the run that failed; their rows say why.
     void SetFailures(int failed);
-    // The run's report: the files converted, into which folder, and each failed file's reason.
-    void SetSummary(int converted, const QString& folder, const QStringList& failures);
+    // The run's report: the files and pages converted, into which folder, and each failed file's
+    // reason.
+    void SetSummary(int converted, int pages, const QString& folder, const QStringList& failures);
 
 public slots:
     void FormShow();

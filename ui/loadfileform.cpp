@@ -4,6 +4,7 @@
 #include "ui/look.h"
 #include "ui/mainform.h"
 
+#include <QBoxLayout>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,11 +17,11 @@ TLoadFileForm::TLoadFileForm(QWidget* parent)
     LoadFileForm = this;
     setObjectName(QStringLiteral("LoadFileForm"));
     setModal(true);
-    setFixedSize(401, 56);
+    // Fixed width, so a long name never resizes the window; the height follows the font.
+    setFixedWidth(401);
 
     percent = new QProgressBar(this);
     percent->setObjectName(QStringLiteral("percent"));
-    percent->setGeometry(8, 8, 385, 17);
     percent->setRange(0, 100);
     percent->setValue(0);
     percent->setFormat(QStringLiteral("%p%"));
@@ -30,11 +31,13 @@ TLoadFileForm::TLoadFileForm(QWidget* parent)
     fname->setObjectName(QStringLiteral("fname"));
     // It shows file names, which may look like markup.
     fname->setTextFormat(Qt::PlainText);
-    fname->setGeometry(8, 31, 385, 16);
-    QFont font = fname->font();
-    font.setPixelSize(11);
-    fname->setFont(font);
-    fname->setStyleSheet(QStringLiteral("color: black;"));
+    fname->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto* frame = new QVBoxLayout(this);
+    frame->setContentsMargins(8, 8, 8, 8);
+    frame->setSpacing(6);
+    frame->addWidget(percent);
+    frame->addWidget(fname);
+    setFixedHeight(frame->sizeHint().height());
 }
 
 TLoadFileForm::~TLoadFileForm() {

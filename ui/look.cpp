@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFont>
+#include <QFontDatabase>
 #include <QPalette>
 #include <QStyleFactory>
 
@@ -28,7 +29,6 @@ const char* const StyleSheet = R"(
     border: 1px solid transparent;
     border-radius: 6px;
     padding: 2px 6px 2px 4px;
-    font-size: 13px;
     color: #1e2a38;
 }
 #sPanel1 QToolButton:hover { background: #dde9f8; border-color: #a7c3e9; }
@@ -52,7 +52,6 @@ QGroupBox::title {
     color: #1f5296;
 }
 #sPanel2 #sBitBtn1 {
-    font-size: 16px;
     font-weight: bold;
     color: #ffffff;
     border: 1px solid #1c5aa4;
@@ -113,14 +112,21 @@ void ApplyLook(QApplication& app) {
     p.setColor(QPalette::Disabled, QPalette::Base, QColor(0xf1, 0xf3, 0xf6));
     app.setPalette(p);
 
-    QFont font;
-    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("DejaVu Sans")});
-    font.setPixelSize(12);
+    // The desktop's font and size; where the desktop names none that exists (a bare X session
+    // says "Sans Serif"), a sans-serif face rather than whatever fontconfig falls back to.
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setFamilies({font.family(), QStringLiteral("DejaVu Sans"),
+                      QStringLiteral("Liberation Sans")});
     app.setFont(font);
 
     app.setStyleSheet(QString::fromLatin1(StyleSheet));
     app.setWindowIcon(LookAppIcon());
+}
+
+QColor LookStatusColour(bool error, const QColor& background) {
+    if (background.lightnessF() < 0.5)
+        return error ? QColor(0xff, 0x8a, 0x8a) : QColor(0x9c, 0xc2, 0xff);
+    return error ? QColor(QLatin1String(LookErrorRed)) : QColor(0, 0, 0xff);
 }
 
 QIcon LookIcon(const QString& name) {

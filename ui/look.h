@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QIcon>
 #include <QString>
 
@@ -13,6 +14,13 @@ void ApplyLook(QApplication& app);
 // with every size the resources hold.
 QIcon LookIcon(const QString& name);
 QIcon LookAppIcon();
+
+// Red of error texts on a light background: 6.5:1 against white, 4.9:1 against the selection.
+inline constexpr const char* LookErrorRed = "#c00000";
+
+// The colour of a Status text on the given background (base) colour, error red or output blue,
+// kept at a contrast of at least 4.5:1 on light and dark palettes alike.
+QColor LookStatusColour(bool error, const QColor& background);
 
 // Dark grey of labels on the auxiliary windows.
 inline constexpr const char* LookDarkGrey = "#212121";

@@ -34,6 +34,7 @@ TMainForm* MainForm = nullptr;
 
 namespace {
 
+// The usual size; a larger font or a stored size may make it larger.
 constexpr int ClientWidth = 744;
 constexpr int ClientHeight = 464;
 
@@ -66,12 +67,13 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     setWindowIcon(LookAppIcon());
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
-    setFixedSize(ClientWidth, ClientHeight);
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
 
     BuildTopPanel();
     BuildFileList();
     BuildRightPanel();
+    BuildLayout();
+    resize(ClientWidth, ClientHeight);
     m_options = std::make_unique<OptionPanel>(
         OptionControls{cmbFormat, sLabel9, txtQuality, sLabel10, cmbTiffFmt, txtDpi, cmbColor,
                        chkEachpage, radAll, radRange, txtFirstPage, txtLastPage, sEdit1});
@@ -227,16 +229,23 @@ void TMainForm::showEvent(QShowEvent* e) {
     if (m_shown)
         return;
     m_shown = true;
-    // Centred on the desktop the first time; the window is not mapped yet, so it never jumps.
-    if (const QScreen* screen = this->screen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
+    // Where the user left it (restoreGeometry keeps it on a screen), else centred on the desktop
+    // and no larger than it; the window is not mapped yet, so it never jumps.
+    const QByteArray stored = StoredWindowGeometry();
+    if (stored.isEmpty() || !restoreGeometry(stored)) {
+        if (const QScreen* screen = this->screen()) {
+            const QRect area = screen->availableGeometry();
+            resize(size().boundedTo(area.size()).expandedTo(minimumSizeHint()));
+            move(area.center() - QPoint(width() / 2, height() / 2));
+        }
     }
     FormShow();
 }
 
 void TMainForm::closeEvent(QCloseEvent* e) {
     e->setAccepted(FormCloseQuery());
+    if (e->isAccepted() && m_shown)
+        WriteWindowGeometry(saveGeometry());
 }
 
 void TMainForm::moveEvent(QMoveEvent* e) {

@@ -155,6 +155,7 @@ protected:
     QPointer<TBalloonTip> BalloonTip;
 
 private:
+    void BuildLayout();
     void BuildTopPanel();
     void BuildFileList();
     void BuildRightPanel();

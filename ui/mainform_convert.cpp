@@ -164,16 +164,19 @@ void TMainForm::setEndConvert(const platform::WindowMessage& /*message*/) {
     m_runEnded = true;
     if (!StopRequested && !WindowEvents::RunWasAborted() && InfoForm != nullptr) {
         int converted = 0;
+        int pages = 0;
         QStringList failures;
         for (int i = 0; PdfFileList && i < PdfFileList->count(); ++i) {
             const TPdffile* entry = PdfFileList->at(i);
             if (entry->Failed())
                 failures.append(entry->FileName() + QStringLiteral(": ") + entry->StatusText());
-            else if (!entry->OutputName().isEmpty())
+            else if (!entry->OutputName().isEmpty()) {
                 ++converted;
+                pages += entry->PagesWritten();
+            }
         }
         InfoForm->SetFailures(int(failures.size()));
-        InfoForm->SetSummary(converted, ConversionOptions.OutputFolder, failures);
+        InfoForm->SetSummary(converted, pages, ConversionOptions.OutputFolder, failures);
         CentreOnMe(InfoForm);
         InfoForm->exec();
     }

@@ -131,7 +131,8 @@ void TMainForm::setProgress(const platform::WindowMessage& message) {
     const int total = CountUnlisted();
     form->setWindowTitle(QStringLiteral("%1/%2").arg(done).arg(total));
     if (const TPdffile* entry = EntryAt(int(message.wParam())))
-        form->fname->setText(entry->FilePath());
+        form->fname->setText(form->fname->fontMetrics().elidedText(
+            entry->FilePath(), Qt::ElideMiddle, form->fname->width()));
     if (percent == 0)
         form->percent->setValue(0);
     if (total <= 0)

@@ -467,7 +467,7 @@ void TestConvert::failedFileGoesOn() {
     QCOMPARE(answer.shown, 1);
     QVERIFY(w.info->FailedLabel->isVisibleTo(w.info.get()));
     QCOMPARE(w.info->FailedLabel->text(), QStringLiteral("1 file failed."));
-    QCOMPARE(w.info->SummaryLabel->text(), QStringLiteral("2 files converted into ") + out);
+    QCOMPARE(w.info->SummaryLabel->text(), QStringLiteral("2 files (15 pages) converted into ") + out);
     QCOMPARE(w.info->FailuresLabel->text(),
              QStringLiteral("vanished.pdf: No such file or directory"));
     QCOMPARE(w.column(ColumnStatus), QStringList({"three", "No such file or directory", "c"}));
