@@ -68,10 +68,12 @@ int main(int argc, char* argv[]) {
 
     // FormCreate of the main window runs before the other windows exist.
     TMainForm mainForm;
-    TLoadFileForm loadFileForm;
-    TInfoForm infoForm;
-    TPasswordInputForm passwordInputForm;
-    TAboutForm aboutForm;
+    // The other windows belong to the main one: they stay above it only, and are never
+    // minimised alone.
+    TLoadFileForm loadFileForm(&mainForm);
+    TInfoForm infoForm(&mainForm);
+    TPasswordInputForm passwordInputForm(&mainForm);
+    TAboutForm aboutForm(&mainForm);
 
     platform::HandoverServer handover(platform::HandoverSocketPath(instance.path()));
     QObject::connect(&handover, &platform::HandoverServer::received, &mainForm,

@@ -42,7 +42,7 @@ namespace {
 QLabel* GreyLabel(QWidget* parent, const char* name, const QString& text) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
-    label->setStyleSheet(QStringLiteral("color: %1;").arg(QLatin1String(LookDarkGrey)));
+    label->setStyleSheet(LookLabelStyle());
     return label;
 }
 

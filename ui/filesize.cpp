@@ -30,5 +30,5 @@ QString FormatFileSize(qint64 size) {
         return twoDecimals(MiB, "MB");
     if (size / KiB > 0)
         return twoDecimals(KiB, "KB");
-    return QString::number(size) + QStringLiteral(" Byte");
+    return size == 1 ? QStringLiteral("1 byte") : QString::number(size) + QStringLiteral(" bytes");
 }

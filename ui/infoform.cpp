@@ -30,12 +30,13 @@ TInfoForm::TInfoForm(QWidget* parent)
 
     sLabel1 = new QLabel(QStringLiteral("Conversion finished!"), this);
     sLabel1->setObjectName(QStringLiteral("sLabel1"));
-    sLabel1->setStyleSheet(QStringLiteral("color: %1;").arg(QLatin1String(LookDarkGrey)));
+    sLabel1->setStyleSheet(LookLabelStyle());
 
     FailedLabel = new QLabel(this);
     FailedLabel->setObjectName(QStringLiteral("FailedLabel"));
     FailedLabel->setTextFormat(Qt::PlainText);
-    FailedLabel->setStyleSheet(QStringLiteral("color: %1;").arg(QLatin1String(LookErrorRed)));
+    FailedLabel->setStyleSheet(
+        QStringLiteral("color: %1;").arg(LookStatusColour(true, palette().color(QPalette::Window)).name()));
     FailedLabel->hide();
 
     SummaryLabel = new QLabel(this);

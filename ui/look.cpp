@@ -84,12 +84,22 @@ QHeaderView::section {
 #AboutPanel { background: #ffffff; }
 )";
 
-} // namespace
+// On a dark desktop palette only the start button keeps its own colours; everything else is the
+// desktop's.
+const char* const DarkStyleSheet = R"(
+#sPanel2 #sBitBtn1 {
+    font-weight: bold;
+    color: #ffffff;
+    border: 1px solid #5b8fd0;
+    border-radius: 8px;
+    background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #2f6fbd, stop:1 #1d4f8f);
+}
+#sPanel2 #sBitBtn1:disabled { color: #aab4c0; background: #3a4350; border-color: #4a5563; }
+)";
 
-void ApplyLook(QApplication& app) {
-    InitPictures();
-    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+bool darkPalette = false;
 
+QPalette LightPalette() {
     QPalette p;
     const QColor text(0x21, 0x21, 0x21);
     const QColor disabledText(0x9a, 0xa3, 0xad);
@@ -110,7 +120,27 @@ void ApplyLook(QApplication& app) {
     p.setColor(QPalette::Disabled, QPalette::Text, disabledText);
     p.setColor(QPalette::Disabled, QPalette::ButtonText, disabledText);
     p.setColor(QPalette::Disabled, QPalette::Base, QColor(0xf1, 0xf3, 0xf6));
-    app.setPalette(p);
+    return p;
+}
+
+} // namespace
+
+bool LookIsDark() {
+    return darkPalette;
+}
+
+QString LookLabelStyle() {
+    return darkPalette ? QString()
+                       : QStringLiteral("color: %1;").arg(QLatin1String(LookDarkGrey));
+}
+
+void ApplyLook(QApplication& app) {
+    InitPictures();
+    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    // A dark desktop keeps its palette; a light one gets the program's own light colours.
+    darkPalette = app.palette().color(QPalette::Window).lightnessF() < 0.5;
+    if (!darkPalette)
+        app.setPalette(LightPalette());
 
     // The desktop's font and size; where the desktop names none that exists (a bare X session
     // says "Sans Serif"), a sans-serif face rather than whatever fontconfig falls back to.
@@ -119,7 +149,7 @@ void ApplyLook(QApplication& app) {
                       QStringLiteral("Liberation Sans")});
     app.setFont(font);
 
-    app.setStyleSheet(QString::fromLatin1(StyleSheet));
+    app.setStyleSheet(QString::fromLatin1(darkPalette ? DarkStyleSheet : StyleSheet));
     app.setWindowIcon(LookAppIcon());
 }
 

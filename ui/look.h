@@ -15,6 +15,12 @@ void ApplyLook(QApplication& app);
 QIcon LookIcon(const QString& name);
 QIcon LookAppIcon();
 
+// Whether ApplyLook found a dark desktop palette and kept it.
+bool LookIsDark();
+// The style of the labels on the auxiliary windows: dark grey on the light look, the palette's
+// text colour on a dark one.
+QString LookLabelStyle();
+
 // Red of error texts on a light background: 6.5:1 against white, 4.9:1 against the selection.
 inline constexpr const char* LookErrorRed = "#c00000";
 

@@ -135,6 +135,8 @@ public slots:
     // The file list. Positions are in the list's viewport.
     void ListView1Click(const QPoint& position);
     // Enter on a row: unlocks a protected file, opens a converted file's images.
+    // The context menu of a row: Unlock, Remove, Open output folder.
+    void ShowRowMenu(const QPoint& position);
     void ActivateCurrentRow();
     void ListView1MouseMove(const QPoint& position);
     void ListView1Change();

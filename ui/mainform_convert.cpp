@@ -16,11 +16,13 @@
 #include "ui/infoform.h"
 #include "ui/look.h"
 #include "ui/mainform.h"
+#include "platform/notify.h"
 #include "ui/optionpanel.h"
 #include "ui/spinedit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -177,6 +179,13 @@ void TMainForm::setEndConvert(const platform::WindowMessage& /*message*/) {
         }
         InfoForm->SetFailures(int(failures.size()));
         InfoForm->SetSummary(converted, pages, ConversionOptions.OutputFolder, failures);
+        if (!isActiveWindow())
+            platform::NotifyInBackground(this, QStringLiteral("Conversion finished!"),
+                                         InfoForm->SummaryLabel->text() +
+                                             (failures.isEmpty()
+                                                  ? QString()
+                                                  : QStringLiteral("; ") +
+                                                        InfoForm->FailedLabel->text()));
         CentreOnMe(InfoForm);
         InfoForm->exec();
     }

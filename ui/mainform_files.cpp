@@ -85,7 +85,7 @@ void TMainForm::AddFiles(const QStringList& paths, const QStringList& missing) {
             continue;
         }
         if (PathListed(path)) {
-            report(QStringLiteral("%1 is already exists.").arg(fileName));
+            report(QStringLiteral("%1 is already in the list.").arg(fileName));
             continue;
         }
         PdfFileList->append(std::make_unique<TPdffile>(

@@ -1,6 +1,7 @@
 // The main window from the keyboard and for screen readers: shortcuts for the commands, Tab out
 // of the file list, Enter on a row, and a name for every control that a label only shows.
 #include "engine/pdffile.h"
+#include "platform/shell.h"
 #include "ui/balloontip.h"
 #include "ui/filelist.h"
 #include "ui/mainform.h"
@@ -12,6 +13,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTableWidget>
@@ -56,6 +58,9 @@ void TMainForm::SetUpKeyboard() {
                 if (BalloonTip)
                     BalloonTip->setVisible(state == Qt::ApplicationActive);
             });
+    // The row's own commands, by right click or the menu key.
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListView1, &QWidget::customContextMenuRequested, this, &TMainForm::ShowRowMenu);
     for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
         auto* enter = new QShortcut(QKeySequence(key), ListView1);
         enter->setContext(Qt::WidgetShortcut);
@@ -69,6 +74,44 @@ void TMainForm::ActivateCurrentRow() {
         return;
     const QRect cell = ListView1->visualRect(ListView1->model()->index(row, ColumnStatus));
     ListView1Click(cell.center());
+}
+
+void TMainForm::ShowRowMenu(const QPoint& position) {
+    // From the keyboard the menu is for the current row, wherever the pointer is.
+    int row = ListView1->rowAt(position.y());
+    if (row < 0)
+        row = ListView1->currentRow();
+    TPdffile* entry = row >= 0 && PdfFileList ? PdfFileList->at(row) : nullptr;
+    if (entry == nullptr)
+        return;
+    // The menu acts on the selection: a row outside it becomes the selection, whatever keys are
+    // held.
+    if (!ListView1->selectionModel()->isRowSelected(row, QModelIndex())) {
+        const QModelIndex index = ListView1->model()->index(row, 0);
+        ListView1->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+        ListView1->selectionModel()->select(
+            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    CloseBalloonTip();
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("RowMenu"));
+    QAction* unlock = menu.addAction(QStringLiteral("Unlock..."));
+    unlock->setEnabled(ListView1->isEnabled() && entry->State() == StateProtected);
+    QAction* remove = menu.addAction(QStringLiteral("Remove"));
+    remove->setShortcut(QKeySequence::Delete);
+    remove->setEnabled(sBitBtn3->isEnabled());
+    menu.addSeparator();
+    QAction* open = menu.addAction(QStringLiteral("Open output folder"));
+    connect(unlock, &QAction::triggered, this, [this, row, entry] { UnlockRow(row, entry); });
+    connect(remove, &QAction::triggered, sBitBtn3, &QToolButton::click);
+    // The file's own images when it has some, else the folder they would go to.
+    connect(open, &QAction::triggered, this, [this, entry] {
+        platform::ShellOpen(entry->OutputName().isEmpty() ? sEdit1->text() : entry->OutputDir());
+    });
+    menu.exec(ListView1->viewport()->mapToGlobal(
+        ListView1->rowAt(position.y()) >= 0
+            ? position
+            : ListView1->visualRect(ListView1->model()->index(row, 0)).center()));
 }
 
 void TMainForm::NameControls() {

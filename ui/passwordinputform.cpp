@@ -22,7 +22,7 @@ TPasswordInputForm::TPasswordInputForm(QWidget* parent)
     sLabel1->setObjectName(QStringLiteral("sLabel1"));
     // It shows file names, which may look like markup.
     sLabel1->setTextFormat(Qt::PlainText);
-    sLabel1->setStyleSheet(QStringLiteral("color: %1;").arg(QLatin1String(LookDarkGrey)));
+    sLabel1->setStyleSheet(LookLabelStyle());
 
     sEdit1 = new QLineEdit(this);
     sEdit1->setObjectName(QStringLiteral("sEdit1"));

@@ -53,9 +53,11 @@ void TestFileList::sizeText_data() {
     QTest::addColumn<QString>("locale");
     QTest::addColumn<QString>("text");
     QTest::newRow("zero") << qint64(0) << "C"
-                          << "0 Byte";
+                          << "0 bytes";
+    QTest::newRow("one") << qint64(1) << "C"
+                         << "1 byte";
     QTest::newRow("1023") << qint64(1023) << "C"
-                          << "1023 Byte";
+                          << "1023 bytes";
     QTest::newRow("1024") << qint64(1024) << "C"
                           << "1.00 KB ";
     QTest::newRow("1536") << qint64(1536) << "C"
@@ -156,8 +158,8 @@ void TestFileList::refusedChoices() {
     const QString upper = pdfs.copy("three.pdf", "CHOICE/a.pdf");
     const QString bak = pdfs.copy("three.pdf", "choice/report.pdf.bak");
     w.add({chosen[0], elsewhere, elsewhere, upper, bak});
-    QCOMPARE(w.recorder.texts(), QStringList{"a.pdf is already exists.\ra.pdf is already "
-                                             "exists.\rreport.pdf.bak is not a valid PDF file."});
+    QCOMPARE(w.recorder.texts(), QStringList{"a.pdf is already in the list.\ra.pdf is already in "
+                                             "the list.\rreport.pdf.bak is not a valid PDF file."});
     QCOMPARE(w.column(ColumnFileName), QStringList({"a.pdf", "c.PDF", "a.pdf", "a.pdf"}));
 
     // Everything refused: the box is the only effect. Cancelling changes nothing at all.

@@ -13,9 +13,11 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <memory>
@@ -125,6 +127,34 @@ private slots:
         // Ctrl+Shift+Delete clears the list.
         QTest::keyClick(&form, Qt::Key_Delete, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(form.ListView1->rowCount(), 0);
+    }
+
+    // The row menu offers what the row allows, and its Remove removes that row.
+    void rowMenu() {
+        Sandbox sandbox;
+        Recorder recorder;
+        TMainForm form;
+        ShowActive(form);
+        ListTwoFiles(form);
+        QStringList offered;
+        QTimer::singleShot(0, &form, [&offered] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            QVERIFY(menu != nullptr);
+            for (QAction* action : menu->actions()) {
+                if (!action->isSeparator())
+                    offered.append(action->text() + (action->isEnabled() ? "" : " (off)"));
+            }
+            for (QAction* action : menu->actions()) {
+                if (action->text() == "Remove")
+                    action->trigger();
+            }
+            menu->close();
+        });
+        const QRect second = form.ListView1->visualRect(form.ListView1->model()->index(1, 0));
+        form.ShowRowMenu(second.center());
+        QCOMPARE(offered, QStringList({"Unlock... (off)", "Remove", "Open output folder"}));
+        QCOMPARE(form.ListView1->rowCount(), 1);
+        QCOMPARE(PdfFileList->at(0)->FileName(), QStringLiteral("a.pdf"));
     }
 
     // The balloon over a protected row goes with Escape, and with the window minimised.

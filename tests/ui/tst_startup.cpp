@@ -33,6 +33,7 @@
 #include <QStyle>
 #include <QTest>
 
+#include <cmath>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -106,6 +107,8 @@ private slots:
     void nothingClipped_data();
     void nothingClipped();
     void windowSizeRemembered();
+    void paletteContrast_data();
+    void paletteContrast();
 };
 
 void TestStartup::initTestCase() {
@@ -676,6 +679,59 @@ void TestStartup::windowSizeRemembered() {
     again.show();
     QVERIFY(QTest::qWaitForWindowExposed(&again));
     QCOMPARE(again.size(), chosen);
+}
+
+namespace {
+
+// WCAG contrast ratio of two colours.
+double Contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double x = luminance(a), y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
+} // namespace
+
+// The desktop's palette decides the look: a dark one is kept. Either way the texts, and the red
+// and blue of the Status column, even on a selected row, keep 4.5:1.
+void TestStartup::paletteContrast_data() {
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("light desktop") << false;
+    QTest::newRow("dark desktop") << true;
+}
+
+void TestStartup::paletteContrast() {
+    QFETCH(bool, dark);
+    const auto restore = qScopeGuard([] {
+        QApplication::setPalette(QPalette());
+        ApplyLook(*qApp);
+    });
+    QPalette desktop;
+    if (dark) {
+        desktop.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+        desktop.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+        desktop.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+        desktop.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+        desktop.setColor(QPalette::Highlight, QColor(0x3d, 0x5a, 0x80));
+    }
+    QApplication::setPalette(desktop);
+    ApplyLook(*qApp);
+    QCOMPARE(LookIsDark(), dark);
+    const QPalette p = QApplication::palette();
+    QCOMPARE(p.color(QPalette::Window).lightnessF() < 0.5, dark);
+    QVERIFY(Contrast(p.color(QPalette::WindowText), p.color(QPalette::Window)) >= 4.5);
+    QVERIFY(Contrast(p.color(QPalette::Text), p.color(QPalette::Base)) >= 4.5);
+    for (const bool error : {true, false}) {
+        const QColor base = p.color(QPalette::Base);
+        QVERIFY2(Contrast(LookStatusColour(error, base), base) >= 4.5,
+                 qPrintable(LookStatusColour(error, base).name()));
+    }
 }
 
 QTEST_MAIN(TestStartup)
