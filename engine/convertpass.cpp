@@ -197,7 +197,8 @@ RenderOutcome Render(const LoadedLibrary& library, RasterizePdfProc rasterize,
     // Ends with the thread: the pass's threads are joined before the pass returns.
     thread_local WatchThread watcher;
     const ProgressWatch watch(
-        watcher, sideBySide ? nullptr : LibraryEntry<RasterizeProgressProc>(library, ProgressProcName),
+        watcher,
+        sideBySide ? nullptr : LibraryEntry<RasterizeProgressProc>(library, ProgressProcName),
         LibraryEntry<CancelRasterizeProc>(library, CancelProcName), StopRequested, events, i);
     errno = 0;
     outcome.result =

@@ -38,8 +38,13 @@ bool IsRegistered(TProcThread* worker) {
 } // namespace
 
 TProcThread::TProcThread(const QString& mode) : m_mode(mode), m_events(&DefaultEngineEvents()) {
+    // Set from the thread itself as it ends, and the waiting GUI thread woken for it.
     connect(
-        this, &QThread::finished, this, [this] { m_ended.store(true, std::memory_order_release); },
+        this, &QThread::finished, this,
+        [this] {
+            m_ended.store(true, std::memory_order_release);
+            platform::WakeServicingWaiters();
+        },
         Qt::DirectConnection);
     std::lock_guard lock(registryMutex);
     registry.push_back(this);
@@ -98,9 +103,8 @@ void TProcThread::Terminate() {
 
 void TProcThread::WaitFor() {
     if (OnGuiThread())
-        platform::WaitForThreadServicingGui(this);
-    else
-        wait();
+        platform::WaitServicingGui([this] { return m_ended.load(std::memory_order_acquire); });
+    wait();
     (void)m_ended.load(std::memory_order_acquire);
 }
 
@@ -136,9 +140,11 @@ bool TProcThread::WaitForAll(int timeoutMs) {
             worker->WaitFor();
             continue;
         }
-        if (!platform::WaitForThreadServicingGui(worker,
-                                                 int(qMax<qint64>(0, deadline.remainingTime()))))
+        if (!platform::WaitServicingGui(
+                [worker] { return worker->m_ended.load(std::memory_order_acquire); },
+                int(qMax<qint64>(0, deadline.remainingTime()))))
             return false;
+        worker->wait();
         (void)worker->m_ended.load(std::memory_order_acquire);
     }
     // Their deleteLater may never run once the event loop has ended.

@@ -27,8 +27,7 @@ void WatchThread::Run() {
         ProgressWatch* const watch = m_job;
         m_active = watch;
         bool cancelled = false;
-        while (!m_changed.wait_for(lock, PollInterval,
-                                   [&] { return m_quit || m_job != watch; })) {
+        while (!m_changed.wait_for(lock, PollInterval, [&] { return m_quit || m_job != watch; })) {
             if (watch->m_cancel && !cancelled && watch->m_stop.load()) {
                 watch->m_cancel();
                 cancelled = true;

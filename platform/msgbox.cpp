@@ -9,7 +9,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <memory>
 #include <mutex>
 
 namespace platform {
@@ -227,22 +226,7 @@ bool WaitServicingGui(const std::function<bool()>& done, int timeoutMs) {
 bool WaitForThreadServicingGui(QThread* thread, int timeoutMs) {
     if (!thread || thread == QThread::currentThread())
         return true;
-    // finished() comes from the thread itself just before it ends; the join below then waits
-    // only for that last step.
-    const auto finishing = std::make_shared<std::atomic<bool>>(false);
-    const QMetaObject::Connection wake = QObject::connect(
-        thread, &QThread::finished, thread,
-        [finishing] {
-            finishing->store(true);
-            WakeServicingWaiters();
-        },
-        Qt::DirectConnection);
-    const bool ended = WaitServicingGui(
-        [&] { return finishing->load() || thread->wait(QDeadlineTimer(0)); }, timeoutMs);
-    QObject::disconnect(wake);
-    if (ended)
-        thread->wait();
-    return ended;
+    return WaitServicingGui([thread] { return thread->wait(QDeadlineTimer(0)); }, timeoutMs);
 }
 
 } // namespace platform

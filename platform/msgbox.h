@@ -37,9 +37,10 @@ bool WaitServicingGui(const std::function<bool()>& done, int timeoutMs = -1);
 // Whoever makes a waiter's done() true calls this, so the waiter goes on at once.
 void WakeServicingWaiters();
 
-// WaitServicingGui until the thread has finished, then joins it; false when timeoutMs ran out
-// first. The QThread object must stay alive while this runs; a nullptr or the calling thread
-// itself returns true at once.
+// WaitServicingGui until the thread has finished (then joins it); false when timeoutMs ran out
+// first. A thread that ends without WakeServicingWaiters is seen within the ~20 ms bound. The
+// QThread object must stay alive while this runs; a nullptr or the calling thread itself returns
+// true at once.
 bool WaitForThreadServicingGui(QThread* thread, int timeoutMs = -1);
 
 } // namespace platform

@@ -13,7 +13,8 @@ void NotifyInBackground(QWidget* window, const QString& summary, const QString& 
     if (!bus.isConnected())
         return;
     QDBusMessage notify = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     notify << QApplication::applicationName() << uint(0) << QStringLiteral("image-x-generic")
            << summary << body << QStringList() << QVariantMap() << int(-1);

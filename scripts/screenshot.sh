@@ -53,10 +53,11 @@ xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24 -dpi 96" bash -c 
     # Row i of the file list, file name column.
     row() { at 60 $((111 + 26 * $1)); }
     shoot() { sleep "${2:-0.8}"; import -window root -crop 744x464+$wx+$wy +repage "$OUT/$1"; }
-    # Waits until n windows titled "Pixolund" show (the main window and its dialogs).
+    # Waits until n windows titled "Pixolund" show (the main window, whose title tells the run
+    # progress, and its dialogs).
     windows() {
-        for _ in $(seq 1 240); do
-            [ "$(xdotool search --onlyvisible --name "^Pixolund$" | wc -l)" -eq "$1" ] && return 0
+        for _ in $(seq 1 720); do
+            [ "$(xdotool search --onlyvisible --name "^Pixolund( - .*)?$" | wc -l)" -eq "$1" ] && return 0
             sleep 0.25
         done
         return 1
@@ -79,18 +80,19 @@ xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24 -dpi 96" bash -c 
 
     add_files "\"user manual.pdf\""
     at 620 420                             # Start Convert
-    sleep 3
+    sleep 1
     shoot converting.png 0
     windows 2
     shoot finished.png
     xdotool key Tab; sleep 0.2; xdotool key space; windows 1     # Close
 
-    at 705 38; sleep 0.6                   # Help
+    at 705 38; sleep 1.5                   # Help
     xdotool key Down Down Down Down Return; sleep 1.2
-    about=$(xdotool search --onlyvisible --name "^About$" | head -n 1)
+    about=$(timeout 30 xdotool search --sync --onlyvisible --name "^About$" | head -n 1)
     sleep 0.5
     import -window "$about" "$OUT/about.png"
-    xdotool key Return; sleep 0.3
+    xdotool key Return; sleep 1
+
     kill "$app"
     wait "$app" 2>/dev/null || true
 '

@@ -21,10 +21,10 @@ PACKAGES=(
   mupdf-tools poppler-utils ghostscript netpbm qpdf libtiff-tools python3 python3-pil time gnuplot-doc
   libtasn1-doc
   # looking at the windows
-  xvfb xauth imagemagick xdotool x11-apps python3-xlib
+  xvfb xauth imagemagick xdotool x11-apps python3-xlib openbox x11-utils
   # packaging and its checks
   dpkg-dev file desktop-file-utils
-  # fonts so the windows have a Tahoma-like face
+  # the fonts of a clean Debian desktop
   fonts-dejavu-core fonts-liberation
 )
 

@@ -49,8 +49,7 @@ void SetUpFileList(QTableWidget* list) {
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->setSortingEnabled(false);
     list->setWordWrap(false);
-    // Long names that differ only at their end stay apart.
-    list->setTextElideMode(Qt::ElideMiddle);
+    list->setTextElideMode(Qt::ElideRight);
     list->setIconSize(QSize(22, 22));
     list->setMouseTracking(true);
     list->verticalHeader()->hide();
@@ -59,8 +58,9 @@ void SetUpFileList(QTableWidget* list) {
     list->horizontalHeader()->setHighlightSections(false);
     list->horizontalHeader()->setStretchLastSection(false);
     list->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    // The names take whatever room a wider window gives the list.
-    list->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    // The names and the statuses take whatever room a wider window gives the list.
+    list->horizontalHeader()->setSectionResizeMode(ColumnFileName, QHeaderView::Stretch);
+    list->horizontalHeader()->setSectionResizeMode(ColumnStatus, QHeaderView::Stretch);
     list->setItemDelegate(new FileListDelegate(list));
 }
 
@@ -103,6 +103,8 @@ void FileListDelegate::initStyleOption(QStyleOptionViewItem* option,
         return;
     const QString state = entry->State();
     if (index.column() == ColumnFileName) {
+        // Long names that differ only at their end stay apart.
+        option->textElideMode = Qt::ElideMiddle;
         // The picture follows State on every paint; nothing else sets it.
         const int picture = StatePicture(state);
         if (picture >= 0) {

@@ -36,7 +36,8 @@ TInfoForm::TInfoForm(QWidget* parent)
     FailedLabel->setObjectName(QStringLiteral("FailedLabel"));
     FailedLabel->setTextFormat(Qt::PlainText);
     FailedLabel->setStyleSheet(
-        QStringLiteral("color: %1;").arg(LookStatusColour(true, palette().color(QPalette::Window)).name()));
+        QStringLiteral("color: %1;")
+            .arg(LookStatusColour(true, palette().color(QPalette::Window)).name()));
     FailedLabel->hide();
 
     SummaryLabel = new QLabel(this);

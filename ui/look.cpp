@@ -130,8 +130,7 @@ bool LookIsDark() {
 }
 
 QString LookLabelStyle() {
-    return darkPalette ? QString()
-                       : QStringLiteral("color: %1;").arg(QLatin1String(LookDarkGrey));
+    return darkPalette ? QString() : QStringLiteral("color: %1;").arg(QLatin1String(LookDarkGrey));
 }
 
 void ApplyLook(QApplication& app) {
@@ -145,8 +144,8 @@ void ApplyLook(QApplication& app) {
     // The desktop's font and size; where the desktop names none that exists (a bare X session
     // says "Sans Serif"), a sans-serif face rather than whatever fontconfig falls back to.
     QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setFamilies({font.family(), QStringLiteral("DejaVu Sans"),
-                      QStringLiteral("Liberation Sans")});
+    font.setFamilies(
+        {font.family(), QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
     app.setFont(font);
 
     app.setStyleSheet(QString::fromLatin1(darkPalette ? DarkStyleSheet : StyleSheet));

@@ -11,12 +11,12 @@
 #include "platform/literals/literal_values.h"
 #include "platform/literals/literals.h"
 #include "platform/msgbox.h"
+#include "platform/notify.h"
 #include "platform/winmsg.h"
 #include "ui/filelist.h"
 #include "ui/infoform.h"
 #include "ui/look.h"
 #include "ui/mainform.h"
-#include "platform/notify.h"
 #include "ui/optionpanel.h"
 #include "ui/spinedit.h"
 
@@ -180,12 +180,11 @@ void TMainForm::setEndConvert(const platform::WindowMessage& /*message*/) {
         InfoForm->SetFailures(int(failures.size()));
         InfoForm->SetSummary(converted, pages, ConversionOptions.OutputFolder, failures);
         if (!isActiveWindow())
-            platform::NotifyInBackground(this, QStringLiteral("Conversion finished!"),
-                                         InfoForm->SummaryLabel->text() +
-                                             (failures.isEmpty()
-                                                  ? QString()
-                                                  : QStringLiteral("; ") +
-                                                        InfoForm->FailedLabel->text()));
+            platform::NotifyInBackground(
+                this, QStringLiteral("Conversion finished!"),
+                InfoForm->SummaryLabel->text() +
+                    (failures.isEmpty() ? QString()
+                                        : QStringLiteral("; ") + InfoForm->FailedLabel->text()));
         CentreOnMe(InfoForm);
         InfoForm->exec();
     }
@@ -257,6 +256,8 @@ void TMainForm::CreateRowGauge(int row) {
     DestroyRowGauge();
     m_gaugeRow = row;
     ListView1->item(row, ColumnStatus)->setData(GaugeRole, 0);
+    ListView1->item(row, ColumnStatus)
+        ->setData(Qt::AccessibleTextRole, QStringLiteral("Converting, 0%"));
     m_gaugeShown = 0;
     m_gaugeTimer->start();
 }
@@ -283,13 +284,17 @@ void TMainForm::AdvanceRowGauge(int position) {
     const int target = qBound(0, position, 100);
     for (int value = cell->data(GaugeRole).toInt() + 1; value <= target; ++value)
         cell->setData(GaugeRole, value);
+    // The bar is painted; a screen reader reads this instead.
+    cell->setData(Qt::AccessibleTextRole, QStringLiteral("Converting, %1%").arg(target));
 }
 
 void TMainForm::DestroyRowGauge() {
     m_gaugeTimer->stop();
     if (m_gaugeRow >= 0 && m_gaugeRow < ListView1->rowCount()) {
-        if (QTableWidgetItem* cell = ListView1->item(m_gaugeRow, ColumnStatus))
+        if (QTableWidgetItem* cell = ListView1->item(m_gaugeRow, ColumnStatus)) {
             cell->setData(GaugeRole, QVariant());
+            cell->setData(Qt::AccessibleTextRole, QVariant());
+        }
     }
     m_gaugeRow = -1;
 }

@@ -145,14 +145,13 @@ void TMainForm::setProgress(const platform::WindowMessage& message) {
 
 void TMainForm::setListView(const platform::WindowMessage& /*message*/) {
     if (LoadFileForm != nullptr) {
-        // The keyboard goes back to this window and its list, which a window manager need not
-        // do itself: without a focus widget no shortcut would work.
+        // The keyboard goes back to this window and to its list, where the new rows are, which
+        // a window manager need not do itself: without a focus widget no shortcut would work.
         const bool hadFocus = LoadFileForm->isActiveWindow();
         LoadFileForm->CloseByProgram();
         if (hadFocus)
             activateWindow();
-        if (!ListView1->hasFocus() && focusWidget() == nullptr)
-            ListView1->setFocus();
+        ListView1->setFocus();
     }
     int firstProtected = -1;
     const int n = PdfFileList ? PdfFileList->count() : 0;

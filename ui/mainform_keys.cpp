@@ -89,8 +89,8 @@ void TMainForm::ShowRowMenu(const QPoint& position) {
     if (!ListView1->selectionModel()->isRowSelected(row, QModelIndex())) {
         const QModelIndex index = ListView1->model()->index(row, 0);
         ListView1->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
-        ListView1->selectionModel()->select(
-            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        ListView1->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect |
+                                                       QItemSelectionModel::Rows);
     }
     CloseBalloonTip();
     QMenu menu(this);

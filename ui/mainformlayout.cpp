@@ -5,9 +5,9 @@
 #include "ui/mainform.h"
 #include "ui/spinedit.h"
 
+#include <QBoxLayout>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QBoxLayout>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -88,8 +88,8 @@ void TMainForm::BuildTopPanel() {
 
     sBitBtn2 = MakePanelButton(sPanel1, "sBitBtn2", QStringLiteral("Add Files"),
                                QStringLiteral("add-files"), 32);
-    sBitBtn3 =
-        MakePanelButton(sPanel1, "sBitBtn3", QStringLiteral("Remove"), QStringLiteral("remove"), 32);
+    sBitBtn3 = MakePanelButton(sPanel1, "sBitBtn3", QStringLiteral("Remove"),
+                               QStringLiteral("remove"), 32);
     sBitBtn3->setToolTip(QStringLiteral("Remove a selected file from the list."));
     sBitBtn4 =
         MakePanelButton(sPanel1, "sBitBtn4", QStringLiteral("Clear"), QStringLiteral("clear"), 32);
@@ -142,8 +142,8 @@ void TMainForm::BuildRightPanel() {
     txtQuality = new TSpinEdit(sGroupBox1);
     txtQuality->setObjectName(QStringLiteral("txtQuality"));
     txtQuality->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    txtQuality->setMinimumWidth(txtQuality->fontMetrics().horizontalAdvance(QStringLiteral("0000")) +
-                                40);
+    txtQuality->setMinimumWidth(
+        txtQuality->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 40);
     sLabel10 = MakeLabel(sGroupBox1, "sLabel10", QStringLiteral("TIFF Compression:"));
     cmbTiffFmt = MakeList(sGroupBox1, "cmbTiffFmt");
     sLabel2 = MakeLabel(sGroupBox1, "sLabel2", QStringLiteral("Resolution:"));
@@ -213,8 +213,8 @@ void TMainForm::BuildRightPanel() {
     sBitBtn7->setIcon(LookIcon(QStringLiteral("folder")));
     sBitBtn7->setIconSize(QSize(18, 18));
     sBitBtn7->setToolTip(QStringLiteral("Open the output folder."));
-    const int folderButtonWidth = std::max(30, sButton1->fontMetrics().horizontalAdvance(
-                                                   QStringLiteral("...")) + 14);
+    const int folderButtonWidth =
+        std::max(30, sButton1->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 14);
     sButton1->setFixedWidth(folderButtonWidth);
     sBitBtn7->setFixedWidth(folderButtonWidth);
     auto* folderRow = new QHBoxLayout;
@@ -239,6 +239,7 @@ void TMainForm::BuildRightPanel() {
     panel->addWidget(sGroupBox2);
     panel->addWidget(sLabel6);
     panel->addLayout(folderRow);
-    panel->addWidget(sBitBtn1);
+    // The start button stays at the panel's foot whichever options show.
     panel->addStretch(1);
+    panel->addWidget(sBitBtn1);
 }

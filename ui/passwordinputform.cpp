@@ -30,9 +30,8 @@ TPasswordInputForm::TPasswordInputForm(QWidget* parent)
     // Every typed character shows as "*", whatever mask the desktop theme prefers. Polished
     // first: under the program's style sheet only a polished box re-reads its mask character.
     sEdit1->ensurePolished();
-    sEdit1->setStyleSheet(
-        QStringLiteral("background: palette(base); color: palette(text); "
-                       "lineedit-password-character: 42;"));
+    sEdit1->setStyleSheet(QStringLiteral("background: palette(base); color: palette(text); "
+                                         "lineedit-password-character: 42;"));
 
     sButton1 = new QPushButton(QStringLiteral("OK"), this);
     sButton1->setObjectName(QStringLiteral("sButton1"));

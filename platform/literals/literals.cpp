@@ -39,8 +39,8 @@ int hexDigit(char c) {
 }
 
 template <typename Ctx, void (*SetEncrypt)(Ctx*, const uint8_t*),
-          void (*SetDecrypt)(Ctx*, const uint8_t*), void (*Encrypt)(const Ctx*, size_t, uint8_t*,
-                                                                   const uint8_t*),
+          void (*SetDecrypt)(Ctx*, const uint8_t*),
+          void (*Encrypt)(const Ctx*, size_t, uint8_t*, const uint8_t*),
           void (*Decrypt)(const Ctx*, size_t, uint8_t*, const uint8_t*), size_t Block>
 void blockCbc(const uint8_t* key, bool encrypt, uint8_t* iv, size_t length, uint8_t* dst,
               const uint8_t* src) {
@@ -65,11 +65,11 @@ void des3TwoKeyCbc(const uint8_t* key, bool encrypt, uint8_t* iv, size_t length,
     des3_ctx ctx;
     (void)des3_set_key(&ctx, full);
     if (encrypt)
-        cbc_encrypt(&ctx, reinterpret_cast<nettle_cipher_func*>(des3_encrypt), DES3_BLOCK_SIZE,
-                    iv, length, dst, src);
+        cbc_encrypt(&ctx, reinterpret_cast<nettle_cipher_func*>(des3_encrypt), DES3_BLOCK_SIZE, iv,
+                    length, dst, src);
     else
-        cbc_decrypt(&ctx, reinterpret_cast<nettle_cipher_func*>(des3_decrypt), DES3_BLOCK_SIZE,
-                    iv, length, dst, src);
+        cbc_decrypt(&ctx, reinterpret_cast<nettle_cipher_func*>(des3_decrypt), DES3_BLOCK_SIZE, iv,
+                    length, dst, src);
 }
 
 const CipherSpec cipherSpecs[] = {

@@ -436,11 +436,17 @@ void TestConvert::rowProgress() {
     QCOMPARE(gauge().toInt(), 24);
     pages(3, 10, 0);
     QTRY_COMPARE(gauge().toInt(), 29);
+    // A screen reader reads the painted bar as text.
+    const auto spoken = [&] {
+        return w.main->ListView1->item(1, ColumnStatus)->data(Qt::AccessibleTextRole);
+    };
+    QCOMPARE(spoken().toString(), QStringLiteral("Converting, 29%"));
     RenderFinished = true;
     PdfFileList->at(1)->setStatusText("1");
     message(1, 100);
     QCOMPARE(w.main->RowGauge(), -1);
     QVERIFY(!gauge().isValid());
+    QVERIFY(!spoken().isValid());
     QCOMPARE(w.cell(1, ColumnStatus), QStringLiteral("1"));
 
     // Rows that do not exist, or no rows at all, are ignored.
@@ -467,7 +473,8 @@ void TestConvert::failedFileGoesOn() {
     QCOMPARE(answer.shown, 1);
     QVERIFY(w.info->FailedLabel->isVisibleTo(w.info.get()));
     QCOMPARE(w.info->FailedLabel->text(), QStringLiteral("1 file failed."));
-    QCOMPARE(w.info->SummaryLabel->text(), QStringLiteral("2 files (15 pages) converted into ") + out);
+    QCOMPARE(w.info->SummaryLabel->text(),
+             QStringLiteral("2 files (15 pages) converted into ") + out);
     QCOMPARE(w.info->FailuresLabel->text(),
              QStringLiteral("vanished.pdf: No such file or directory"));
     QCOMPARE(w.column(ColumnStatus), QStringList({"three", "No such file or directory", "c"}));

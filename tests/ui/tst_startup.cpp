@@ -633,12 +633,10 @@ void TestStartup::nothingClipped() {
             QSize hint = widget->sizeHint();
             // A push button's hint holds the style's least width; the text is what must fit.
             if (const auto* button = qobject_cast<QPushButton*>(widget))
-                hint.setWidth(std::min(hint.width(),
-                                       button->fontMetrics().horizontalAdvance(button->text()) +
-                                           (button->icon().isNull()
-                                                ? 0
-                                                : button->iconSize().width() + 4) +
-                                           8));
+                hint.setWidth(std::min(
+                    hint.width(),
+                    button->fontMetrics().horizontalAdvance(button->text()) +
+                        (button->icon().isNull() ? 0 : button->iconSize().width() + 4) + 8));
             QVERIFY2(widget->width() >= hint.width() && widget->height() >= hint.height(),
                      qPrintable(QString("%1 is %2x%3, needs %4x%5")
                                     .arg(widget->objectName())
