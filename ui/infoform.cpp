@@ -70,19 +70,13 @@ TInfoForm::TInfoForm(QWidget* parent)
     head->addWidget(Image1);
     head->addLayout(message);
     head->addStretch(1);
-    auto* buttons = new QHBoxLayout;
-    buttons->setSpacing(30);
-    buttons->addStretch(1);
-    buttons->addWidget(sBitBtn1);
-    buttons->addWidget(sButton1);
-    buttons->addStretch(1);
     auto* frame = new QVBoxLayout(this);
     frame->setContentsMargins(20, 20, 20, 20);
     frame->setSpacing(10);
     frame->addLayout(head);
     frame->addWidget(SummaryLabel);
     frame->addWidget(FailuresLabel);
-    frame->addLayout(buttons);
+    frame->addLayout(LookCentredPair(sBitBtn1, sButton1, 30));
     // The window takes the size its texts need, no less than the usual one.
     frame->setSizeConstraint(QLayout::SetFixedSize);
     setMinimumSize(287, 132);

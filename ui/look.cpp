@@ -1,6 +1,7 @@
 #include "ui/look.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QFile>
 #include <QFont>
 #include <QFontDatabase>
@@ -150,6 +151,16 @@ void ApplyLook(QApplication& app) {
 
     app.setStyleSheet(QString::fromLatin1(darkPalette ? DarkStyleSheet : StyleSheet));
     app.setWindowIcon(LookAppIcon());
+}
+
+QHBoxLayout* LookCentredPair(QWidget* left, QWidget* right, int spacing) {
+    auto* row = new QHBoxLayout;
+    row->setSpacing(spacing);
+    row->addStretch(1);
+    row->addWidget(left);
+    row->addWidget(right);
+    row->addStretch(1);
+    return row;
 }
 
 QColor LookStatusColour(bool error, const QColor& background) {

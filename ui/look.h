@@ -5,6 +5,8 @@
 #include <QString>
 
 class QApplication;
+class QHBoxLayout;
+class QWidget;
 
 // One look for every window: Fusion with a light palette, the program's font and a small style
 // sheet for the panels, groups and the start button.
@@ -14,6 +16,9 @@ void ApplyLook(QApplication& app);
 // with every size the resources hold.
 QIcon LookIcon(const QString& name);
 QIcon LookAppIcon();
+
+// A row holding two buttons side by side, centred, `spacing` apart: the foot of the dialogs.
+QHBoxLayout* LookCentredPair(QWidget* left, QWidget* right, int spacing);
 
 // Whether ApplyLook found a dark desktop palette and kept it.
 bool LookIsDark();

@@ -42,18 +42,12 @@ TPasswordInputForm::TPasswordInputForm(QWidget* parent)
     for (QPushButton* button : {sButton1, sButton2})
         button->setMinimumSize(75, 25);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->setSpacing(61);
-    buttons->addStretch(1);
-    buttons->addWidget(sButton1);
-    buttons->addWidget(sButton2);
-    buttons->addStretch(1);
     auto* frame = new QVBoxLayout(this);
     frame->setContentsMargins(24, 16, 24, 18);
     frame->setSpacing(12);
     frame->addWidget(sLabel1);
     frame->addWidget(sEdit1);
-    frame->addLayout(buttons);
+    frame->addLayout(LookCentredPair(sButton1, sButton2, 61));
     // The window takes the size its text needs, no less than the usual one.
     frame->setSizeConstraint(QLayout::SetFixedSize);
     setMinimumSize(332, 150);

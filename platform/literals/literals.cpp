@@ -17,7 +17,7 @@ const std::array<unsigned char, 8> NameKey = {0x5A, 0xC3, 0x17, 0x8E, 0x2B, 0xF4
 
 // Nettle rather than OpenSSL: its ciphers need no provider set up first, which cost a short
 // command more than all its deciphering.
-struct CipherSpec {
+struct BlockCipher {
     const char* id;
     int keyLength;
     int blockSize;
@@ -72,7 +72,7 @@ void des3TwoKeyCbc(const uint8_t* key, bool encrypt, uint8_t* iv, size_t length,
                     length, dst, src);
 }
 
-const CipherSpec cipherSpecs[] = {
+const BlockCipher blockCiphers[] = {
     {"native.AES-256", AES256_KEY_SIZE, AES_BLOCK_SIZE,
      blockCbc<aes256_ctx, aes256_set_encrypt_key, aes256_set_decrypt_key, aes256_encrypt,
               aes256_decrypt, AES_BLOCK_SIZE>},
@@ -85,10 +85,10 @@ const CipherSpec cipherSpecs[] = {
     {"native.3DES.2", 16, DES3_BLOCK_SIZE, des3TwoKeyCbc},
 };
 
-const CipherSpec* cipherFor(const QString& id) {
-    for (const CipherSpec& spec : cipherSpecs) {
-        if (id == QLatin1String(spec.id))
-            return &spec;
+const BlockCipher* cipherFor(const QString& id) {
+    for (const BlockCipher& cipher : blockCiphers) {
+        if (id == QLatin1String(cipher.id))
+            return &cipher;
     }
     throw std::runtime_error("unknown block-cipher identifier");
 }
@@ -97,7 +97,7 @@ const CipherSpec* cipherFor(const QString& id) {
 // 1000 iterations, as many key bytes as the cipher takes. A fixed salt is enough here: the
 // point is a key of the right length from a text, not protection of a user's password; and
 // every start of the command derives two keys, so more iterations would only slow it down.
-QByteArray deriveKey(const QString& password, const CipherSpec* cipher) {
+QByteArray deriveKey(const QString& password, const BlockCipher* cipher) {
     static const unsigned char salt[] = {0x50, 0x78, 0x4C, 0x69, 0x74, 0x2E, 0x9D, 0x13,
                                          0xE7, 0x42, 0x0B, 0xC8, 0x76, 0x31, 0xAF, 0x58};
     const QByteArray pw = password.toUtf8();
@@ -165,7 +165,7 @@ void Codec::setPassword(const QString& password) {
     m_password = password;
 }
 
-QByteArray Codec::key(const CipherSpec* cipher) const {
+QByteArray Codec::key(const BlockCipher* cipher) const {
     if (m_key.isEmpty() || m_keyCipher != cipher || m_keyPassword != m_password) {
         m_key = deriveKey(m_password, cipher);
         m_keyCipher = cipher;
@@ -175,7 +175,7 @@ QByteArray Codec::key(const CipherSpec* cipher) const {
 }
 
 QByteArray Codec::decrypt(const QByteArray& base64) const {
-    const CipherSpec* cipher = cipherFor(m_cipherId);
+    const BlockCipher* cipher = cipherFor(m_cipherId);
     const auto decoded =
         QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
@@ -204,7 +204,7 @@ QByteArray Codec::decrypt(const QByteArray& base64) const {
 }
 
 QByteArray Codec::encrypt(const QByteArray& plain) const {
-    const CipherSpec* cipher = cipherFor(m_cipherId);
+    const BlockCipher* cipher = cipherFor(m_cipherId);
     const int block = cipher->blockSize;
     const QByteArray key = this->key(cipher);
     const int pad = block - int(plain.size() % block);

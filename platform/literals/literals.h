@@ -33,7 +33,7 @@ void BuildBaseKeys();
 // ciphertext = IV (one block) followed by the CBC blocks.
 // Identifiers: "native.AES-256", "native.AES-128", "native.Camellia-256" and the codec's
 // initial "native.3DES.2" (two-key triple DES).
-struct CipherSpec;
+struct BlockCipher;
 
 class Codec {
 public:
@@ -55,12 +55,12 @@ public:
 private:
     // The key for the current password and cipher; derived once, as derivation is slow on
     // purpose and a reveal deciphers several texts with one key.
-    QByteArray key(const CipherSpec* cipher) const;
+    QByteArray key(const BlockCipher* cipher) const;
 
     QString m_cipherId;
     QString m_password;
     mutable QString m_keyPassword;
-    mutable const CipherSpec* m_keyCipher = nullptr;
+    mutable const BlockCipher* m_keyCipher = nullptr;
     mutable QByteArray m_key;
 };
 
