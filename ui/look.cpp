@@ -35,6 +35,7 @@ const char* const StyleSheet = R"(
 #sPanel1 QToolButton:hover { background: #dde9f8; border-color: #a7c3e9; }
 #sPanel1 QToolButton:pressed { background: #c7daf3; border-color: #8fb1df; }
 #sPanel1 QToolButton:disabled { color: #9aa4b0; }
+#sPanel1 QToolButton:focus { border-color: #266ec4; background: #eaf2fc; }
 #sPanel2 {
     background: #eef2f7;
     border: none;
@@ -63,6 +64,7 @@ QGroupBox::title {
     background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #5ca1ea, stop:1 #2d74ca);
 }
 #sPanel2 #sBitBtn1:pressed { background: #1f5ea9; }
+#sPanel2 #sBitBtn1:focus { border: 3px solid #0d3463; }
 #sPanel2 #sBitBtn1:disabled { color: #e8eef6; background: #a8bcd5; border-color: #97abc5; }
 #ListView1 {
     border: none;
@@ -95,6 +97,7 @@ const char* const DarkStyleSheet = R"(
     border-radius: 8px;
     background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #2f6fbd, stop:1 #1d4f8f);
 }
+#sPanel2 #sBitBtn1:focus { border: 3px solid #bcd6f5; }
 #sPanel2 #sBitBtn1:disabled { color: #aab4c0; background: #3a4350; border-color: #4a5563; }
 )";
 

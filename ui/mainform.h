@@ -30,6 +30,10 @@ class WindowMessage;
 
 // The main window: the top button panel, the file list and the right-hand panel with the
 // option groups, the output folder and the start button. Fixed client size 744 x 464.
+// The start button's two faces; the underlined letter is its access key (Alt+S).
+inline const QString StartCaption = QStringLiteral("&Start Convert");
+inline const QString StopCaption = QStringLiteral("&Stop");
+
 class TMainForm : public QWidget {
     Q_OBJECT
 

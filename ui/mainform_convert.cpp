@@ -36,9 +36,7 @@
 
 namespace {
 
-const QString StartCaption = QStringLiteral("Start Convert");
 constexpr int MaxDpi = 9600; // the renderer's limit
-const QString StopCaption = QStringLiteral("Stop");
 
 } // namespace
 
@@ -164,6 +162,8 @@ void TMainForm::StartConversion() {
 
 void TMainForm::setEndConvert(const platform::WindowMessage& /*message*/) {
     m_runEnded = true;
+    // The last page's progress may never have been shown: the title no longer tells a run.
+    setWindowTitle(QStringLiteral("Pixolund"));
     if (!StopRequested && !WindowEvents::RunWasAborted() && InfoForm != nullptr) {
         int converted = 0;
         int pages = 0;
@@ -201,6 +201,8 @@ void TMainForm::ConversionWorkerEnded(int run) {
 }
 
 void TMainForm::ShowRunProgress(int pagesDone, int pagesInRange) {
+    if (m_runEnded)
+        return;
     QString title = QStringLiteral("Pixolund - file %1 of %2").arg(m_runFile).arg(m_runFiles);
     if (pagesInRange > 0)
         title += QStringLiteral(", page %1 of %2")

@@ -146,8 +146,10 @@ void TMainForm::setProgress(const platform::WindowMessage& message) {
 void TMainForm::setListView(const platform::WindowMessage& /*message*/) {
     if (LoadFileForm != nullptr) {
         // The keyboard goes back to this window and to its list, where the new rows are, which
-        // a window manager need not do itself: without a focus widget no shortcut would work.
-        const bool hadFocus = LoadFileForm->isActiveWindow();
+        // a window manager need not do itself: without a focus widget no shortcut would work. A
+        // short probe may end before the window manager has even focused its window.
+        const bool hadFocus =
+            LoadFileForm->isActiveWindow() || QApplication::activeWindow() == nullptr;
         LoadFileForm->CloseByProgram();
         if (hadFocus)
             activateWindow();
@@ -241,7 +243,7 @@ void TMainForm::ListView1Change() {
 }
 
 void TMainForm::ChangeBitBtnStatus() {
-    if (sBitBtn1->text() == QStringLiteral("Stop"))
+    if (sBitBtn1->text() == StopCaption)
         return;
     sBitBtn3->setEnabled(true);
     sBitBtn1->setEnabled(true);

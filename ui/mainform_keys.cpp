@@ -10,11 +10,13 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QShortcut>
 #include <QTableWidget>
 #include <QToolButton>
@@ -115,23 +117,45 @@ void TMainForm::ShowRowMenu(const QPoint& position) {
 }
 
 void TMainForm::NameControls() {
-    const QList<QPair<QWidget*, QString>> names = {
-        {ListView1, QStringLiteral("Files")},
-        {cmbFormat, QStringLiteral("Output Format")},
-        {txtQuality, QStringLiteral("JPEG Quality (1-100)")},
-        {cmbTiffFmt, QStringLiteral("TIFF Compression")},
-        {txtDpi, QStringLiteral("Resolution (DPI)")},
-        {cmbColor, QStringLiteral("Output Color")},
-        {txtFirstPage, QStringLiteral("From page")},
-        {txtLastPage, QStringLiteral("To page")},
-        {sEdit1, QStringLiteral("Output Folder")},
-        {sButton1, QStringLiteral("Choose the output folder")},
-        {sBitBtn7, QStringLiteral("Open the output folder")},
-        {sBitBtn6, QStringLiteral("Help menu")},
+    // A name where no text on the control says it, and for every control a line on what it does.
+    struct Reading {
+        QWidget* control;
+        QString name; // empty: the control's own text
+        QString description;
     };
-    for (const auto& [control, name] : names)
-        control->setAccessibleName(name);
-    // The labels lead to their boxes, for screen readers and for a click on them.
+    const Reading readings[] = {
+        {ListView1, QStringLiteral("Files"),
+         QStringLiteral("The PDF files to convert, with their size, pages and status.")},
+        {sBitBtn2, {}, QStringLiteral("Add PDF files to the list.")},
+        {sBitBtn3, {}, sBitBtn3->toolTip()},
+        {sBitBtn4, {}, sBitBtn4->toolTip()},
+        {sBitBtn6, {}, QStringLiteral("Help, support and about this program.")},
+        {cmbFormat, QStringLiteral("Output Format"),
+         QStringLiteral("The image format the pages are saved in.")},
+        {txtQuality, QStringLiteral("JPEG Quality (1-100)"),
+         QStringLiteral("Higher quality gives larger JPEG files.")},
+        {cmbTiffFmt, QStringLiteral("TIFF Compression"),
+         QStringLiteral("How TIFF images are compressed.")},
+        {txtDpi, QStringLiteral("Resolution (DPI)"),
+         QStringLiteral("Dots per inch of the images.")},
+        {cmbColor, QStringLiteral("Output Color"),
+         QStringLiteral("Color, gray or black and white images.")},
+        {chkEachpage, {}, QStringLiteral("One image file per page instead of one per document.")},
+        {radAll, {}, QStringLiteral("Convert every page of each file.")},
+        {radRange, {}, QStringLiteral("Convert only the pages from one number to another.")},
+        {txtFirstPage, QStringLiteral("From page"), QStringLiteral("The first page to convert.")},
+        {txtLastPage, QStringLiteral("To page"), QStringLiteral("The last page to convert.")},
+        {sEdit1, QStringLiteral("Output Folder"), QStringLiteral("Where the images are saved.")},
+        {sButton1, QStringLiteral("Choose the output folder"), sButton1->toolTip()},
+        {sBitBtn7, QStringLiteral("Open the output folder"), sBitBtn7->toolTip()},
+        {sBitBtn1, {}, QStringLiteral("Convert the listed files, or stop a conversion.")},
+    };
+    for (const Reading& reading : readings) {
+        if (!reading.name.isEmpty())
+            reading.control->setAccessibleName(reading.name);
+        reading.control->setAccessibleDescription(reading.description);
+    }
+    // The labels lead to their boxes: for screen readers, a click, and their underlined letters.
     sLabel1->setBuddy(cmbFormat);
     sLabel9->setBuddy(txtQuality);
     sLabel10->setBuddy(cmbTiffFmt);

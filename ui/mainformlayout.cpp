@@ -86,16 +86,16 @@ void TMainForm::BuildTopPanel() {
     sPanel1 = new QFrame(this);
     sPanel1->setObjectName(QStringLiteral("sPanel1"));
 
-    sBitBtn2 = MakePanelButton(sPanel1, "sBitBtn2", QStringLiteral("Add Files"),
+    sBitBtn2 = MakePanelButton(sPanel1, "sBitBtn2", QStringLiteral("&Add Files"),
                                QStringLiteral("add-files"), 32);
-    sBitBtn3 = MakePanelButton(sPanel1, "sBitBtn3", QStringLiteral("Remove"),
+    sBitBtn3 = MakePanelButton(sPanel1, "sBitBtn3", QStringLiteral("&Remove"),
                                QStringLiteral("remove"), 32);
     sBitBtn3->setToolTip(QStringLiteral("Remove a selected file from the list."));
     sBitBtn4 =
-        MakePanelButton(sPanel1, "sBitBtn4", QStringLiteral("Clear"), QStringLiteral("clear"), 32);
+        MakePanelButton(sPanel1, "sBitBtn4", QStringLiteral("&Clear"), QStringLiteral("clear"), 32);
     sBitBtn4->setToolTip(QStringLiteral("Remove all files from the list."));
     sBitBtn6 =
-        MakePanelButton(sPanel1, "sBitBtn6", QStringLiteral("Help"), QStringLiteral("help"), 16);
+        MakePanelButton(sPanel1, "sBitBtn6", QStringLiteral("&Help"), QStringLiteral("help"), 16);
     for (QToolButton* button : {sBitBtn2, sBitBtn3, sBitBtn4})
         button->setMinimumHeight(57);
     sBitBtn6->setMinimumHeight(41);
@@ -136,23 +136,23 @@ void TMainForm::BuildRightPanel() {
     // Group "Option": a label column and a control column.
     sGroupBox1 = new QGroupBox(QStringLiteral("Option"), sPanel2);
     sGroupBox1->setObjectName(QStringLiteral("sGroupBox1"));
-    sLabel1 = MakeLabel(sGroupBox1, "sLabel1", QStringLiteral("Output Format:"));
+    sLabel1 = MakeLabel(sGroupBox1, "sLabel1", QStringLiteral("Output &Format:"));
     cmbFormat = MakeList(sGroupBox1, "cmbFormat");
-    sLabel9 = MakeLabel(sGroupBox1, "sLabel9", QStringLiteral("JPEG Quality(1-100):"));
+    sLabel9 = MakeLabel(sGroupBox1, "sLabel9", QStringLiteral("JPEG &Quality(1-100):"));
     txtQuality = new TSpinEdit(sGroupBox1);
     txtQuality->setObjectName(QStringLiteral("txtQuality"));
     txtQuality->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     txtQuality->setMinimumWidth(
         txtQuality->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 40);
-    sLabel10 = MakeLabel(sGroupBox1, "sLabel10", QStringLiteral("TIFF Compression:"));
+    sLabel10 = MakeLabel(sGroupBox1, "sLabel10", QStringLiteral("&TIFF Compression:"));
     cmbTiffFmt = MakeList(sGroupBox1, "cmbTiffFmt");
-    sLabel2 = MakeLabel(sGroupBox1, "sLabel2", QStringLiteral("Resolution:"));
+    sLabel2 = MakeLabel(sGroupBox1, "sLabel2", QStringLiteral("Reso&lution:"));
     txtDpi = MakeNumberBox(sGroupBox1, "txtDpi", 5);
     sLabel3 = MakeLabel(sGroupBox1, "sLabel3", QStringLiteral("DPI"));
-    sLabel4 = MakeLabel(sGroupBox1, "sLabel4", QStringLiteral("Output Color:"));
+    sLabel4 = MakeLabel(sGroupBox1, "sLabel4", QStringLiteral("Output C&olor:"));
     cmbColor = MakeList(sGroupBox1, "cmbColor");
     chkEachpage =
-        new QCheckBox(QStringLiteral("Save each page as separate image file."), sGroupBox1);
+        new QCheckBox(QStringLiteral("Sa&ve each page as separate image file."), sGroupBox1);
     chkEachpage->setObjectName(QStringLiteral("chkEachpage"));
 
     auto* dpiRow = new QHBoxLayout;
@@ -180,9 +180,9 @@ void TMainForm::BuildRightPanel() {
     // Group "Page Range".
     sGroupBox2 = new QGroupBox(QStringLiteral("Page Range"), sPanel2);
     sGroupBox2->setObjectName(QStringLiteral("sGroupBox2"));
-    radAll = new QRadioButton(QStringLiteral("All Pages"), sGroupBox2);
+    radAll = new QRadioButton(QStringLiteral("All &Pages"), sGroupBox2);
     radAll->setObjectName(QStringLiteral("radAll"));
-    radRange = new QRadioButton(QStringLiteral("From"), sGroupBox2);
+    radRange = new QRadioButton(QStringLiteral("Fro&m"), sGroupBox2);
     radRange->setObjectName(QStringLiteral("radRange"));
     txtFirstPage = MakeNumberBox(sGroupBox2, "txtFirstPage", 5);
     sLabel5 = MakeLabel(sGroupBox2, "sLabel5", QStringLiteral("to"));
@@ -200,7 +200,7 @@ void TMainForm::BuildRightPanel() {
     range->setColumnStretch(3, 1);
 
     // Output folder.
-    sLabel6 = MakeLabel(sPanel2, "sLabel6", QStringLiteral("Output Folder:"));
+    sLabel6 = MakeLabel(sPanel2, "sLabel6", QStringLiteral("Output Fol&der:"));
     sEdit1 = new QLineEdit(sPanel2);
     sEdit1->setObjectName(QStringLiteral("sEdit1"));
     sEdit1->setMinimumWidth(100);
@@ -223,7 +223,7 @@ void TMainForm::BuildRightPanel() {
     folderRow->addWidget(sButton1);
     folderRow->addWidget(sBitBtn7);
 
-    sBitBtn1 = new QPushButton(QStringLiteral("Start Convert"), sPanel2);
+    sBitBtn1 = new QPushButton(StartCaption, sPanel2);
     sBitBtn1->setObjectName(QStringLiteral("sBitBtn1"));
     sBitBtn1->setIcon(LookIcon(QStringLiteral("start")));
     sBitBtn1->setIconSize(QSize(22, 22));

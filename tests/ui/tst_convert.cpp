@@ -28,8 +28,6 @@
 
 namespace {
 
-const QString StartCaption = QStringLiteral("Start Convert");
-
 // Answers the "Conversion finished!" window whenever it shows, with Open Folder or Close.
 class FinishedWindowAnswer : public QObject {
 public:
@@ -140,7 +138,7 @@ void TestConvert::threeFiles() {
     QSignalSpy titles(w.main.get(), &QWidget::windowTitleChanged);
 
     w.main->sBitBtn1Click();
-    QCOMPARE(w.main->sBitBtn1->text(), QStringLiteral("Stop"));
+    QCOMPARE(w.main->sBitBtn1->text(), StopCaption);
     QVERIFY(!w.main->sEdit1->isEnabled() && !w.main->sBitBtn3->isEnabled());
     QVERIFY(WaitForIdle(w));
 
@@ -235,7 +233,7 @@ void TestConvert::stopDuringSecondFile() {
     clock.start();
     w.main->sBitBtn1Click();
     QVERIFY(!w.main->sBitBtn1->isEnabled());
-    QCOMPARE(w.main->sBitBtn1->text(), QStringLiteral("Stop"));
+    QCOMPARE(w.main->sBitBtn1->text(), StopCaption);
     QVERIFY(WaitForIdle(w));
     QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(answer.shown, 0);
@@ -391,7 +389,7 @@ void TestConvert::mistakesRefusedBeforeStart() {
     FinishedWindowAnswer answer(w.info.get(), false);
     w.main->sBitBtn1Click();
     if (box.isEmpty()) {
-        QCOMPARE(w.main->sBitBtn1->text(), QStringLiteral("Stop"));
+        QCOMPARE(w.main->sBitBtn1->text(), StopCaption);
         QVERIFY(WaitForIdle(w));
         QCOMPARE(w.main->txtQuality->text(), QStringLiteral("75"));
         QCOMPARE(w.recorder.texts(), QStringList());

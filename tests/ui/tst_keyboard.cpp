@@ -12,9 +12,12 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
@@ -30,8 +33,11 @@ void CollectFocusable(QAccessibleInterface* node, QList<QPair<QWidget*, QString>
     if (node == nullptr)
         return;
     auto* widget = qobject_cast<QWidget*>(node->object());
-    if (widget != nullptr && widget->isVisible() && (widget->focusPolicy() & Qt::TabFocus))
+    if (widget != nullptr && widget->isVisible() && (widget->focusPolicy() & Qt::TabFocus)) {
         found.append({widget, node->text(QAccessible::Name)});
+        QVERIFY2(!node->text(QAccessible::Description).trimmed().isEmpty(),
+                 qPrintable(widget->objectName() + QStringLiteral(" has no description")));
+    }
     for (int i = 0; i < node->childCount(); ++i)
         CollectFocusable(node->child(i), found);
 }
@@ -76,6 +82,67 @@ private slots:
                  QStringLiteral("Resolution (DPI)"));
         QVERIFY(QAccessible::queryAccessibleInterface(form.txtQuality)->text(QAccessible::Name) !=
                 QAccessible::queryAccessibleInterface(form.txtDpi)->text(QAccessible::Name));
+    }
+
+    void accessKeys() {
+        Sandbox sandbox;
+        Recorder recorder;
+        TMainForm form;
+        ShowActive(form);
+        ListTwoFiles(form);
+        // Alt and a label's underlined letter go to the box it names.
+        const QList<QPair<char, QWidget*>> boxes = {
+            {'f', form.cmbFormat}, {'q', form.txtQuality}, {'l', form.txtDpi},
+            {'o', form.cmbColor},  {'d', form.sEdit1},
+        };
+        for (const auto& [letter, box] : boxes) {
+            form.ListView1->setFocus();
+            QTest::keyClick(&form, letter, Qt::AltModifier);
+            QTRY_COMPARE(QApplication::focusWidget(), box);
+        }
+        // A button's letter presses it.
+        QTest::keyClick(&form, 'c', Qt::AltModifier);
+        QTRY_COMPARE(form.ListView1->rowCount(), 0);
+    }
+
+    // Each control that takes the keyboard looks different once it has it, on a light and on a
+    // dark desktop.
+    void focusIsVisible() {
+        for (const bool dark : {false, true}) {
+            const auto restore = qScopeGuard([] {
+                QApplication::setPalette(QPalette());
+                ApplyLook(*qApp);
+            });
+            QPalette desktop;
+            if (dark) {
+                desktop.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+                desktop.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+                desktop.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+                desktop.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+            }
+            QApplication::setPalette(desktop);
+            ApplyLook(*qApp);
+            Sandbox sandbox;
+            Recorder recorder;
+            TMainForm form;
+            ShowActive(form);
+            ListTwoFiles(form);
+            form.radRange->click(); // the page boxes take the keyboard only then
+            // As after a Tab: the style marks the focus for keyboard users.
+            form.setAttribute(Qt::WA_KeyboardFocusChange);
+            QList<QPair<QWidget*, QString>> found;
+            CollectFocusable(QAccessible::queryAccessibleInterface(&form), found);
+            for (const auto& [widget, name] : found) {
+                QWidget* elsewhere = widget == form.sEdit1 ? form.txtDpi : form.sEdit1;
+                elsewhere->setFocus(Qt::TabFocusReason);
+                QTRY_VERIFY(elsewhere->hasFocus());
+                const QImage without = widget->grab().toImage();
+                widget->setFocus(Qt::TabFocusReason);
+                QTRY_VERIFY2(widget->hasFocus(), qPrintable(widget->objectName()));
+                QVERIFY2(widget->grab().toImage() != without,
+                         qPrintable(name + (dark ? QStringLiteral(" (dark)") : QString())));
+            }
+        }
     }
 
     void tabLeavesAPopulatedList() {
