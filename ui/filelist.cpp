@@ -76,6 +76,9 @@ void SetCellText(QTableWidget* list, int row, int column, const QString& text) {
         list->setItem(row, column, item);
     }
     item->setText(text);
+    // A narrow list shortens names and statuses: the whole text shows when pointed at.
+    if (column == ColumnFileName || column == ColumnStatus)
+        item->setToolTip(text);
 }
 
 void AppendFileRow(QTableWidget* list, const QString& fileName, const QString& size,
