@@ -69,7 +69,12 @@ bash -c '
     set -euo pipefail
     cd "$HOME"
     openbox >/dev/null 2>&1 &
-    sleep 1
+    # Until the window manager runs, new windows are not mapped and keys reach no one.
+    for _ in $(seq 1 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+        sleep 0.2
+    done
+    sleep 0.5
     "$PIXOLUND" &
     app=$!
     main=$(timeout 30 xdotool search --sync --onlyvisible --name "^Pixolund$" | head -n 1)
