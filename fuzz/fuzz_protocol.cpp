@@ -1,5 +1,5 @@
-// The decoders of the library's channel with its engine, on any bytes: request fields and report
-// lines a decoder accepts encode back to the same bytes.
+// The decoders of the library's channel with its engine, on any bytes: request fields, report
+// lines and answers a decoder accepts encode back to the same bytes.
 #include "render/common/protocol.h"
 
 #include <cstddef>
@@ -20,6 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         pxraster::Report report;
         const std::string_view line(bytes.data() + start, stop - start);
         if (pxraster::decodeReport(line, report) && pxraster::encodeReport(report) != line)
+            __builtin_trap();
+        int32_t error = 0;
+        if (pxraster::decodeAnswer(line, error) && pxraster::encodeAnswer(error) != line)
             __builtin_trap();
         start = stop;
     }

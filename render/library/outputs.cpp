@@ -30,6 +30,12 @@ bool noUnnamedFiles(int error) {
     return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
+// An unnamed file is named through its link in /proc: without /proc, files are named at once.
+bool canNameUnnamedFiles() {
+    static const bool procThere = ::access("/proc/self/fd", F_OK) == 0;
+    return procThere;
+}
+
 } // namespace
 
 Outputs::~Outputs() {
@@ -49,9 +55,11 @@ int Outputs::create(int page, int first, int last, int pageCount, int* fd) {
     file.final =
         page == 0 ? target_.base + "." + target_.ext : pageFileName(target_, page, pageCount);
     // Unnamed until kept: a file cut short has no name to remove, whoever dies.
-    file.fd = ::open(folderOf(file.final).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    if (file.fd < 0 && !noUnnamedFiles(errno))
-        return errno;
+    if (canNameUnnamedFiles()) {
+        file.fd = ::open(folderOf(file.final).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        if (file.fd < 0 && !noUnnamedFiles(errno))
+            return errno;
+    }
     // Otherwise under a fresh name, created exclusively: never through anything planted there.
     for (int attempt = 0; file.fd < 0 && attempt < kNameAttempts; ++attempt) {
         file.temporary = temporaryName(file.final);
