@@ -9,7 +9,8 @@
 #
 #   bench/sandbox_cost.sh [build-dir]        (default: build)
 #
-# Environment: DOC the PDF (default: the first of documents.sh), ROUNDS (default 5).
+# Environment: DOC the PDF (default: the first of documents.sh), ROUNDS (default 5). On a busy
+# machine processor times move by a quarter from run to run: take many rounds there.
 set -euo pipefail
 export LC_ALL=C
 
@@ -42,7 +43,8 @@ cp "$doc" "$work/whole/"
 cpu() {
     rm -rf "$work/out"
     PX_SANDBOX=$1 perf stat -x, -e task-clock -o "$work/perf" \
-        "$pixolund" convert --format png --dpi 150 --output "$work/out" "$2" >/dev/null
+        "$pixolund" convert --format png --dpi 150 --output "$work/out" "$2" >/dev/null 2>"$work/err" ||
+        { cat "$work/err" >&2; exit 1; }
     awk -F, '/task-clock/ {printf "%.3f\n", $1 / 1000}' "$work/perf"
 }
 

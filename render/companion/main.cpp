@@ -27,12 +27,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <functional>
 #include <malloc.h>
 #include <memory>
 #include <mutex>
-#include <netinet/in.h>
 #include <new>
 #include <poll.h>
 #include <pthread.h>
@@ -45,6 +43,10 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+#ifdef PX_SANDBOX_TEST_HOOK
+#include <fcntl.h>
+#include <netinet/in.h>
+#endif
 
 namespace pxraster {
 namespace {
