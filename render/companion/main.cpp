@@ -640,9 +640,27 @@ void watchCaller(int deathSignals) {
     endForNobody();
 }
 
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Confined once, before any thread starts (Landlock holds the calling thread and those it
+// starts), and after the descriptors it keeps are made. Built-in fonts need no confinement of
+// their own: MuPDF has them in its data.
+void confine(const char* restPath) {
+    if (sandboxDisabled())
+        return;
+    // A kernel that refuses a step it has leaves the engine with the steps before it: a
+    // conversion is never refused for the sandbox (the program tells what the kernel lacks).
+    [[maybe_unused]] const int rc =
+        enterSandbox(engineFolder(), mayRest && restPath ? folderOf(restPath) : std::string());
+}
+
 // The parent's death arrives as SIGTERM, blocked in every thread and read by the watcher. When
-// the watcher cannot run, the death signal kills outright, as it must in any case.
-void startWatchingCaller() {
+// the watcher cannot run, the death signal kills outright, as it must in any case. The process
+// is confined between making the watcher's descriptors and starting it.
+void startWatchingCaller(const char* restPath) {
     sigset_t death;
     sigemptyset(&death);
     sigaddset(&death, SIGTERM);
@@ -654,6 +672,7 @@ void startWatchingCaller() {
         watcherWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         mayRest = watcherWake >= 0 && deathSignals >= 0;
     }
+    confine(restPath);
     try {
         std::thread(watchCaller, deathSignals).detach();
     } catch (...) {
@@ -677,22 +696,6 @@ bool restForNextCaller(const char* restPath) {
     const bool moved = ::dup2(channel, kChannelFd) == kChannelFd;
     ::close(channel);
     return moved;
-}
-
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Confined once, before any thread starts: Landlock holds the calling thread and those it
-// starts. Built-in fonts need no confinement of their own: MuPDF has them in its data.
-void confine(const char* restPath) {
-    if (sandboxDisabled())
-        return;
-    // A kernel that refuses a step it has leaves the engine with the steps before it: a
-    // conversion is never refused for the sandbox (the program tells what the kernel lacks).
-    [[maybe_unused]] const int rc =
-        enterSandbox(engineFolder(), mayRest && restPath ? folderOf(restPath) : std::string());
 }
 
 int serve(const Request& request, int pdfFd, Reporter& reporter, fz_context* ctx) {
@@ -758,8 +761,7 @@ pxraster_forbidden_attempt(const pxraster::Request& request) {
 int main(int argc, char* argv[]) {
     const char* restPath = argc > 1 ? argv[1] : nullptr;
     pxraster::mayRest = restPath && pxraster::envNumber("PX_ENGINE_REST_MS", 0) > 0;
-    pxraster::confine(restPath);
-    pxraster::startWatchingCaller();
+    pxraster::startWatchingCaller(restPath);
     // A file size limit must fail the write (EFBIG), not kill the process.
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);

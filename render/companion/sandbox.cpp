@@ -217,8 +217,6 @@ constexpr const char* kAllowed[] = {
     "uname",
     "sysinfo",
     "getrlimit",
-    "eventfd2",
-    "signalfd4",
     "shutdown",
 #ifdef PX_SANITIZED
     // The leak check stops the threads from a tracer thread of its own, which lists them with
