@@ -70,12 +70,8 @@ int Outputs::create(int page, int first, int last, int pageCount, int* fd) {
     }
     if (file.fd < 0)
         return EEXIST;
-    const int theirs = ::fcntl(file.fd, F_DUPFD_CLOEXEC, 0);
-    const int error = errno;
+    *fd = file.fd;
     files_.emplace(page, std::move(file));
-    if (theirs < 0)
-        return error;
-    *fd = theirs;
     return 0;
 }
 

@@ -20,8 +20,8 @@ public:
     Outputs& operator=(const Outputs&) = delete;
 
     // A new, empty file for the page's image (0: the multi-page TIFF), open for reading and
-    // writing, for the engine: 0 and *fd (the caller's to close), or an errno value. Pages
-    // outside [first, last] of a document of pageCount pages are refused (EPERM).
+    // writing, for the engine: 0 and *fd (still ours: the engine gets a copy), or an errno value.
+    // Pages outside [first, last] of a document of pageCount pages are refused (EPERM).
     int create(int page, int first, int last, int pageCount, int* fd);
 
     // The page's file is complete: it takes its final name, replacing whatever stood there.

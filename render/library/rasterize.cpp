@@ -343,10 +343,7 @@ bool answer(int channel, Progress& progress, Outputs& outputs) {
                            ? outputs.create(question.page, progress.first, progress.last,
                                             progress.pageCount, &fd)
                            : outputs.keep(question.page);
-        const bool sent = sendAll(channel, encodeAnswer(rc), fd);
-        if (fd >= 0)
-            ::close(fd);
-        if (!sent)
+        if (!sendAll(channel, encodeAnswer(rc), fd))
             return false;
     }
     progress.questions.clear();
