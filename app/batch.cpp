@@ -20,6 +20,7 @@
 #include "platform/literals/literals.h"
 #include "platform/msgbox.h"
 #include "platform/process.h"
+#include "platform/sandboxprobe.h"
 #include "platform/text.h"
 
 #include <QDir>
@@ -297,6 +298,9 @@ int ConvertFiles(const BatchOptions& o) {
             QStringLiteral("pixolund convert: the renderer cannot be set up: %1\n").arg(error));
         return 1;
     }
+    // Told, never refused: the files still convert with what the kernel has.
+    if (const QString shortfall = platform::SandboxShortfall(); !shortfall.isEmpty())
+        PrintText(stderr, QStringLiteral("pixolund convert: %1\n").arg(shortfall));
     const int jobs = o.jobs.value_or(DefaultJobs(list.count()));
     ShareRenderMemory(jobs);
     PdfFileList = &list;

@@ -6,11 +6,15 @@ set -euo pipefail
 PACKAGES=(
   # toolchain
   build-essential g++ cmake ninja-build git pkg-config clang-format
+  # fuzzing: clang with its libFuzzer runtime, and the symbolizer for the reports
+  clang libclang-rt-14-dev llvm
   # Qt
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # PDF engine and what its static archives link against
   libmupdf-dev libfreetype-dev libharfbuzz-dev libjbig2dec0-dev libjpeg-dev
   libopenjp2-7-dev libgumbo-dev libmujs-dev liblcms2-dev zlib1g-dev libbrotli-dev
+  # the engine's sandbox
+  libseccomp-dev
   # image writers
   libpng-dev libdeflate-dev libtiff-dev libgif-dev libimagequant-dev
   # archives and crypto

@@ -3,6 +3,7 @@
 #include "platform/folders.h"
 #include "platform/literals/literal_values.h"
 #include "platform/literals/literals.h"
+#include "platform/sandboxprobe.h"
 #include "platform/shell.h"
 #include "ui/aboutform.h"
 #include "ui/mainform.h"
@@ -37,12 +38,17 @@ void TMainForm::About1Click() {
     about->sLabel3->setText(texts.value(1));
     about->sLabel7->setText(texts.value(2));
     about->sLabel5->setText(texts.value(3));
-    about->sLabel1->setText(texts.value(4));
+    // What the engine's sandbox lacks on this kernel goes under the notice; nothing when complete.
+    const QString shortfall = platform::SandboxShortfall();
+    about->sLabel1->setText(shortfall.isEmpty() ? texts.value(4)
+                                                : texts.value(4) + QLatin1Char('\n') + shortfall);
     about->sLabel9->setText(texts.value(5));
     const QList<QLabel*> grown = {about->sLabel2, about->sLabel3, about->sLabel5, about->sLabel7,
                                   about->sLabel9};
     for (QLabel* label : grown)
         label->adjustSize();
+    if (!shortfall.isEmpty())
+        about->sLabel1->adjustSize();
     // Not kept on the screen: a window partly off it is where the user asked for it.
     CentreOnMe(about);
     about->exec();

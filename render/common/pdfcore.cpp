@@ -240,6 +240,119 @@ int authenticate(fz_context* ctx, pdf_document* doc, const char* password) {
     return accepted;
 }
 
+// A stream over a descriptor shared by several documents: each keeps its own position.
+struct FdStream {
+    int fd;
+    int64_t size;
+    unsigned char buffer[16384];
+};
+
+int nextFromFd(fz_context* ctx, fz_stream* stm, size_t) {
+    auto* state = static_cast<FdStream*>(stm->state);
+    ssize_t n;
+    do {
+        n = ::pread(state->fd, state->buffer, sizeof state->buffer, stm->pos);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        fz_throw(ctx, FZ_ERROR_GENERIC, "read error");
+    stm->rp = state->buffer;
+    stm->wp = state->buffer + n;
+    stm->pos += n;
+    return n == 0 ? EOF : *stm->rp++;
+}
+
+// fz_seek has turned SEEK_CUR into SEEK_SET already.
+void seekInFd(fz_context* ctx, fz_stream* stm, int64_t offset, int whence) {
+    auto* state = static_cast<FdStream*>(stm->state);
+    const int64_t to = whence == SEEK_END ? state->size + offset : offset;
+    if (to < 0)
+        fz_throw(ctx, FZ_ERROR_GENERIC, "cannot seek");
+    stm->pos = to;
+    stm->rp = stm->wp = state->buffer;
+}
+
+void dropFdStream(fz_context* ctx, void* state) {
+    fz_free(ctx, state);
+}
+
+// Throws MuPDF errors.
+pdf_document* openFromFd(fz_context* ctx, int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        fz_throw(ctx, FZ_ERROR_GENERIC, "cannot stat");
+    auto* state = static_cast<FdStream*>(fz_malloc(ctx, sizeof(FdStream)));
+    state->fd = fd;
+    state->size = st.st_size;
+    fz_stream* stm = nullptr;
+    pdf_document* doc = nullptr;
+    fz_var(stm);
+    fz_var(doc);
+    fz_try(ctx) {
+        stm = fz_new_stream(ctx, state, nextFromFd, dropFdStream);
+        stm->seek = seekInFd;
+        doc = pdf_open_document_with_stream(ctx, stm);
+    }
+    fz_always(ctx) {
+        fz_drop_stream(ctx, stm); // the document keeps its own reference
+    }
+    fz_catch(ctx) {
+        fz_rethrow(ctx);
+    }
+    return doc;
+}
+
+// The document from `open` (which throws MuPDF errors), authenticated. Never throws.
+template <typename Open>
+OpenResult openAndAuthenticate(fz_context* ctx, Open open, const char* password) {
+    OpenResult result;
+    pdf_document* doc = nullptr;
+    int code = FZ_ERROR_NONE;
+    fz_var(doc);
+    fz_var(code);
+    fz_try(ctx) {
+        doc = open(ctx);
+    }
+    fz_catch(ctx) {
+        code = fz_caught(ctx);
+    }
+    if (!doc) {
+        result.status = code == FZ_ERROR_MEMORY ? OpenStatus::NoMemory : OpenStatus::Damaged;
+        return result;
+    }
+
+    const int needs = needsPassword(ctx, doc);
+    bool opened = needs == 0;
+    if (needs < 0)
+        code = FZ_ERROR_GENERIC;
+    else if (needs > 0 && password && *password) {
+        for (const std::string& candidate : passwordVariants(password)) {
+            const int accepted = authenticate(ctx, doc, candidate.c_str());
+            if (accepted < 0) {
+                code = FZ_ERROR_GENERIC;
+                break;
+            }
+            if (accepted > 0) {
+                result.password = candidate;
+                opened = true;
+                break;
+            }
+        }
+    }
+    if (code != FZ_ERROR_NONE) {
+        pdf_drop_document(ctx, doc);
+        result.status = code == FZ_ERROR_MEMORY ? OpenStatus::NoMemory : OpenStatus::Damaged;
+        return result;
+    }
+    if (!opened) {
+        pdf_drop_document(ctx, doc);
+        result.status = OpenStatus::NeedsPassword;
+        return result;
+    }
+    result.doc = doc;
+    result.status = OpenStatus::Ok;
+    return result;
+}
+
 } // namespace
 
 fz_locks_context Locks::context() {
@@ -303,59 +416,26 @@ OpenResult openPdf(fz_context* ctx, const char* path, const char* password) {
     if (!regular)
         return result; // a folder or a device is no PDF
 
-    pdf_document* doc = nullptr;
-    int code = FZ_ERROR_NONE;
-    fz_var(doc);
-    fz_var(code);
-    fz_try(ctx) {
-        doc = pdf_open_document(ctx, path);
-    }
-    fz_catch(ctx) {
-        code = fz_caught(ctx);
-    }
-    if (!doc) {
-        result.status = code == FZ_ERROR_MEMORY ? OpenStatus::NoMemory : OpenStatus::Damaged;
-        return result;
-    }
-
-    const int needs = needsPassword(ctx, doc);
-    bool opened = needs == 0;
-    if (needs < 0)
-        code = FZ_ERROR_GENERIC;
-    else if (needs > 0 && password && *password) {
-        for (const std::string& candidate : passwordVariants(password)) {
-            const int accepted = authenticate(ctx, doc, candidate.c_str());
-            if (accepted < 0) {
-                code = FZ_ERROR_GENERIC;
-                break;
-            }
-            if (accepted > 0) {
-                result.password = candidate;
-                opened = true;
-                break;
-            }
-        }
-    }
-    if (code != FZ_ERROR_NONE) {
-        pdf_drop_document(ctx, doc);
-        result.status = code == FZ_ERROR_MEMORY ? OpenStatus::NoMemory : OpenStatus::Damaged;
-        return result;
-    }
-    if (!opened) {
-        pdf_drop_document(ctx, doc);
-        result.status = OpenStatus::NeedsPassword;
-        return result;
-    }
-    result.doc = doc;
-    result.status = OpenStatus::Ok;
-    return result;
+    return openAndAuthenticate(
+        ctx, [path](fz_context* c) { return pdf_open_document(c, path); }, password);
 }
 
-pdf_document* reopenPdf(fz_context* ctx, const char* path, const std::string& password) {
+OpenResult openPdf(fz_context* ctx, int fd, const char* password) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return {}; // a folder or a device is no PDF
+    return openAndAuthenticate(
+        ctx, [fd](fz_context* c) { return openFromFd(c, fd); }, password);
+}
+
+namespace {
+
+template <typename Open>
+pdf_document* reopenAndFlatten(fz_context* ctx, Open open, const std::string& password) {
     pdf_document* doc = nullptr;
     fz_var(doc);
     fz_try(ctx) {
-        doc = pdf_open_document(ctx, path);
+        doc = open(ctx);
         if (pdf_needs_password(ctx, doc) && !pdf_authenticate_password(ctx, doc, password.c_str()))
             fz_throw(ctx, FZ_ERROR_GENERIC, "password no longer accepted");
     }
@@ -371,6 +451,18 @@ pdf_document* reopenPdf(fz_context* ctx, const char* path, const std::string& pa
         doc = nullptr;
     }
     return doc;
+}
+
+} // namespace
+
+pdf_document* reopenPdf(fz_context* ctx, const char* path, const std::string& password) {
+    return reopenAndFlatten(
+        ctx, [path](fz_context* c) { return pdf_open_document(c, path); }, password);
+}
+
+pdf_document* reopenPdf(fz_context* ctx, int fd, const std::string& password) {
+    return reopenAndFlatten(
+        ctx, [fd](fz_context* c) { return openFromFd(c, fd); }, password);
 }
 
 int flattenPageTree(fz_context* ctx, pdf_document* doc) {

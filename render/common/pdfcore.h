@@ -43,9 +43,14 @@ struct OpenResult {
 // Opens `path` and authenticates with `password` (null or empty: none). Never throws.
 OpenResult openPdf(fz_context* ctx, const char* path, const char* password);
 
+// The same on a regular file open for reading, which the document reads with pread (so several
+// documents may share it) and which must stay open as long as the document.
+OpenResult openPdf(fz_context* ctx, int fd, const char* password);
+
 // Opens a file already known to open with exactly `password` (as found by openPdf), its page
 // tree flattened as by flattenPageTree. Returns nullptr on failure. Never throws.
 pdf_document* reopenPdf(fz_context* ctx, const char* path, const std::string& password);
+pdf_document* reopenPdf(fz_context* ctx, int fd, const std::string& password);
 
 constexpr int kTreeOutOfMemory = -1;
 

@@ -90,31 +90,6 @@ bool splitWords(std::string_view body, std::vector<std::string_view>& words) {
     return true;
 }
 
-constexpr char kHexDigits[] = "0123456789abcdef";
-
-int hexValue(char c) {
-    if (isDigit(c))
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-bool parseHex(std::string_view hex, std::string& bytes) {
-    if (hex.empty() || hex.size() % 2 != 0)
-        return false;
-    std::string out;
-    out.reserve(hex.size() / 2);
-    for (size_t i = 0; i < hex.size(); i += 2) {
-        const int high = hexValue(hex[i]), low = hexValue(hex[i + 1]);
-        if (high < 0 || low < 0)
-            return false;
-        out += static_cast<char>(high * 16 + low);
-    }
-    bytes = std::move(out);
-    return true;
-}
-
 bool parseNumbers(const std::vector<std::string_view>& words,
                   std::initializer_list<int32_t*> values) {
     if (words.size() != values.size())
@@ -224,10 +199,17 @@ Report Report::done(int32_t page) {
     return r;
 }
 
-Report Report::temporary(std::string path) {
+Report Report::openFile(int32_t page) {
     Report r;
-    r.kind = ReportKind::Temporary;
-    r.path = std::move(path);
+    r.kind = ReportKind::OpenFile;
+    r.page = page;
+    return r;
+}
+
+Report Report::keepFile(int32_t page) {
+    Report r;
+    r.kind = ReportKind::KeepFile;
+    r.page = page;
     return r;
 }
 
@@ -261,14 +243,9 @@ std::string encodeReport(const Report& report) {
         }
         break;
     case ReportKind::Done:
+    case ReportKind::OpenFile:
+    case ReportKind::KeepFile:
         number(report.page);
-        break;
-    case ReportKind::Temporary:
-        line += ' ';
-        for (unsigned char c : report.path) {
-            line += kHexDigits[c >> 4];
-            line += kHexDigits[c & 15];
-        }
         break;
     case ReportKind::Result:
         number(report.result);
@@ -317,9 +294,10 @@ bool decodeReport(std::string_view line, Report& report) {
         if (!parseNumbers(words, {&r.page}) || r.page < 1)
             return false;
         break;
-    case 'T':
-        r.kind = ReportKind::Temporary;
-        if (words.size() != 1 || !parseHex(words[0], r.path))
+    case 'O':
+    case 'K':
+        r.kind = static_cast<ReportKind>(line[0]);
+        if (!parseNumbers(words, {&r.page}))
             return false;
         break;
     case 'X':
@@ -331,6 +309,20 @@ bool decodeReport(std::string_view line, Report& report) {
         return false;
     }
     report = std::move(r);
+    return true;
+}
+
+std::string encodeAnswer(int32_t error) {
+    return "A " + std::to_string(error) + "\n";
+}
+
+bool decodeAnswer(std::string_view line, int32_t& error) {
+    if (line.size() < 4 || line.substr(0, 2) != "A " || line.back() != '\n')
+        return false;
+    int32_t value = 0;
+    if (!parseUnsigned(line.substr(2, line.size() - 3), value))
+        return false;
+    error = value;
     return true;
 }
 

@@ -12,11 +12,18 @@
 //                                    Sent again while the page waits for others
 //   "B <page> <bandsDone> <bands>"   of a page drawn in bands, after each band; <bands> counts
 //                                    every pass the writer usually makes over the rows
-//   "D <page>"                       the page is complete (renamed, or in the multi-page TIFF)
-//   "T <hex>"                        a temporary file is about to be created; the path in
-//                                    lower-case hex, so it may hold any byte
+//   "D <page>"                       the page is complete (kept, or in the multi-page TIFF)
+//   "O <page>"                       asks for a new, empty file for the page's image (0: the
+//                                    multi-page TIFF); the engine waits for the answer
+//   "K <page>"                       that file is complete: it is to get its final name; the
+//                                    engine waits for the answer
 //   "X <errno>"                      the call's result; the companion then waits for the next
 //                                    request, with MuPDF's caches and the document dropped
+// Library -> companion, to O and K only, one line each (encodeAnswer): "A <errno>", with the
+// file's descriptor attached (SCM_RIGHTS) to an O answered 0. The companion creates, names and
+// removes no file itself: the library creates each one unnamed in the call's output folder and
+// names it when kept, so the companion needs no right to write anywhere. The PDF comes the same
+// way, its descriptor attached to the request's first byte.
 // Any B restarts the page's no-progress time limit; only a B without bands restarts its overall
 // limit (the page starts, or waits for others). Numbers in reports are decimal, unsigned and
 // without leading zeros.
@@ -30,11 +37,11 @@
 namespace pxraster {
 
 constexpr int kChannelFd = 3;
-constexpr int32_t kProtocolVersion = 2;
+constexpr int32_t kProtocolVersion = 3;
 // What a resting companion says first to the caller that takes it over.
-inline constexpr char kRestGreeting[] = "pxrender ready 2\n";
-// No report is longer: a path of PATH_MAX bytes takes 8 KB as hex.
-constexpr size_t kMaxReportBytes = 64 * 1024;
+inline constexpr char kRestGreeting[] = "pxrender ready 3\n";
+// Far longer than any report.
+constexpr size_t kMaxReportBytes = 256;
 
 struct Request {
     std::string pdfPath;
@@ -67,23 +74,24 @@ enum class ReportKind : char {
     Range = 'R',
     Busy = 'B',
     Done = 'D',
-    Temporary = 'T',
+    OpenFile = 'O',
+    KeepFile = 'K',
     Result = 'X',
 };
 
 struct Report {
     ReportKind kind = ReportKind::Result;
     int32_t pageCount = 0, first = 0, last = 0; // Range; Pages has pageCount only
-    int32_t page = 0;                           // Busy, Done
+    int32_t page = 0;                           // Busy, Done, OpenFile, KeepFile
     int32_t bandsDone = 0, bandCount = 0;       // Busy; bandCount 0: no band reported
-    std::string path;                           // Temporary
     int32_t result = 0;                         // Result: 0 or an errno value
 
     static Report pages(int32_t pageCount);
     static Report range(int32_t pageCount, int32_t first, int32_t last);
     static Report busy(int32_t page, int32_t bandsDone = 0, int32_t bandCount = 0);
     static Report done(int32_t page);
-    static Report temporary(std::string path);
+    static Report openFile(int32_t page);
+    static Report keepFile(int32_t page);
     static Report finished(int32_t result);
 
     bool operator==(const Report&) const = default;
@@ -95,5 +103,10 @@ std::string encodeReport(const Report& report);
 // would not have written of a report that makes sense (a range ending before it starts, more
 // bands done than there are).
 bool decodeReport(std::string_view line, Report& report);
+
+// The library's answer to an OpenFile or KeepFile report: 0 or an errno value, its '\n'
+// included.
+std::string encodeAnswer(int32_t error);
+bool decodeAnswer(std::string_view line, int32_t& error);
 
 } // namespace pxraster

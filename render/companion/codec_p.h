@@ -59,6 +59,7 @@ public:
     ~OutFile();
 
     int open(const char* path, bool exclusive); // 0 or errno
+    void adopt(int fd);                         // writes into fd, closes it; removes nothing
     void write(const void* data, std::size_t size);
     void put8(unsigned v);
     void put16le(unsigned v);
@@ -88,7 +89,8 @@ int writePcx(OutFile& out, const px_image& img, Tone tone);
 int writeTga(OutFile& out, const px_image& img, Tone tone);
 
 // TIFF writing behind the px_tiff_* functions.
-int tiffOpen(const char* path, const px_options& opt, px_tiff_writer** out);
+// fd < 0: opens `path`; otherwise takes over fd (open for reading and writing), names nothing.
+int tiffOpen(const char* path, int fd, const px_options& opt, px_tiff_writer** out);
 int tiffAddPage(px_tiff_writer* w, const px_image& img);
 int tiffClose(px_tiff_writer* w);
 void tiffDiscard(px_tiff_writer* w);

@@ -4,15 +4,19 @@
 // each range on one worker per core (each with its own MuPDF context clone and document, so no
 // MuPDF object is shared between threads), writes the images and reports its progress and
 // result as lines on the same channel. Between requests it holds no document and an empty
-// cache. It never writes to stdout or stderr: the library hands it /dev/null for both.
+// cache. It never writes to stdout or stderr: the library hands it /dev/null for both. It
+// confines itself once, at its start (sandbox.h): the PDF and every image file come to it as
+// descriptors the library opened, so it needs to open nothing of the user's.
 #include "render/common/envnumber.h"
 #include "render/common/outputnames.h"
+#include "render/common/passfd.h"
 #include "render/common/pdfcore.h"
 #include "render/common/protocol.h"
 #include "render/companion/allocwatch.h"
 #include "render/companion/pageraster.h"
 #include "render/companion/pxcodec.h"
 #include "render/companion/rest.h"
+#include "render/companion/sandbox.h"
 
 #include <algorithm>
 #include <atomic>
@@ -39,6 +43,10 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+#ifdef PX_SANDBOX_TEST_HOOK
+#include <fcntl.h>
+#include <netinet/in.h>
+#endif
 
 namespace pxraster {
 namespace {
@@ -54,45 +62,10 @@ constexpr size_t kKeptBufferBytes = size_t{32} << 20; // a worker's bitmap kept 
 // A file drew a page too large to keep its bitmap: the memory goes back to the system after it.
 std::atomic<bool> trimAfterRequest{false};
 
-// The temporary files of this process, from just before each is created until it is renamed or
-// removed. When the library's process dies nobody else knows them: this process removes them
-// and ends.
-class Temporaries {
-public:
-    void add(const std::string& path) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        paths_.push_back(path);
-    }
-    void forget(const std::string& path) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const auto found = std::find(paths_.begin(), paths_.end(), path);
-        if (found != paths_.end())
-            paths_.erase(found);
-    }
-    // The lock is kept until the end, so no further temporary is announced. A worker that
-    // announced one just before may be creating it right now: a second round gets that one.
-    [[noreturn]] void removeAllAndExit() {
-        mutex_.lock();
-        for (int round = 0; round < 2; ++round) {
-            if (round > 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            for (const std::string& path : paths_) {
-                struct stat st {};
-                if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-                    ::unlink(path.c_str());
-            }
-        }
-        _exit(3);
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> paths_;
-};
-
-Temporaries& temporaries() {
-    static Temporaries* const all = new Temporaries; // never destroyed: workers may outlive main
-    return *all;
+// The library's process is gone: nobody waits for the pages, and whatever files this process
+// was writing were never named (the library names each one when it is complete).
+[[noreturn]] void endForNobody() {
+    _exit(3);
 }
 
 // Lines to the library. A library that went away ends this process: nobody waits for the pages.
@@ -107,18 +80,48 @@ public:
             if (w < 0 && errno == EINTR)
                 continue;
             if (w <= 0)
-                temporaries().removeAllAndExit();
+                endForNobody();
             sent += static_cast<size_t>(w);
         }
     }
 
+    // Asks the library for a file (OpenFile: *fd is set) or to keep one (KeepFile), and waits
+    // for its answer: 0 or an errno value. One question at a time, so each answer is the
+    // answer to the question in hand; the library sends nothing else during a request.
+    int ask(const Report& question, int* fd) {
+        std::lock_guard<std::mutex> asking(askMutex_);
+        send(question);
+        std::string answer;
+        std::vector<int> fds;
+        while (answer.empty() || answer.back() != '\n') {
+            char byte = 0;
+            const ssize_t n = receiveWithFds(kChannelFd, &byte, 1, fds);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0 || answer.size() > 16)
+                endForNobody();
+            answer += byte;
+        }
+        int32_t error = 0;
+        if (!decodeAnswer(answer, error) || (error == 0 && fd && fds.size() != 1))
+            error = EIO;
+        for (size_t i = 0; i < fds.size(); ++i) {
+            if (error == 0 && fd && i == 0)
+                *fd = fds[0];
+            else
+                ::close(fds[i]);
+        }
+        return error;
+    }
+
 private:
     std::mutex mutex_;
+    std::mutex askMutex_;
 };
 
 struct Job {
     // Fixed before the workers start.
-    std::string pdfPath;
+    int pdfFd = -1;
     std::string password;
     Target target;
     int pageCount = 0;
@@ -184,38 +187,15 @@ private:
     size_t bytes_;
 };
 
-// Writes through `write` to a fresh temporary name beside finalPath, created exclusively (never
-// through anything planted there); another name is drawn while one is taken. Sets *tempPath.
-int writeTemporary(const std::string& finalPath, Reporter& reporter, std::string* tempPath,
-                   const std::function<int(const std::string&)>& write) {
-    int rc = EEXIST;
-    for (int attempt = 0; attempt < 16 && rc == EEXIST; ++attempt) {
-        if (attempt > 0)
-            temporaries().forget(*tempPath);
-        *tempPath = temporaryName(finalPath);
-        // Announced before the file is created, so a library that kills this process knows
-        // what to remove.
-        temporaries().add(*tempPath);
-        reporter.send(Report::temporary(*tempPath));
-        rc = write(*tempPath);
-    }
-    return rc;
-}
-
-// One file per page, written under a temporary name and renamed when complete: the program
-// counts only final names, and the library removes the temporary one if this process is killed.
-// The rename replaces whatever stands at the final name; nothing is written through it.
+// One file per page, created unnamed by the library and named by it once complete: the program
+// counts only final names, and a file whose writing failed or was cut short never gets one.
 int writePageFile(const px_image& img, int pageNumber, const Job& job) {
-    const std::string finalPath = pageFileName(job.target, pageNumber, job.pageCount);
-    std::string tempPath;
-    int rc = writeTemporary(finalPath, *job.reporter, &tempPath, [&](const std::string& path) {
-        return px_write_image(path.c_str(), job.target.format.c_str(), &img, &job.options);
-    });
-    if (rc == 0 && std::rename(tempPath.c_str(), finalPath.c_str()) != 0)
-        rc = errno;
-    if (rc && rc != EEXIST)
-        ::unlink(tempPath.c_str());
-    temporaries().forget(tempPath);
+    int fd = -1;
+    int rc = job.reporter->ask(Report::openFile(pageNumber), &fd);
+    if (rc == 0)
+        rc = px_write_image_fd(fd, job.target.format.c_str(), &img, &job.options);
+    if (rc == 0)
+        rc = job.reporter->ask(Report::keepFile(pageNumber), nullptr);
     return rc;
 }
 
@@ -275,7 +255,7 @@ void runWorker(Job& job, pdf_document* handed) {
     }
     pxpdf::silence(ctx);
     const unsigned long failedBefore = failedAllocations();
-    pdf_document* doc = handed ? handed : pxpdf::reopenPdf(ctx, job.pdfPath.c_str(), job.password);
+    pdf_document* doc = handed ? handed : pxpdf::reopenPdf(ctx, job.pdfFd, job.password);
     if (!doc)
         job.fail(failedAllocations() != failedBefore ? ENOMEM : EINVAL);
     // Kept by the pool thread from file to file: fresh memory costs a page fault every 4 KB.
@@ -419,18 +399,13 @@ struct ContextHolder {
 int renderRange(Job& job, pdf_document* doc, int firstPage) {
     job.nextPage = firstPage;
     job.nextToWrite = firstPage;
-    std::string tiffTemp;
     if (job.multiPage) {
-        const int rc =
-            writeTemporary(job.target.base + "." + job.target.ext, *job.reporter, &tiffTemp,
-                           [&](const std::string& path) {
-                               return px_tiff_open(path.c_str(), &job.options, &job.tiff);
-                           });
+        int fd = -1;
+        int rc = job.reporter->ask(Report::openFile(0), &fd);
+        if (rc == 0)
+            rc = px_tiff_open_fd(fd, &job.options, &job.tiff);
         if (rc) {
             pdf_drop_document(job.baseCtx, doc);
-            if (rc != EEXIST)
-                ::unlink(tiffTemp.c_str());
-            temporaries().forget(tiffTemp);
             return rc;
         }
     }
@@ -447,14 +422,10 @@ int renderRange(Job& job, pdf_document* doc, int firstPage) {
             px_tiff_abort(job.tiff);
         } else {
             error = px_tiff_close(job.tiff);
-            const std::string finalPath = job.target.base + "." + job.target.ext;
-            if (!error && std::rename(tiffTemp.c_str(), finalPath.c_str()) != 0)
-                error = errno;
+            if (!error)
+                error = job.reporter->ask(Report::keepFile(0), nullptr);
         }
         job.tiff = nullptr;
-        if (error)
-            ::unlink(tiffTemp.c_str());
-        temporaries().forget(tiffTemp);
     }
     return error;
 }
@@ -509,13 +480,13 @@ int checkPageSizes(fz_context* ctx, pdf_document* doc, int first, Job& job) {
     return rc;
 }
 
-int rasterize(const Request& request, Reporter& reporter, fz_context* baseCtx) {
+int rasterize(const Request& request, int pdfFd, Reporter& reporter, fz_context* baseCtx) {
     auto job = std::make_unique<Job>();
     job->reporter = &reporter;
     job->target = parseTarget(request.targetPath);
     if (job->target.format.empty())
         return EINVAL;
-    job->pdfPath = request.pdfPath;
+    job->pdfFd = pdfFd;
     const bool grey = request.grayscale != 0 || request.bitsPerPixel != 24;
     job->raster.xDpi = request.xDpi;
     job->raster.yDpi = request.yDpi;
@@ -529,7 +500,6 @@ int rasterize(const Request& request, Reporter& reporter, fz_context* baseCtx) {
     job->options.tiff_compression = request.tiffCompression;
     job->options.jpeg_quality = request.jpegQuality;
     job->options.grayscale = grey ? 1 : 0;
-    job->options.exclusive = 1;
     job->raster.bandPasses = std::max(1, px_band_passes(job->target.format.c_str(), &job->options));
 
     if (!baseCtx)
@@ -539,8 +509,10 @@ int rasterize(const Request& request, Reporter& reporter, fz_context* baseCtx) {
     // MuPDF takes some failed allocations for damage: a file it then gives up on, or whose page
     // tree it reads only in part, failed for memory.
     unsigned long failedBefore = failedAllocations();
-    pxpdf::OpenResult opened = pxpdf::openPdf(
-        baseCtx, request.pdfPath.c_str(), request.hasPassword ? request.password.c_str() : nullptr);
+    if (pdfFd < 0)
+        return EBADF; // the library always sends one
+    pxpdf::OpenResult opened =
+        pxpdf::openPdf(baseCtx, pdfFd, request.hasPassword ? request.password.c_str() : nullptr);
     if (const int rc = mapOpenStatus(opened))
         return rc == EINVAL && failedAllocations() != failedBefore ? ENOMEM : rc;
     job->password = opened.password;
@@ -569,12 +541,20 @@ int rasterize(const Request& request, Reporter& reporter, fz_context* baseCtx) {
 
 enum class Next { Request, End, Garbled };
 
-// The next request off the channel. Garbled for one this build cannot read, one of another
-// protocol version too: the library then sees no result and fails the call.
-Next readRequest(std::string& pending, Request& request) {
+// Descriptors that came with the bytes in `pending`: each request's PDF rides on its first byte.
+std::vector<int> pendingFds;
+
+// The next request off the channel, and the PDF's descriptor that came with it (-1: none).
+// Garbled for one this build cannot read, one of another protocol version too: the library then
+// sees no result and fails the call.
+Next readRequest(std::string& pending, Request& request, int* pdfFd) {
     for (;;) {
         switch (takeRequest(pending, request)) {
         case Framing::Complete:
+            *pdfFd = pendingFds.empty() ? -1 : pendingFds.front();
+            for (size_t i = 1; i < pendingFds.size(); ++i)
+                ::close(pendingFds[i]);
+            pendingFds.clear();
             return Next::Request;
         case Framing::Garbled:
             return Next::Garbled;
@@ -582,7 +562,7 @@ Next readRequest(std::string& pending, Request& request) {
             break;
         }
         char buffer[4096];
-        const ssize_t n = ::read(kChannelFd, buffer, sizeof buffer);
+        const ssize_t n = receiveWithFds(kChannelFd, buffer, sizeof buffer, pendingFds);
         if (n < 0 && errno == EINTR)
             continue;
         // A caller that let go without reading our last words resets the channel: an end too.
@@ -617,7 +597,7 @@ void wakeWatcher() {
 }
 
 // Waits until the library's process is gone (its end of the channel closes, or the death
-// signal comes) while this process works for it, then removes our temporary files and ends this
+// signal comes) while this process works for it, then ends this
 // process, so that it never renders for nobody and leaves nothing behind. A companion that may
 // rest leaves an idle channel's end to the main thread, which then rests; the parent's death
 // no longer concerns it once it has rested.
@@ -657,12 +637,30 @@ void watchCaller(int deathSignals) {
                 break;
         }
     }
-    temporaries().removeAllAndExit();
+    endForNobody();
+}
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Confined once, before any thread starts (Landlock holds the calling thread and those it
+// starts), and after the descriptors it keeps are made. Built-in fonts need no confinement of
+// their own: MuPDF has them in its data.
+void confine(const char* restPath) {
+    if (sandboxDisabled())
+        return;
+    // A kernel that refuses a step it has leaves the engine with the steps before it: a
+    // conversion is never refused for the sandbox (the program tells what the kernel lacks).
+    [[maybe_unused]] const int rc =
+        enterSandbox(engineFolder(), mayRest && restPath ? folderOf(restPath) : std::string());
 }
 
 // The parent's death arrives as SIGTERM, blocked in every thread and read by the watcher. When
-// the watcher cannot run, the death signal kills outright, as it must in any case.
-void startWatchingCaller() {
+// the watcher cannot run, the death signal kills outright, as it must in any case. The process
+// is confined between making the watcher's descriptors and starting it.
+void startWatchingCaller(const char* restPath) {
     sigset_t death;
     sigemptyset(&death);
     sigaddset(&death, SIGTERM);
@@ -674,6 +672,7 @@ void startWatchingCaller() {
         watcherWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         mayRest = watcherWake >= 0 && deathSignals >= 0;
     }
+    confine(restPath);
     try {
         std::thread(watchCaller, deathSignals).detach();
     } catch (...) {
@@ -699,14 +698,70 @@ bool restForNextCaller(const char* restPath) {
     return moved;
 }
 
+int serve(const Request& request, int pdfFd, Reporter& reporter, fz_context* ctx) {
+    try {
+        return rasterize(request, pdfFd, reporter, ctx);
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    } catch (...) {
+        return EIO;
+    }
+}
+
 } // namespace
 } // namespace pxraster
+
+#ifdef PX_SANDBOX_TEST_HOOK
+// Test builds only: a PDF named "attempt-WHAT.pdf" makes the confined engine try WHAT first, each
+// something the sandbox must stop. EIO when the attempt failed, 0 when it got through (or was
+// none), so that the call then succeeds and the test sees the escape.
+extern "C" __attribute__((noinline, used)) int
+pxraster_forbidden_attempt(const pxraster::Request& request) {
+    const std::string& pdf = request.pdfPath;
+    const std::string name = pdf.substr(pdf.rfind('/') + 1);
+    const char* homeValue = std::getenv("HOME");
+    const std::string home = homeValue ? homeValue : "/root";
+    const int created = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+    int fd = -1;
+    if (name == "attempt-read-key.pdf") {
+        fd = ::open((home + "/.ssh/id_rsa").c_str(), O_RDONLY | O_CLOEXEC);
+    } else if (name == "attempt-write-beside.pdf") {
+        fd = ::open(pdf.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    } else if (name == "attempt-create-outside.pdf") {
+        fd = ::open((home + "/created").c_str(), created, 0600);
+    } else if (name == "attempt-create-in-output.pdf") {
+        fd =
+            ::open((pxraster::folderOf(request.targetPath) + "/direct.png").c_str(), created, 0600);
+    } else if (name == "attempt-shell.pdf") {
+        const std::string command = "echo escaped > '" + home + "/shell-ran'";
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    } else if (name == "attempt-tcp.pdf") {
+        const char* port = std::getenv("PX_TEST_TCP_PORT");
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port ? std::atoi(port) : 9));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd >= 0 &&
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    } else {
+        return 0;
+    }
+    if (fd < 0)
+        return EIO;
+    ::close(fd);
+    return 0;
+}
+#endif
 
 // argv[1], when given, is where this companion may rest between runs (PX_ENGINE_REST_MS).
 int main(int argc, char* argv[]) {
     const char* restPath = argc > 1 ? argv[1] : nullptr;
     pxraster::mayRest = restPath && pxraster::envNumber("PX_ENGINE_REST_MS", 0) > 0;
-    pxraster::startWatchingCaller();
+    pxraster::startWatchingCaller(restPath);
     // A file size limit must fail the write (EFBIG), not kill the process.
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
@@ -718,7 +773,8 @@ int main(int argc, char* argv[]) {
     std::string pending;
     for (;;) {
         pxraster::Request request;
-        switch (pxraster::readRequest(pending, request)) {
+        int pdfFd = -1;
+        switch (pxraster::readRequest(pending, request, &pdfFd)) {
         case pxraster::Next::End:
             if (pxraster::restForNextCaller(restPath)) {
                 pending.clear();
@@ -733,14 +789,14 @@ int main(int argc, char* argv[]) {
         pxraster::busy = true;
         pxraster::wakeWatcher();
         int rc = 0;
-        try {
-            rc = pxraster::rasterize(request, reporter, holder.ctx);
-        } catch (const std::bad_alloc&) {
-            rc = ENOMEM;
-        } catch (...) {
-            rc = EIO;
-        }
-        // Every image is renamed or removed by now: the caller may go once it has the result.
+#ifdef PX_SANDBOX_TEST_HOOK
+        rc = pxraster_forbidden_attempt(request);
+#endif
+        if (rc == 0)
+            rc = pxraster::serve(request, pdfFd, reporter, holder.ctx);
+        if (pdfFd >= 0)
+            ::close(pdfFd);
+        // Every image is kept or closed by now: the caller may go once it has the result.
         pxraster::busy = false;
         reporter.send(pxraster::Report::finished(rc));
         pxraster::forgetRequest(holder.ctx);

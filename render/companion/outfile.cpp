@@ -28,6 +28,11 @@ int OutFile::open(const char* path, bool exclusive) {
     return 0;
 }
 
+void OutFile::adopt(int fd) {
+    m_fd = fd;
+    m_buffer.reserve(BufferSize);
+}
+
 void OutFile::fail(int err) {
     if (m_error == 0)
         m_error = err != 0 ? err : EIO;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <strings.h>
+#include <unistd.h>
 
 namespace pxcodec {
 
@@ -95,12 +96,18 @@ bool needsBigTiff(uint64_t stored) {
     return stored + stored / 2 + (uint64_t{16} << 20) > 0xFFFFFFFFu;
 }
 
-int writeSingleTiff(const char* path, const px_image& img, const px_options& opt) {
+// Where an image goes: a descriptor handed over (fd >= 0), else a path to create.
+struct Destination {
+    const char* path;
+    int fd;
+};
+
+int writeSingleTiff(Destination to, const px_image& img, const px_options& opt) {
     px_options o = opt;
     if (needsBigTiff(storedBytes(Format::Tiff, opt, img.components, img.width, img.height)))
         o.big_tiff = 1;
     px_tiff_writer* w = nullptr;
-    int err = tiffOpen(path, o, &w);
+    int err = tiffOpen(to.path, to.fd, o, &w);
     if (err != 0)
         return err;
     err = tiffAddPage(w, img);
@@ -111,14 +118,21 @@ int writeSingleTiff(const char* path, const px_image& img, const px_options& opt
     return tiffClose(w);
 }
 
-int writeImage(const char* path, Format format, const px_image& img, const px_options& opt) {
+int writeImage(Destination to, Format format, const px_image& img, const px_options& opt) {
     // Refused before the file exists: the writers rely on the image fitting their fields.
-    if (const int rc = checkSize(format, opt, img.components, img.width, img.height))
+    if (const int rc = checkSize(format, opt, img.components, img.width, img.height)) {
+        if (to.fd >= 0)
+            ::close(to.fd);
         return rc;
+    }
     if (format == Format::Tiff)
-        return writeSingleTiff(path, img, opt);
+        return writeSingleTiff(to, img, opt);
     OutFile out;
-    int err = out.open(path, opt.exclusive != 0);
+    int err = 0;
+    if (to.fd >= 0)
+        out.adopt(to.fd);
+    else
+        err = out.open(to.path, opt.exclusive != 0);
     if (err != 0)
         return err;
     const Tone tone = toneOf(img, opt);
@@ -160,19 +174,53 @@ using namespace pxcodec;
 
 extern "C" {
 
-int px_write_image(const char* path, const char* ext, const px_image* img, const px_options* opt) {
-    if (path == nullptr || ext == nullptr || !validImage(img) || !validOptions(opt))
+namespace {
+
+int writeTo(Destination to, const char* ext, const px_image* img, const px_options* opt) {
+    const Format format = ext != nullptr ? formatOf(ext) : Format::Unknown;
+    if (format == Format::Unknown || !validImage(img) || !validOptions(opt)) {
+        if (to.fd >= 0)
+            ::close(to.fd);
         return EINVAL;
-    const Format format = formatOf(ext);
-    if (format == Format::Unknown)
-        return EINVAL;
+    }
     try {
-        return writeImage(path, format, *img, *opt);
+        return writeImage(to, format, *img, *opt);
     } catch (const std::bad_alloc&) {
         return ENOMEM;
     } catch (...) {
         return EIO;
     }
+}
+
+int openTiff(Destination to, const px_options* opt, px_tiff_writer** out) {
+    if (out != nullptr)
+        *out = nullptr;
+    if (out == nullptr || !validOptions(opt)) {
+        if (to.fd >= 0)
+            ::close(to.fd);
+        return EINVAL;
+    }
+    try {
+        return tiffOpen(to.path, to.fd, *opt, out);
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    } catch (...) {
+        return EIO;
+    }
+}
+
+} // namespace
+
+int px_write_image(const char* path, const char* ext, const px_image* img, const px_options* opt) {
+    if (path == nullptr)
+        return EINVAL;
+    return writeTo({path, -1}, ext, img, opt);
+}
+
+int px_write_image_fd(int fd, const char* ext, const px_image* img, const px_options* opt) {
+    if (fd < 0)
+        return EBADF;
+    return writeTo({nullptr, fd}, ext, img, opt);
 }
 
 int px_check_size(const char* ext, const px_options* opt, int width, int height) {
@@ -204,17 +252,21 @@ int px_tiff_needs_big(unsigned long long stored_bytes) {
 }
 
 int px_tiff_open(const char* path, const px_options* opt, px_tiff_writer** out) {
-    if (out != nullptr)
-        *out = nullptr;
-    if (path == nullptr || out == nullptr || !validOptions(opt))
+    if (path == nullptr) {
+        if (out != nullptr)
+            *out = nullptr;
         return EINVAL;
-    try {
-        return tiffOpen(path, *opt, out);
-    } catch (const std::bad_alloc&) {
-        return ENOMEM;
-    } catch (...) {
-        return EIO;
     }
+    return openTiff({path, -1}, opt, out);
+}
+
+int px_tiff_open_fd(int fd, const px_options* opt, px_tiff_writer** out) {
+    if (fd < 0) {
+        if (out != nullptr)
+            *out = nullptr;
+        return EBADF;
+    }
+    return openTiff({nullptr, fd}, opt, out);
 }
 
 int px_tiff_add_page(px_tiff_writer* w, const px_image* img) {

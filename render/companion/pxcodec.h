@@ -46,6 +46,9 @@ typedef struct px_options {
    Returns 0, or an errno value (ENOSPC, EACCES, EIO, EINVAL, ENOMEM...). Never prints. */
 PX_API int px_write_image(const char* path, const char* ext, const px_image* img,
                           const px_options* opt);
+/* The same into `fd`, an empty file open for writing, which it always closes; on failure the
+   file is left to whoever created it. */
+PX_API int px_write_image_fd(int fd, const char* ext, const px_image* img, const px_options* opt);
 /* 0 when the format can hold an image of width x height with these options, EFBIG when one
    of its fields cannot (JPEG 65,500 pixels a side; GIF, TGA, PCX their 16-bit fields; BMP its
    32-bit file size), EINVAL for an unknown format or a size below 1. */
@@ -62,6 +65,9 @@ PX_API int px_band_passes(const char* ext, const px_options* opt);
 PX_API int px_tiff_needs_big(unsigned long long stored_bytes);
 typedef struct px_tiff_writer px_tiff_writer;
 PX_API int px_tiff_open(const char* path, const px_options* opt, px_tiff_writer** out);
+/* The same into `fd`, an empty file open for reading and writing, which the writer takes over
+   (closed by px_tiff_close or px_tiff_abort, or at once on failure; nothing is removed). */
+PX_API int px_tiff_open_fd(int fd, const px_options* opt, px_tiff_writer** out);
 PX_API int px_tiff_add_page(px_tiff_writer* w, const px_image* img);
 /* px_tiff_close with no page added returns EINVAL and leaves no file. */
 PX_API int px_tiff_close(px_tiff_writer* w);  /* flushes and frees; returns 0 or errno */

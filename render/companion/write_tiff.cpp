@@ -203,24 +203,31 @@ void tiffDiscard(px_tiff_writer* w) {
         struct stat st {};
         const bool regular = ::fstat(w->fd, &st) == 0 && S_ISREG(st.st_mode);
         ::close(w->fd);
-        if (regular)
+        if (regular && !w->path.empty())
             ::unlink(w->path.c_str());
     }
     delete w;
 }
 
-int tiffOpen(const char* path, const px_options& opt, px_tiff_writer** out) {
+int tiffOpen(const char* path, int fd, const px_options& opt, px_tiff_writer** out) {
     silenceGlobalHandlers();
     px_options o = opt;
     if (o.tiff_compression == 0)
         o.tiff_compression = COMPRESSION_NONE;
-    if (!validCompression(o.tiff_compression))
+    if (!validCompression(o.tiff_compression)) {
+        if (fd >= 0)
+            ::close(fd);
         return EINVAL;
+    }
     auto* w = new px_tiff_writer;
     w->opt = o;
-    w->path = path;
-    const int how = o.exclusive ? O_CREAT | O_EXCL | O_NOFOLLOW : O_CREAT | O_TRUNC;
-    w->fd = ::open(path, O_RDWR | how | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        w->fd = fd;
+    } else {
+        w->path = path;
+        const int how = o.exclusive ? O_CREAT | O_EXCL | O_NOFOLLOW : O_CREAT | O_TRUNC;
+        w->fd = ::open(path, O_RDWR | how | O_CLOEXEC, 0666);
+    }
     if (w->fd < 0) {
         const int err = errno;
         delete w;
@@ -233,8 +240,9 @@ int tiffOpen(const char* path, const px_options& opt, px_tiff_writer** out) {
     }
     TIFFOpenOptionsSetErrorHandlerExtR(options, recordError, w);
     TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, w);
-    w->tif = TIFFClientOpenExt(path, o.big_tiff ? "w8m" : "wm", w, readProc, writeProc, seekProc,
-                               closeProc, sizeProc, mapProc, unmapProc, options);
+    w->tif =
+        TIFFClientOpenExt(w->path.empty() ? "image" : path, o.big_tiff ? "w8m" : "wm", w, readProc,
+                          writeProc, seekProc, closeProc, sizeProc, mapProc, unmapProc, options);
     TIFFOpenOptionsFree(options);
     if (w->tif == nullptr) {
         const int err = firstError(w);
@@ -289,7 +297,7 @@ int tiffClose(px_tiff_writer* w) {
     err = rc != 0 ? errno : 0;
     w->fd = -1; // closed even when close() failed: never close it twice
     struct stat st {};
-    if (err != 0 && ::stat(w->path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    if (err != 0 && !w->path.empty() && ::stat(w->path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
         ::unlink(w->path.c_str());
     delete w;
     return err;

@@ -4,12 +4,14 @@
 // calling thread keeps one companion for all its calls, since starting one costs as much as
 // drawing a small page. This side hands it each request, follows the pages it reports
 // (PxRasterizeProgress tells them to the caller), kills it when a page overruns its time or the
-// caller cancels, and removes what a killed companion left; the next call then starts a fresh
-// one.
+// caller cancels; the next call then starts a fresh one. The companion is confined: this side
+// opens the PDF for it and creates, names and removes its image files (outputs.h).
 #include "render/common/envnumber.h"
 #include "render/common/outputnames.h"
+#include "render/common/passfd.h"
 #include "render/common/protocol.h"
 #include "render/common/sanitized.h"
+#include "render/library/outputs.h"
 #include "render/library/resting.h"
 
 #include <algorithm>
@@ -227,9 +229,11 @@ int spawnCompanion(const std::string& path, int channel, const std::string& rest
     return rc ? EIO : 0; // a missing or broken companion is the installation's fault
 }
 
-bool sendAll(int fd, const std::string& data) {
+// `attached`, when >= 0, rides on the first byte.
+bool sendAll(int fd, const std::string& data, int attached = -1) {
     for (size_t sent = 0; sent < data.size();) {
-        const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        const ssize_t n =
+            sendWithFd(fd, data.data() + sent, data.size() - sent, sent == 0 ? attached : -1);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -249,8 +253,8 @@ struct Progress {
     bool ranged = false;
     int32_t pageCount = 0, first = 0, last = 0;
     int32_t pagesDone = 0;
-    std::map<int32_t, Page> rendering;    // begun, not done
-    std::vector<std::string> temporaries; // every temporary name announced
+    std::map<int32_t, Page> rendering; // begun, not done
+    std::vector<Report> questions;     // OpenFile and KeepFile, not answered yet
     bool finished = false;
     int32_t result = 0;
 
@@ -286,8 +290,9 @@ struct Progress {
             rendering.erase(report.page);
             ++pagesDone;
             break;
-        case ReportKind::Temporary:
-            temporaries.push_back(std::move(report.path));
+        case ReportKind::OpenFile:
+        case ReportKind::KeepFile:
+            questions.push_back(report);
             break;
         case ReportKind::Result:
             finished = true;
@@ -330,14 +335,19 @@ Reading readReports(int fd, std::string& pending, Progress& progress) {
     return pending.size() < kMaxReportBytes ? Reading::More : Reading::Garbled;
 }
 
-// The temporary files a killed companion may have left: every name it announced that is still
-// there (the finished ones were renamed away). Only regular files are removed.
-void removePartialFiles(const Progress& progress) {
-    for (const std::string& path : progress.temporaries) {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            ::unlink(path.c_str());
+// Answers the companion's questions about its files. False when the channel failed.
+bool answer(int channel, Progress& progress, Outputs& outputs) {
+    for (const Report& question : progress.questions) {
+        int fd = -1;
+        const int rc = question.kind == ReportKind::OpenFile
+                           ? outputs.create(question.page, progress.first, progress.last,
+                                            progress.pageCount, &fd)
+                           : outputs.keep(question.page);
+        if (!sendAll(channel, encodeAnswer(rc), fd))
+            return false;
     }
+    progress.questions.clear();
+    return true;
 }
 
 void reap(pid_t pid, int* status) {
@@ -404,13 +414,9 @@ public:
         return ::poll(&watched, 1, 0) == 0;
     }
 
-    // Kills it and takes its last reports, which tell which temporary files may exist.
-    void kill(std::string& pending, Progress& progress) {
+    // Kills it and awaits its end.
+    void kill() {
         signal(SIGKILL);
-        pollfd watched{channel_.get(), POLLIN, 0};
-        while (::poll(&watched, 1, 1000) > 0 &&
-               readReports(channel_.get(), pending, progress) == Reading::More) {
-        }
         reapEnded();
     }
 
@@ -517,8 +523,8 @@ struct Served {
     Figures figures;
 };
 
-// One request on the engine, from handing it over until its result.
-Served serve(Engine& engine, const Request& request, Call& call) {
+// One request on the engine, from handing it over with the PDF until its result.
+Served serve(Engine& engine, const Request& request, int pdfFd, Call& call) {
     const auto timeout =
         std::chrono::milliseconds(envNumber("PX_PAGE_TIMEOUT_MS", kDefaultPageTimeoutMs));
     const auto totalTimeout =
@@ -530,7 +536,10 @@ Served serve(Engine& engine, const Request& request, Call& call) {
     int killedFor = 0;
     bool ended = false;
     std::string pending;
-    if (!sendAll(engine.channel(), frameRequest(request)))
+    // Files not kept go when the call ends: the engine has finished with them, or is gone.
+    const Target target = parseTarget(request.targetPath);
+    Outputs outputs(target, request.allInOne != 0 && target.format == "tiff");
+    if (!sendAll(engine.channel(), frameRequest(request), pdfFd))
         ended = true;
     while (!killedFor && !ended && !progress.finished) {
         pollfd watched{engine.channel(), POLLIN, 0};
@@ -539,6 +548,8 @@ Served serve(Engine& engine, const Request& request, Call& call) {
             const Reading reading = readReports(engine.channel(), pending, progress);
             if (reading != Reading::Ended)
                 served.heardNothing = false;
+            if (!answer(engine.channel(), progress, outputs))
+                ended = true;
             publish(call, progress.figures());
             if (reading == Reading::Ended)
                 ended = true;
@@ -563,19 +574,17 @@ Served serve(Engine& engine, const Request& request, Call& call) {
                 killedFor = ETIME;
     }
     if (killedFor)
-        engine.kill(pending, progress);
+        engine.kill();
     else if (!progress.finished)
         engine.reapEnded();
 
     served.keep = !killedFor && progress.finished;
     served.result = killedFor ? killedFor : progress.finished ? progress.result : EIO;
     served.figures = progress.figures();
-    if (!served.keep)
-        removePartialFiles(progress);
     return served;
 }
 
-int supervise(const Request& request, Call& call) {
+int supervise(const Request& request, int pdfFd, Call& call) {
     const std::string settings = engineSettings();
     for (int attempt = 0;; ++attempt) {
         const bool reused = threadEngine && threadEngine->suits(settings) && threadEngine->idle();
@@ -585,7 +594,7 @@ int supervise(const Request& request, Call& call) {
             if (const int rc = startEngine(threadEngine, settings))
                 return rc;
         }
-        const Served served = serve(*threadEngine, request, call);
+        const Served served = serve(*threadEngine, request, pdfFd, call);
         if (!served.keep)
             threadEngine.reset();
         // A kept companion that died idle just before the call (killed from outside, say) is
@@ -612,6 +621,21 @@ int rasterize(const char* pdfPath, const char* targetPath, const char* password,
     if (parseTarget(targetPath).format.empty())
         return EINVAL;
 
+    // Opened here, in the caller's process, for the confined companion. Not blocking: a named
+    // pipe given as the file must not stall us before it is refused.
+    const Fd pdf(::open(pdfPath, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const int openError = errno;
+    struct stat st {};
+    if (pdf.get() < 0 || ::fstat(pdf.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        haveLastCall = true;
+        lastCall = {};
+        if (pdf.get() >= 0)
+            return EINVAL; // a folder or a device is no PDF
+        return openError == ENOENT || openError == ENOTDIR ? ENOENT
+               : openError == EACCES || openError == EPERM ? EACCES
+                                                           : EINVAL;
+    }
+
     Call call;
     const RunningCall running(call);
     Request request;
@@ -628,7 +652,7 @@ int rasterize(const char* pdfPath, const char* targetPath, const char* password,
     request.allInOne = allInOne;
     request.firstPage = firstPage;
     request.lastPage = lastPage;
-    return supervise(request, call);
+    return supervise(request, pdf.get(), call);
 }
 
 } // namespace

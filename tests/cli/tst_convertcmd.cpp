@@ -132,6 +132,20 @@ private slots:
         QCOMPARE(images(out), expected);
     }
 
+    // A run without the engine's sandbox converts as usual and says so once, however many files.
+    // With it (the other cases, on a kernel that has it all) nothing is said.
+    void sandboxOffIsToldOnce() {
+        const QString out = path("out-unconfined");
+        const Run r = run({"--output", out, "--format", "png", "--dpi", "18", pdf("three.pdf"),
+                           pdf("twelve.pdf")},
+                          {}, {{"PX_SANDBOX", "off"}});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.err, QStringLiteral("pixolund convert: The rendering engine runs without its "
+                                       "sandbox (PX_SANDBOX=off).\n"));
+        QCOMPARE(QDir(out + "/three").count() - 2, 3u);
+        QCOMPARE(QDir(out + "/twelve").count() - 2, 12u);
+    }
+
     // A bad file among good ones: it is reported, the others are converted, exit status 1.
     void failuresGoOn() {
         const QString out = path("out-mixed");

@@ -1,6 +1,6 @@
 // The protocol between the rendering library and its companion: what one end encodes the other
 // decodes to the same, anything else is refused whole; and the real companion refuses a
-// request of another version. Also the temporary names the companion announces.
+// request of another version. Also the temporary names the library gives the files it names.
 #include "render/common/outputnames.h"
 #include "render/common/protocol.h"
 
@@ -189,8 +189,9 @@ TEST(Protocol, ReportsHaveOneLineEachAndRoundTrip) {
         {Report::busy(4, 3, 10), "B 4 3 10\n"},
         {Report::busy(4, 10, 10), "B 4 10 10\n"},
         {Report::done(7), "D 7\n"},
-        {Report::temporary("/t/.~a.png.0123.part"), "T 2f742f2e7e612e706e672e303132332e70617274\n"},
-        {Report::temporary("\n\0\xff"s), "T 0a00ff\n"},
+        {Report::openFile(0), "O 0\n"}, // the multi-page TIFF
+        {Report::openFile(12), "O 12\n"},
+        {Report::keepFile(12), "K 12\n"},
         {Report::finished(0), "X 0\n"},
         {Report::finished(ENOMEM), "X " + std::to_string(ENOMEM) + "\n"},
     };
@@ -201,11 +202,20 @@ TEST(Protocol, ReportsHaveOneLineEachAndRoundTrip) {
         ASSERT_TRUE(pxraster::decodeReport(c.line, back));
         EXPECT_EQ(back, c.report);
     }
-    // Any byte, and as long a path as a file system allows.
-    for (const std::string& path : {everyByte(), std::string(4096, '\xff'), "\0"s}) {
-        Report back;
-        ASSERT_TRUE(pxraster::decodeReport(pxraster::encodeReport(Report::temporary(path)), back));
-        EXPECT_EQ(back.path, path);
+}
+
+TEST(Protocol, AnswersRoundTripAndAnythingElseIsRefused) {
+    for (const int32_t error : {0, ENOENT, EACCES, INT32_MAX}) {
+        int32_t back = -1;
+        ASSERT_TRUE(pxraster::decodeAnswer(pxraster::encodeAnswer(error), back));
+        EXPECT_EQ(back, error);
+    }
+    for (const std::string& bad : {""s, "A\n"s, "A \n"s, "A 0"s, "A -1\n"s, "A 01\n"s, "A 0 \n"s,
+                                   "X 0\n"s, "A 2147483648\n"s}) {
+        SCOPED_TRACE(bad);
+        int32_t back = -1;
+        EXPECT_FALSE(pxraster::decodeAnswer(bad, back));
+        EXPECT_EQ(back, -1);
     }
 }
 
@@ -246,14 +256,13 @@ TEST(Protocol, MalformedReportsAreRefusedWhole) {
         "X\n",
         "X -5\n",
         "X 5 5\n",
-        "T\n",
-        "T \n",
-        "T 2f 2f\n",
-        "T abc\n", // odd length
-        "T 2g\n",
-        "T 2F\n", // upper case is never written
-        "T 0x2f\n",
-        "T " + std::string(pxraster::kMaxReportBytes, 'a') + "\n",
+        "T 2f\n", // temporary names, no longer told
+        "O\n",
+        "O -1\n",
+        "O 1 2\n",
+        "K\n",
+        "K x\n",
+        "D " + std::string(pxraster::kMaxReportBytes, '1') + "\n",
     };
     for (const std::string& line : lines) {
         SCOPED_TRACE(line.substr(0, 32));
@@ -294,10 +303,10 @@ int runCompanion(const std::string& request, std::vector<std::string>& lines) {
 }
 
 // The companion answers each framed request of its version in turn and ends with the channel;
-// a request of another version or a broken frame ends it without an answer.
+// a request of another version or a broken frame ends it without an answer. These come without
+// the PDF's descriptor, which the library always sends: each is refused with EBADF.
 TEST(Protocol, CompanionAnswersEachRequestOfItsVersion) {
-    Request r = goodRequest();
-    r.pdfPath = "/nonexistent/pixolund-test.pdf";
+    const Request r = goodRequest();
     const std::string current = pxraster::encodeRequest(r);
     ASSERT_EQ(current.substr(0, 2), "1:");
     const std::string other = "1:" + std::to_string(pxraster::kProtocolVersion + 1) +
@@ -327,7 +336,7 @@ TEST(Protocol, CompanionAnswersEachRequestOfItsVersion) {
         for (const std::string& line : lines) {
             Report result;
             ASSERT_TRUE(pxraster::decodeReport(line, result));
-            EXPECT_EQ(result, Report::finished(ENOENT));
+            EXPECT_EQ(result, Report::finished(EBADF));
         }
     }
 }

@@ -19,6 +19,7 @@
 #include <grp.h>
 #include <map>
 #include <memory>
+#include <netinet/in.h>
 #include <set>
 #include <sstream>
 #include <sys/resource.h>
@@ -266,6 +267,26 @@ protected:
         for (const auto& [started, pid] : found)
             pids.push_back(pid);
         return pids;
+    }
+
+    // Whether the process holds a file of `dir` open: named, or unnamed (created by O_TMPFILE).
+    static bool holdsFileIn(pid_t pid, const fs::path& dir) {
+        std::error_code error;
+        for (const auto& entry :
+             fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+            const std::string target = fs::read_symlink(entry.path(), error).string();
+            if (!error && target.rfind(dir.string() + "/", 0) == 0)
+                return true;
+        }
+        return false;
+    }
+
+    // Whether one of our companions is writing a file into `dir` (unnamed until complete).
+    static bool writingInto(const fs::path& dir) {
+        for (const pid_t pid : companionsOf(getpid()))
+            if (holdsFileIn(pid, dir))
+                return true;
+        return false;
     }
 
     // Resident kilobytes of a process.
@@ -854,8 +875,8 @@ TEST_F(Rasterize, CompanionKilledFromOutsideGivesEio) {
             return call(pdf("heavy-fifth.pdf"), dir / c.target, nullptr, 72, 24, 5, 0, c.allInOne,
                         1, 8);
         });
-        ASSERT_TRUE(waitUntil(
-            [&] { return !files(dir).empty() && (c.allInOne || finalFiles(dir) == 7); }, 60s));
+        ASSERT_TRUE(
+            waitUntil([&] { return c.allInOne ? writingInto(dir) : finalFiles(dir) == 7; }, 60s));
         const std::vector<pid_t> companions = companionsOf(getpid());
         ASSERT_FALSE(companions.empty());
         ::kill(companions.back(), SIGKILL);
@@ -997,12 +1018,13 @@ TEST_F(Rasterize, CompanionMemoryStaysFlatOverManyFiles) {
 
 TEST_F(Rasterize, CompanionEndsWithTheCallingProcess) {
     // The caller is killed while the engine draws a page, with a multi-page TIFF begun, and
-    // while it writes a page band by band: the engine ends too, removing its temporary files.
+    // while it writes a page band by band: the engine ends too, and no file of it remains (the
+    // library names each only once complete).
     struct CallerCase {
         const char* pdfName;
         const char* target;
         int dpi, allInOne;
-        bool temporary; // killed once the temporary file is there
+        bool writing; // killed once the engine holds its file open
     };
     const CallerCase cases[] = {
         {"heavy-page.pdf", "heavy.png", 72, 0, false},
@@ -1022,7 +1044,7 @@ TEST_F(Rasterize, CompanionEndsWithTheCallingProcess) {
         const bool busy = waitUntil(
             [&] {
                 companions = companionsOf(caller);
-                return !companions.empty() && (!c.temporary || !files(dir).empty());
+                return !companions.empty() && (!c.writing || holdsFileIn(companions[0], dir));
             },
             60s);
         ::kill(caller, SIGKILL);
@@ -1113,8 +1135,7 @@ TEST_F(Rasterize, CancelEndsEveryRunningCallPromptlyAndKeepsFinishedImages) {
     Background allInOne([=] {
         return call(pdf("heavy-fifth.pdf"), whole / "h.tiff", nullptr, 72, 24, 5, 0, 1, 1, 8);
     });
-    const bool busy =
-        waitUntil([&] { return finalFiles(pages) == 7 && !files(whole).empty(); }, 60s);
+    const bool busy = waitUntil([&] { return finalFiles(pages) == 7 && writingInto(whole); }, 60s);
     unsetenv("PX_RENDER_THREADS");
     ASSERT_TRUE(busy);
     ASSERT_FALSE(perPage.returnedWithin(0ms));
@@ -1591,6 +1612,83 @@ TEST_F(Progress, FollowsTheBandsOfAPageAsTheyAreDrawn) {
         EXPECT_GE(partial.size(), 5u) << "shares seen: " << partial.size();
     }
     unsetenv("PX_BAND_KB");
+}
+
+} // namespace
+
+namespace {
+
+// The confined engine, made to try what a takeover of it would: each attempt fails, the call
+// fails with EIO, and nothing is created or changed. The hooked engine is a test build of the
+// companion; the shipped one is checked not to carry the hook.
+class Sandbox : public Rasterize {
+protected:
+    static void SetUpTestSuite() {
+        Rasterize::SetUpTestSuite();
+        hooked_ = fs::path(PXRENDER_HOOKED_PATH).parent_path();
+        fs::copy_file(PXRASTER_PATH, hooked_ / fs::path(PXRASTER_PATH).filename(),
+                      fs::copy_options::overwrite_existing);
+    }
+    static void TearDownTestSuite() {
+        useLibrary(PXRASTER_PATH);
+        Rasterize::TearDownTestSuite();
+    }
+    static inline fs::path hooked_;
+};
+
+TEST_F(Sandbox, ForbiddenAttemptsFailWithEioAndCreateNothing) {
+    const fs::path home = outFolder("home");
+    fs::create_directories(home / ".ssh");
+    std::ofstream(home / ".ssh" / "id_rsa") << "secret\n";
+    // A listener on the loopback, to see that no connection arrives.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    // Read by the engine at its start, which comes with the first call of the hooked library.
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("HOME", home.c_str(), 1);
+    setenv("PX_TEST_TCP_PORT", std::to_string(ntohs(address.sin_port)).c_str(), 1);
+    ASSERT_TRUE(useLibrary(hooked_ / fs::path(PXRASTER_PATH).filename()));
+
+    // The engine is confined once and serves every file after: the attempts come from the
+    // same engine while it lives (the killed ones are replaced), the last one again at the end.
+    const fs::path pdfs = outFolder("pdfs");
+    for (const char* attempt : {"read-key", "write-beside", "create-outside", "create-in-output",
+                                "shell", "tcp", "read-key"}) {
+        SCOPED_TRACE(attempt);
+        const fs::path source = pdfs / (std::string("attempt-") + attempt + ".pdf");
+        fs::copy_file(pdf("three.pdf"), source, fs::copy_options::overwrite_existing);
+        const fs::path dir = outFolder();
+        EXPECT_EQ(call(source, dir / "p.png", nullptr, 72, 24, 5, 0, 0, 1, 3), EIO);
+        EXPECT_EQ(files(dir), std::vector<std::string>{});
+        EXPECT_EQ(fs::file_size(source), fs::file_size(pdf("three.pdf")));
+    }
+    EXPECT_FALSE(fs::exists(home / "created"));
+    EXPECT_FALSE(fs::exists(home / "shell-ran"));
+    EXPECT_LT(::accept(listener, nullptr, nullptr), 0);
+    ::close(listener);
+    // The same engine converts a file that tries nothing, one page per file and all in one.
+    const fs::path dir = outFolder();
+    EXPECT_EQ(call(pdf("three.pdf"), dir / "p.png", nullptr, 72, 24, 5, 0, 0, 1, 3), 0);
+    EXPECT_EQ(call(pdf("three.pdf"), dir / "all.tiff", nullptr, 72, 24, 5, 0, 1, 1, 3), 0);
+    EXPECT_EQ(files(dir), (std::vector<std::string>{"all.tiff", "p-1.png", "p-2.png", "p-3.png"}));
+    setenv("HOME", savedHome.c_str(), 1);
+    unsetenv("PX_TEST_TCP_PORT");
+}
+
+TEST_F(Sandbox, ShippedEngineHasNoTestHook) {
+    for (const char* engine : {PXRENDER_PATH, PXRENDER_HOOKED_PATH}) {
+        const pxtest::RunResult nm = pxtest::run({"/usr/bin/nm", "-C", engine});
+        ASSERT_EQ(nm.exitCode, 0) << nm.output;
+        const bool hooked = nm.output.find("pxraster_forbidden_attempt") != std::string::npos;
+        EXPECT_EQ(hooked, std::string(engine) == PXRENDER_HOOKED_PATH) << engine;
+    }
 }
 
 } // namespace
