@@ -6,11 +6,15 @@
 #include "app/settings.h"
 #include "platform/msgbox.h"
 #include "platform/shell.h"
+#include "ui/look.h"
 
+#include <QApplication>
+#include <QColor>
 #include <QDir>
 #include <QFile>
 #include <QList>
 #include <QPair>
+#include <QPalette>
 #include <QTemporaryDir>
 
 #include <cstdlib>
@@ -71,6 +75,21 @@ public:
     QStringList opened;
     platform::BoxAnswer answer = platform::BoxAnswer::No;
 };
+
+// Gives the program a light (the default) or a dark desktop palette, as a desktop theme does,
+// and applies the look that follows it.
+inline void UseDesktopPalette(bool dark) {
+    QPalette desktop;
+    if (dark) {
+        desktop.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+        desktop.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+        desktop.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+        desktop.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+        desktop.setColor(QPalette::Highlight, QColor(0x3d, 0x5a, 0x80));
+    }
+    QApplication::setPalette(desktop);
+    ApplyLook(*qApp);
+}
 
 inline QByteArray ReadAll(const QString& path) {
     QFile file(path);

@@ -109,19 +109,8 @@ private slots:
     // dark desktop.
     void focusIsVisible() {
         for (const bool dark : {false, true}) {
-            const auto restore = qScopeGuard([] {
-                QApplication::setPalette(QPalette());
-                ApplyLook(*qApp);
-            });
-            QPalette desktop;
-            if (dark) {
-                desktop.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-                desktop.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-                desktop.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-                desktop.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
-            }
-            QApplication::setPalette(desktop);
-            ApplyLook(*qApp);
+            const auto restore = qScopeGuard([] { UseDesktopPalette(false); });
+            UseDesktopPalette(dark);
             Sandbox sandbox;
             Recorder recorder;
             TMainForm form;

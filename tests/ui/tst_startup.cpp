@@ -710,20 +710,8 @@ void TestStartup::paletteContrast_data() {
 
 void TestStartup::paletteContrast() {
     QFETCH(bool, dark);
-    const auto restore = qScopeGuard([] {
-        QApplication::setPalette(QPalette());
-        ApplyLook(*qApp);
-    });
-    QPalette desktop;
-    if (dark) {
-        desktop.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-        desktop.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-        desktop.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-        desktop.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
-        desktop.setColor(QPalette::Highlight, QColor(0x3d, 0x5a, 0x80));
-    }
-    QApplication::setPalette(desktop);
-    ApplyLook(*qApp);
+    const auto restore = qScopeGuard([] { UseDesktopPalette(false); });
+    UseDesktopPalette(dark);
     QCOMPARE(LookIsDark(), dark);
     const QPalette p = QApplication::palette();
     QCOMPARE(p.color(QPalette::Window).lightnessF() < 0.5, dark);
